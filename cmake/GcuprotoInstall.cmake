@@ -1,0 +1,49 @@
+# Installs the library as a relocatable CMake package (find_package(gcuproto)
+# gives gcuproto::gcuproto) and a pkg-config file, with the headers under
+# include/gcuproto/ and the schema files for other languages' generators.
+include(CMakePackageConfigHelpers)
+
+set(GCUPROTO_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/gcuproto")
+
+install(TARGETS gcuproto ${GCUPROTO_EXTRA_INSTALL_TARGETS}
+  EXPORT gcuprotoTargets
+  LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}"
+  ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}"
+  RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+install(FILES ${GCUPROTO_PUBLIC_HEADERS} ${GCUPROTO_GENERATED_HEADERS}
+  DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/gcuproto")
+install(FILES ${GCUPROTO_SCHEMA_FILES}
+  DESTINATION "${CMAKE_INSTALL_DATADIR}/gcuproto/proto")
+
+install(EXPORT gcuprotoTargets
+  NAMESPACE gcuproto::
+  DESTINATION "${GCUPROTO_CMAKE_DIR}")
+configure_package_config_file(cmake/gcuprotoConfig.cmake.in
+  "${PROJECT_BINARY_DIR}/gcuprotoConfig.cmake"
+  INSTALL_DESTINATION "${GCUPROTO_CMAKE_DIR}")
+write_basic_package_version_file("${PROJECT_BINARY_DIR}/gcuprotoConfigVersion.cmake"
+  COMPATIBILITY SameMajorVersion)
+install(FILES
+  "${PROJECT_BINARY_DIR}/gcuprotoConfig.cmake"
+  "${PROJECT_BINARY_DIR}/gcuprotoConfigVersion.cmake"
+  DESTINATION "${GCUPROTO_CMAKE_DIR}")
+
+# pkg-config: the prefix is found from the .pc file's own place, so the
+# installed tree can be moved.
+if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}")
+  set(GCUPROTO_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+  set(GCUPROTO_PC_LIBDIR "${CMAKE_INSTALL_LIBDIR}")
+else()
+  file(RELATIVE_PATH up "/root/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/root")
+  string(REGEX REPLACE "/$" "" up "${up}")
+  set(GCUPROTO_PC_PREFIX "\${pcfiledir}/${up}")
+  set(GCUPROTO_PC_LIBDIR "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
+endif()
+if(IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDEDIR}")
+  set(GCUPROTO_PC_INCLUDEDIR "${CMAKE_INSTALL_INCLUDEDIR}")
+else()
+  set(GCUPROTO_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
+endif()
+configure_file(cmake/gcuproto.pc.in "${PROJECT_BINARY_DIR}/gcuproto.pc" @ONLY)
+install(FILES "${PROJECT_BINARY_DIR}/gcuproto.pc"
+  DESTINATION "${CMAKE_INSTALL_LIBDIR}/pkgconfig")

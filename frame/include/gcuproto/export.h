@@ -1,0 +1,17 @@
+// Visibility of the library's public symbols. Every generated message header
+// includes this file, so the macro is defined the same way for the library's own
+// build and for programs that use it.
+#ifndef GCUPROTO_EXPORT_H
+#define GCUPROTO_EXPORT_H
+
+#if defined(_WIN32)
+#if defined(GCUPROTO_BUILDING)
+#define GCUPROTO_EXPORT __declspec(dllexport)
+#else
+#define GCUPROTO_EXPORT __declspec(dllimport)
+#endif
+#else
+#define GCUPROTO_EXPORT __attribute__((visibility("default")))
+#endif
+
+#endif  // GCUPROTO_EXPORT_H

@@ -1,0 +1,48 @@
+// Helpers for tests that compare wire bytes.
+#ifndef GCUPROTO_TESTS_WIRE_H
+#define GCUPROTO_TESTS_WIRE_H
+
+#include <google/protobuf/message.h>
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+
+namespace gcuproto_test {
+
+// The bytes given as integers 0..255, so expectations read like the wire.
+inline std::string Bytes(std::initializer_list<int> values) {
+  std::string out;
+  out.reserve(values.size());
+  for (int v : values) out.push_back(static_cast<char>(static_cast<std::uint8_t>(v)));
+  return out;
+}
+
+// "0A 03 01 02 03": failure messages show bytes, not mojibake.
+inline std::string Hex(const std::string& bytes) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string out;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (i != 0) out.push_back(' ');
+    const auto b = static_cast<std::uint8_t>(bytes[i]);
+    out.push_back(digits[b >> 4]);
+    out.push_back(digits[b & 0xF]);
+  }
+  return out;
+}
+
+// The message's serialisation, checked against ByteSizeLong() on the way.
+inline std::string Wire(const google::protobuf::Message& message) {
+  std::string out;
+  if (!message.SerializeToString(&out)) return "<serialisation failed>";
+  if (out.size() != message.ByteSizeLong()) return "<size mismatch>";
+  return out;
+}
+
+}  // namespace gcuproto_test
+
+// EXPECT_WIRE(message, Bytes({...})): exact serialisation, shown as hex on failure.
+#define EXPECT_WIRE(message, expected) \
+  EXPECT_EQ(::gcuproto_test::Hex(::gcuproto_test::Wire(message)), ::gcuproto_test::Hex(expected))
+
+#endif  // GCUPROTO_TESTS_WIRE_H
