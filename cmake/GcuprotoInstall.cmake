@@ -5,7 +5,7 @@ include(CMakePackageConfigHelpers)
 
 set(GCUPROTO_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/gcuproto")
 
-install(TARGETS gcuproto ${GCUPROTO_EXTRA_INSTALL_TARGETS}
+install(TARGETS gcuproto gcuproto_blackbox
   EXPORT gcuprotoTargets
   LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}"
   ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}"

@@ -8,6 +8,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -73,6 +74,61 @@ TEST(Registration, GeneratedPoolFindsFilesAndMessagesUnderBareNames) {
       EXPECT_EQ(pool->FindMessageTypeByName(message->name()), message);
     }
   }
+}
+
+TEST(Registration, TotalsOverAllFiles) {
+  int files = 0, messages = 0, fields = 0, enums = 0, values = 0;
+  for (const FileDescriptor* file : gcuproto::schema_files()) {
+    ++files;
+    enums += file->enum_type_count();
+    for (int e = 0; e < file->enum_type_count(); ++e) values += file->enum_type(e)->value_count();
+    for (int m = 0; m < file->message_type_count(); ++m) {
+      const auto* message = file->message_type(m);
+      ++messages;
+      fields += message->field_count();
+      enums += message->enum_type_count();
+      for (int e = 0; e < message->enum_type_count(); ++e) {
+        values += message->enum_type(e)->value_count();
+      }
+    }
+  }
+  EXPECT_EQ(files, 19);
+  EXPECT_EQ(messages, 117);
+  EXPECT_EQ(fields, 332);
+  EXPECT_EQ(enums, 13);
+  EXPECT_EQ(values, 92);
+}
+
+TEST(Registration, ImportsInOrder) {
+  const std::map<std::string, std::vector<std::string>> imports = {
+      {"bootloader_commands.proto", {"CommandResult.proto"}},
+      {"gcu_commands.proto", {"CommandResult.proto"}},
+      {"bootloader_config.proto", {"rsa_keys.proto"}},
+      {"commands.proto",
+       {"bootloader_commands.proto", "datalogger_commands.proto", "virtual_inputs.proto",
+        "pid_commands.proto", "map_commands.proto", "io_commands.proto", "gcu_commands.proto",
+        "device_id.proto", "driver_commands.proto", "fault_commands.proto", "candump.proto",
+        "CommandResult.proto"}},
+  };
+  for (const FileDescriptor* file : gcuproto::schema_files()) {
+    SCOPED_TRACE(file->name());
+    std::vector<std::string> actual;
+    for (int i = 0; i < file->dependency_count(); ++i) actual.push_back(file->dependency(i)->name());
+    const auto expected = imports.find(file->name());
+    EXPECT_EQ(actual, expected == imports.end() ? std::vector<std::string>() : expected->second);
+  }
+}
+
+TEST(Registration, LinkOrder) {
+  const std::vector<std::string> expected = {
+      "CommandResult.proto",       "SoftwareServer.proto",     "aes_keys.proto",
+      "blackbox.proto",            "bootloader_commands.proto", "bootloader_config.proto",
+      "candump.proto",             "commands.proto",           "datalogger_commands.proto",
+      "device_id.proto",           "driver_commands.proto",    "fault_commands.proto",
+      "firmwareFile.proto",        "gcu_commands.proto",       "io_commands.proto",
+      "map_commands.proto",        "pid_commands.proto",       "rsa_keys.proto",
+      "virtual_inputs.proto"};
+  EXPECT_EQ(gcuproto::schema_file_names(), expected);
 }
 
 TEST(Registration, VersionMatchesHeaders) {

@@ -1,7 +1,11 @@
-// protoc plugin run in the same protoc invocation as --cpp_out: it inserts the
-// include of the export header at the "includes" insertion point of every
-// generated header, because the C++ generator's dllexport_decl option names the
-// macro but never defines it.
+// protoc plugin run in the same protoc invocation as --cpp_out. It adds to
+// every generated header:
+// - the include of the export header, because the C++ generator's
+//   dllexport_decl option names the macro but never defines it;
+// - for each enum nested in a message, range constants under the enum's
+//   flattened name (GetSerialNumberResp_DeviceMode_MIN, _MAX, _ARRAYSIZE), the
+//   names every other enum has; the generator spells the nested ones with the
+//   short name repeated (GetSerialNumberResp_DeviceMode_DeviceMode_MIN).
 #include <google/protobuf/compiler/code_generator.h>
 #include <google/protobuf/compiler/plugin.h>
 #include <google/protobuf/descriptor.h>
@@ -30,6 +34,22 @@ class ExportIncludeGenerator : public google::protobuf::compiler::CodeGenerator 
         context->OpenForInsert(header, "includes"));
     google::protobuf::io::Printer printer(out.get(), '$');
     printer.Print("#include <gcuproto/export.h>\n");
+
+    std::unique_ptr<google::protobuf::io::ZeroCopyOutputStream> scope(
+        context->OpenForInsert(header, "global_scope"));
+    google::protobuf::io::Printer scope_printer(scope.get(), '$');
+    for (int m = 0; m < file->message_type_count(); ++m) {
+      const google::protobuf::Descriptor* message = file->message_type(m);
+      for (int e = 0; e < message->enum_type_count(); ++e) {
+        const std::string short_name = message->enum_type(e)->name();
+        const std::string flat = message->name() + "_" + short_name;
+        scope_printer.Print(
+            "constexpr $flat$ $flat$_MIN = $flat$_$short$_MIN;\n"
+            "constexpr $flat$ $flat$_MAX = $flat$_$short$_MAX;\n"
+            "constexpr int $flat$_ARRAYSIZE = $flat$_$short$_ARRAYSIZE;\n",
+            "flat", flat, "short", short_name);
+      }
+    }
     return true;
   }
 };

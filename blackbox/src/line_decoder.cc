@@ -1,0 +1,136 @@
+#include <gcuproto/blackbox/line_decoder.h>
+
+#include <cstdint>
+#include <limits>
+
+namespace gcuproto {
+namespace blackbox {
+namespace {
+
+// Reads a varint of at most ten bytes, as the runtime does: a longer one, or
+// one that runs past `end`, is malformed. Returns null on failure.
+inline const std::uint8_t* ReadVarint(const std::uint8_t* p, const std::uint8_t* end,
+                                      std::uint64_t* value) {
+  if (p < end && *p < 0x80) {
+    *value = *p;
+    return p + 1;
+  }
+  std::uint64_t result = 0;
+  for (int shift = 0; shift < 70; shift += 7) {
+    if (p == end) return nullptr;
+    const std::uint8_t byte = *p++;
+    result |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
+    if (byte < 0x80) {
+      *value = result;
+      return p;
+    }
+  }
+  return nullptr;
+}
+
+// Reads a length as the runtime does: at most five bytes and below 2^31.
+inline const std::uint8_t* ReadSize(const std::uint8_t* p, const std::uint8_t* end,
+                                    std::uint32_t* size) {
+  std::uint32_t result = 0;
+  for (int i = 0; i < 5; ++i) {
+    if (p == end) return nullptr;
+    const std::uint8_t byte = *p++;
+    if (i == 4 && byte >= 0x08) return nullptr;
+    result |= static_cast<std::uint32_t>(byte & 0x7F) << (7 * i);
+    if (byte < 0x80) {
+      *size = result;
+      return p;
+    }
+  }
+  return nullptr;
+}
+
+inline std::int32_t ZigZagDecode(std::uint64_t raw) {
+  const auto n = static_cast<std::uint32_t>(raw);
+  return static_cast<std::int32_t>((n >> 1) ^ (~(n & 1) + 1));
+}
+
+// Appends the zigzag varints of one packed record to `samples`.
+inline bool ReadPackedSamples(const std::uint8_t* p, const std::uint8_t* end,
+                              google::protobuf::RepeatedField<std::int32_t>* samples) {
+  // Each sample takes at least one byte, so the record's length bounds the count.
+  samples->Reserve(samples->size() + static_cast<int>(end - p));
+  while (p < end) {
+    if (*p < 0x80) {
+      const std::uint32_t n = *p++;
+      samples->AddAlreadyReserved(static_cast<std::int32_t>((n >> 1) ^ (~(n & 1) + 1)));
+      continue;
+    }
+    std::uint64_t raw;
+    p = ReadVarint(p, end, &raw);
+    if (p == nullptr) return false;
+    samples->AddAlreadyReserved(ZigZagDecode(raw));
+  }
+  return true;
+}
+
+enum class Outcome { kDecoded, kMalformed, kNeedsGeneralParser };
+
+Outcome DecodeCommonEncoding(const std::uint8_t* p, const std::uint8_t* end,
+                             BlackboxFileLine* line) {
+  std::uint32_t seq_no = 0;
+  std::uint32_t timestamp = 0;
+  auto* input = line->mutable_datainput();
+  auto* output = line->mutable_dataoutput();
+  while (p < end) {
+    const std::uint8_t key = *p++;
+    std::uint64_t value;
+    switch (key) {
+      case 0x08:  // seqNo
+      case 0x18:  // timestamp
+        p = ReadVarint(p, end, &value);
+        if (p == nullptr) return Outcome::kMalformed;
+        (key == 0x08 ? seq_no : timestamp) = static_cast<std::uint32_t>(value);
+        break;
+      case 0x10:  // one dataInput sample
+      case 0x20:  // one dataOutput sample
+        p = ReadVarint(p, end, &value);
+        if (p == nullptr) return Outcome::kMalformed;
+        (key == 0x10 ? input : output)->Add(ZigZagDecode(value));
+        break;
+      case 0x12:  // packed dataInput
+      case 0x22:  // packed dataOutput
+      {
+        std::uint32_t size;
+        p = ReadSize(p, end, &size);
+        if (p == nullptr || size > static_cast<std::uint64_t>(end - p)) return Outcome::kMalformed;
+        const std::uint8_t* record_end = p + size;
+        if (!ReadPackedSamples(p, record_end, key == 0x12 ? input : output)) {
+          return Outcome::kMalformed;
+        }
+        p = record_end;
+        break;
+      }
+      default:  // unknown fields, other wire types, end of group, zero key
+        return Outcome::kNeedsGeneralParser;
+    }
+  }
+  line->set_seqno(seq_no);
+  line->set_timestamp(timestamp);
+  return Outcome::kDecoded;
+}
+
+}  // namespace
+
+bool DecodeLoggerLine(std::string_view bytes, BlackboxFileLine* line) {
+  line->Clear();
+  if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) return false;
+  const auto* begin = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  switch (DecodeCommonEncoding(begin, begin + bytes.size(), line)) {
+    case Outcome::kDecoded:
+      return true;
+    case Outcome::kMalformed:
+      return false;
+    case Outcome::kNeedsGeneralParser:
+      break;
+  }
+  return line->ParseFromArray(bytes.data(), static_cast<int>(bytes.size()));
+}
+
+}  // namespace blackbox
+}  // namespace gcuproto

@@ -1,0 +1,21 @@
+# Compiles examples/consumer/main.cc with the flags of the installed gcuproto.pc.
+file(REMOVE_RECURSE "${WORK_DIR}")
+file(MAKE_DIRECTORY "${WORK_DIR}")
+set(ENV{PKG_CONFIG_PATH} "${PREFIX}/${LIBDIR}/pkgconfig")
+execute_process(COMMAND "${PKG_CONFIG}" --cflags --libs gcuproto
+  RESULT_VARIABLE rc OUTPUT_VARIABLE flags ERROR_VARIABLE err OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "pkg-config cannot use gcuproto.pc: ${err}")
+endif()
+separate_arguments(flags UNIX_COMMAND "${flags}")
+execute_process(COMMAND "${CXX}" -std=c++17 "${SOURCE}" -o "${WORK_DIR}/identity_query" ${flags}
+  RESULT_VARIABLE rc ERROR_VARIABLE err)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "compiling with pkg-config flags failed: ${err}")
+endif()
+set(ENV{LD_LIBRARY_PATH} "${PREFIX}/${LIBDIR}")
+execute_process(COMMAND "${WORK_DIR}/identity_query" RESULT_VARIABLE rc OUTPUT_VARIABLE out)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "identity_query failed (${rc}): ${out}")
+endif()
+message("${out}")

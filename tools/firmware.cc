@@ -1,0 +1,132 @@
+// gcuproto firmware FILE: what a firmware update file holds.
+#include <CLI/CLI.hpp>
+#include <fmt/format.h>
+#include <gcuproto/bootloader_commands.pb.h>
+#include <gcuproto/firmwareFile.pb.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "commands.h"
+#include "input.h"
+#include "message_io.h"
+#include "output.h"
+#include "table.h"
+#include "wire_walk.h"
+
+namespace gcuproto::cli {
+
+namespace {
+
+struct FirmwareOptions {
+  std::string file;
+  std::string in = "binary";
+  bool commands = false;
+  bool loader = false;
+};
+
+std::string summary(const Input& input, const FirmwareFile& firmware) {
+  std::uint64_t payload = 0;
+  int checkpoints = 0;
+  for (const FirmwareCommand& command : firmware.commands()) {
+    payload += command.data().size();
+    if (command.checkpoint()) ++checkpoints;
+  }
+  Table table;
+  table.add_row({"file:", input.describe()});
+  table.add_row({"version:", std::to_string(firmware.version())});
+  table.add_row({"firmware public key:", fmt::format("{} bytes", firmware.firmwarepublickey().size())});
+  table.add_row({"encryption public key:", fmt::format("{} bytes", firmware.encryptionpublickey().size())});
+  table.add_row({"AES key:", fmt::format("{} bytes", firmware.aeskey().size())});
+  table.add_row({"command blobs:", std::to_string(firmware.commands_size())});
+  table.add_row({"checkpoints:", std::to_string(checkpoints)});
+  table.add_row({"total payload:", fmt::format("{} bytes", payload)});
+  if (has_unknown_fields(firmware)) {
+    table.add_row({"unknown fields:", "present; the file may not be a firmware update"});
+  }
+  return table.render();
+}
+
+// One blob read as a flash loader command; a blob that is not one is marked,
+// not fatal: update files may carry blobs of other kinds.
+std::string loader_command(const std::string& blob) {
+  LoaderCommands command;
+  if (!command.ParseFromString(blob)) {
+    const std::optional<WireBreak> fault = find_wire_break(blob, LoaderCommands::descriptor());
+    if (!fault) return "not a LoaderCommands message";
+    return fmt::format("not a LoaderCommands message: at byte offset {}, {}", fault->offset, fault->what);
+  }
+  std::string text;
+  switch (command.command_case()) {
+    case LoaderCommands::kErase:
+      text = fmt::format("erase  index {}  addr 0x{:08x}  size {}", command.erase().index(),
+                         command.erase().addr(), command.erase().size());
+      break;
+    case LoaderCommands::kWrite:
+      text = fmt::format("write  index {}  addr 0x{:08x}  size {}", command.write().index(),
+                         command.write().addr(), command.write().data().size());
+      break;
+    case LoaderCommands::kReset:
+      text = fmt::format("reset  index {}", command.reset().index());
+      break;
+    case LoaderCommands::COMMAND_NOT_SET:
+      text = "no loader command";
+      break;
+  }
+  if (has_unknown_fields(command)) text += "  (and fields LoaderCommands does not declare)";
+  return text;
+}
+
+std::string blob_table(const FirmwareFile& firmware, bool loader) {
+  Table table({0, 1, 2});
+  std::vector<std::string> header = {"position", "index", "size", "checkpoint"};
+  if (loader) header.push_back("loader command");
+  table.add_row(header);
+  for (int i = 0; i < firmware.commands_size(); ++i) {
+    const FirmwareCommand& command = firmware.commands(i);
+    std::vector<std::string> row = {std::to_string(i), std::to_string(command.index()),
+                                    std::to_string(command.data().size()),
+                                    command.checkpoint() ? "yes" : ""};
+    if (loader) row.push_back(loader_command(command.data()));
+    table.add_row(row);
+  }
+  return table.render();
+}
+
+void run_firmware(const FirmwareOptions& options) {
+  const Input input = read_input(options.file, input_form_names().at(options.in));
+  FirmwareFile firmware;
+  parse_binary(input, &firmware);
+  std::string text = summary(input, firmware);
+  if (options.commands || options.loader) text += "\n" + blob_table(firmware, options.loader);
+  write_output("", text);
+}
+
+}  // namespace
+
+void add_firmware_command(CLI::App& app) {
+  auto options = std::make_shared<FirmwareOptions>();
+  CLI::App* command = app.add_subcommand(
+      "firmware",
+      "Summarise a firmware update file: version, key lengths, number of command blobs, "
+      "checkpoints and total payload; optionally one line per blob, and each blob read as a "
+      "flash loader command (erase, write, reset).");
+  command->add_option("FILE", options->file, "the update file; '-' reads stdin")->required();
+  command->add_option("--in", options->in, "input form: binary, or hex/base64 text")
+      ->check(CLI::IsMember({"binary", "hex", "base64"}))
+      ->capture_default_str();
+  command->add_flag("--commands", options->commands,
+                    "one line per command blob: position, index, size, checkpoint");
+  command->add_flag("--loader", options->loader,
+                    "as --commands, with each blob decoded as a LoaderCommands message (erase, write "
+                    "or reset with address and size); blobs that are not one are marked");
+  command->footer(
+      "Examples:\n"
+      "  gcuproto firmware examples/samples/firmware.bin\n"
+      "  gcuproto firmware --loader examples/samples/firmware.bin");
+  command->callback([options] { run_firmware(*options); });
+}
+
+}  // namespace gcuproto::cli

@@ -1,0 +1,86 @@
+// gcuproto: decode, encode and inspect the messages of the GCU protocol
+// library from the command line. Each subcommand lives in its own file and
+// registers itself here.
+#include <CLI/CLI.hpp>
+#include <fmt/format.h>
+#include <gcuproto/library.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "errors.h"
+#include "runtime_log.h"
+#include "type_lookup.h"
+
+namespace {
+
+using gcuproto::cli::ExitStatus;
+
+// Every failure is one line on stderr.
+int fail(ExitStatus status, std::string message) {
+  std::replace(message.begin(), message.end(), '\n', ' ');
+  std::fprintf(stderr, "gcuproto: %s\n", message.c_str());
+  return status;
+}
+
+std::string help_hint(CLI::App& app) {
+  const std::vector<CLI::App*> chosen = app.get_subcommands();
+  if (chosen.empty()) return "gcuproto --help";
+  return fmt::format("gcuproto {} --help", chosen.front()->get_name());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  namespace cli = gcuproto::cli;
+  cli::capture_runtime_log();
+
+  CLI::App app(
+      "Decode, encode and inspect the messages of the GCU protocol: device commands and "
+      "responses, firmware update files, blackbox logs and every other registered type.",
+      "gcuproto");
+  app.set_version_flag("--version", std::string(gcuproto::version()));
+  app.require_subcommand(1);
+  app.footer(
+      "Examples:\n"
+      "  gcuproto decode Command examples/samples/command.bin\n"
+      "  echo 'version: 1 ping { seq_no: 7 }' | gcuproto encode Command --out hex\n"
+      "  gcuproto firmware --loader examples/samples/firmware.bin\n"
+      "  gcuproto types Command\n"
+      "Run 'gcuproto SUBCOMMAND --help' for each subcommand's options.\n"
+      "Exit status: 0 success, 1 bad input, 2 usage error.");
+
+  cli::add_types_command(app);
+  cli::add_decode_command(app);
+  cli::add_encode_command(app);
+  cli::add_firmware_command(app);
+
+  // CLI11 reports a mistyped subcommand as a missing one; name the nearest.
+  if (argc > 1 && argv[1][0] != '-') {
+    std::vector<std::string> names;
+    for (const CLI::App* command : app.get_subcommands([](CLI::App*) { return true; })) {
+      names.push_back(command->get_name());
+    }
+    if (std::find(names.begin(), names.end(), argv[1]) == names.end()) {
+      return fail(cli::kExitUsage, cli::unknown_name_message("subcommand", argv[1], names, "gcuproto --help"));
+    }
+  }
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(e);
+    return fail(cli::kExitUsage, fmt::format("{} (see '{}')", e.what(), help_hint(app)));
+  } catch (const cli::UsageError& e) {
+    return fail(cli::kExitUsage, e.what());
+  } catch (const cli::InputError& e) {
+    return fail(cli::kExitBadInput, e.what());
+  } catch (const std::exception& e) {
+    return fail(cli::kExitBadInput, e.what());
+  }
+  return cli::kExitOk;
+}
