@@ -3,15 +3,21 @@
 //
 //   gcuproto_fuzz_seeds OUT_DIR FILE...
 //
-// Each FILE is a test source, whose Bytes({...}) vectors are taken, or a
-// sample file, taken whole. A vector becomes a message seed for every type
-// that reads it without unknown fields, and a blackbox seed when it reads as
-// a BlackboxFile. Random messages of every type are added.
+// Each FILE is a test source (.cc, .h), whose Bytes({...}) vectors are taken,
+// or a sample file: wire bytes (.bin), a hex dump (.hex) or text format
+// (.txt). A vector becomes a message seed for every type that reads it
+// without unknown fields, and a blackbox seed when it reads as a
+// BlackboxFile. The tool's input fuzzer gets the samples' text and the
+// random messages of every type as hex, base64, text format and JSON.
 #include <gcuproto/blackbox.pb.h>
 
 #include <google/protobuf/message.h>
+#include <google/protobuf/stubs/logging.h>
+#include <google/protobuf/text_format.h>
+#include <google/protobuf/util/json_util.h>
 
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -94,6 +100,75 @@ std::unique_ptr<Message> NewMessage(const google::protobuf::Descriptor* type) {
       google::protobuf::MessageFactory::generated_factory()->GetPrototype(type)->New());
 }
 
+// The blackbox fuzzer's first byte picks how the reader is driven; each file
+// goes in with a few of those choices.
+int WriteBlackboxSeeds(const fs::path& stem, const std::string& file) {
+  static const std::uint8_t kModes[] = {0x00, 0x03, 0x07, 0x08, 0x12, 0x25};
+  for (const std::uint8_t mode : kModes) {
+    WriteFile(stem.string() + "-m" + std::to_string(mode), std::string(1, static_cast<char>(mode)) + file);
+  }
+  return static_cast<int>(sizeof kModes);
+}
+
+// The tool's input fuzzer reads its path from the first byte and the type
+// from the second.
+enum ToolPath : std::uint8_t { kHex = 0, kBase64 = 2, kBinary = 3, kText = 4, kJson = 6 };
+
+void WriteToolSeed(const fs::path& path, ToolPath tool_path, std::size_t type,
+                   const std::string& text) {
+  WriteFile(path, std::string{static_cast<char>(tool_path), static_cast<char>(type)} + text);
+}
+
+std::string Hex(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    out += digits[b >> 4];
+    out += digits[b & 15];
+    out += (i % 16 == 15) ? '\n' : ' ';
+  }
+  return out;
+}
+
+std::string Base64(const std::string& bytes) {
+  static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    std::uint32_t n = static_cast<unsigned char>(bytes[i]) << 16;
+    if (i + 1 < bytes.size()) n |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+    if (i + 2 < bytes.size()) n |= static_cast<unsigned char>(bytes[i + 2]);
+    out += digits[(n >> 18) & 63];
+    out += digits[(n >> 12) & 63];
+    out += i + 1 < bytes.size() ? digits[(n >> 6) & 63] : '=';
+    out += i + 2 < bytes.size() ? digits[n & 63] : '=';
+  }
+  return out + "\n";
+}
+
+// Hex dumps as people paste them: "0x08, 0x01" or "08 01".
+std::string DecodeHexDump(const std::string& text) {
+  std::string bytes;
+  int high = -1;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '0' && i + 1 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+      ++i;
+      continue;
+    }
+    const int v = std::isxdigit(static_cast<unsigned char>(text[i]))
+                      ? std::stoi(std::string(1, text[i]), nullptr, 16)
+                      : -1;
+    if (v < 0) continue;
+    if (high < 0) {
+      high = v;
+    } else {
+      bytes.push_back(static_cast<char>(high * 16 + v));
+      high = -1;
+    }
+  }
+  return bytes;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -101,9 +176,13 @@ int main(int argc, char** argv) {
     std::cerr << "usage: gcuproto_fuzz_seeds OUT_DIR FILE...\n";
     return 2;
   }
+  google::protobuf::SetLogHandler(nullptr);  // test vectors with invalid UTF-8 are expected
   const fs::path out = argv[1];
   fs::create_directories(out / "messages");
   fs::create_directories(out / "blackbox");
+  fs::create_directories(out / "tool_input");
+  const auto& types = gcuproto_test::AllMessageTypes();
+  int tool_seeds = 0;
 
   std::vector<std::string> vectors;
   for (int i = 2; i < argc; ++i) {
@@ -113,12 +192,28 @@ int main(int argc, char** argv) {
     if (ext == ".cc" || ext == ".h") {
       const auto found = ByteVectors(content);
       vectors.insert(vectors.end(), found.begin(), found.end());
+    } else if (ext == ".hex") {
+      vectors.push_back(DecodeHexDump(content));
+      for (std::size_t t = 0; t < types.size(); ++t) {
+        auto message = NewMessage(types[t]);
+        if (!message->ParseFromString(vectors.back()) || HasUnknownFields(*message)) continue;
+        WriteToolSeed(out / "tool_input" / (path.filename().string() + "-" + types[t]->full_name()),
+                      kHex, t, content);
+        ++tool_seeds;
+      }
+    } else if (ext == ".txt") {
+      for (std::size_t t = 0; t < types.size(); ++t) {
+        auto message = NewMessage(types[t]);
+        if (!google::protobuf::TextFormat::ParseFromString(content, message.get())) continue;
+        WriteToolSeed(out / "tool_input" / (path.filename().string() + "-" + types[t]->full_name()),
+                      kText, t, content);
+        ++tool_seeds;
+      }
     } else {
       vectors.push_back(content);
     }
   }
 
-  const auto& types = gcuproto_test::AllMessageTypes();
   int message_seeds = 0;
   int blackbox_seeds = 0;
   for (std::size_t v = 0; v < vectors.size(); ++v) {
@@ -131,8 +226,7 @@ int main(int argc, char** argv) {
     }
     BlackboxFile file;
     if (file.ParseFromString(vectors[v]) && file.line_size() + file.linecan_size() > 0) {
-      WriteFile(out / "blackbox" / ("v" + std::to_string(v)), vectors[v]);
-      ++blackbox_seeds;
+      blackbox_seeds += WriteBlackboxSeeds(out / "blackbox" / ("v" + std::to_string(v)), vectors[v]);
     }
   }
 
@@ -141,18 +235,31 @@ int main(int argc, char** argv) {
     for (int k = 0; k < 4; ++k) {
       auto message = NewMessage(types[t]);
       filler.Fill(message.get());
-      WriteFile(out / "messages" / (types[t]->full_name() + "-r" + std::to_string(k)),
-                std::string(1, static_cast<char>(t)) + message->SerializeAsString());
+      const std::string name = types[t]->full_name() + "-r" + std::to_string(k);
+      const std::string bytes = message->SerializeAsString();
+      WriteFile(out / "messages" / name, std::string(1, static_cast<char>(t)) + bytes);
       ++message_seeds;
+      // The readable forms carry no unknown fields.
+      message->DiscardUnknownFields();
+      std::string text;
+      google::protobuf::TextFormat::PrintToString(*message, &text);
+      std::string json;
+      (void)google::protobuf::util::MessageToJsonString(*message, &json);
+      WriteToolSeed(out / "tool_input" / (name + ".hex"), kHex, t, Hex(bytes));
+      WriteToolSeed(out / "tool_input" / (name + ".b64"), kBase64, t, Base64(bytes));
+      WriteToolSeed(out / "tool_input" / (name + ".bin"), kBinary, t, bytes);
+      WriteToolSeed(out / "tool_input" / (name + ".txt"), kText, t, text);
+      WriteToolSeed(out / "tool_input" / (name + ".json"), kJson, t, json);
+      tool_seeds += 5;
     }
   }
   for (int k = 0; k < 8; ++k) {
     BlackboxFile file;
     filler.Fill(&file);
-    WriteFile(out / "blackbox" / ("r" + std::to_string(k)), file.SerializeAsString());
-    ++blackbox_seeds;
+    blackbox_seeds +=
+        WriteBlackboxSeeds(out / "blackbox" / ("r" + std::to_string(k)), file.SerializeAsString());
   }
   std::cout << vectors.size() << " vectors: " << message_seeds << " message seeds, "
-            << blackbox_seeds << " blackbox seeds\n";
+            << blackbox_seeds << " blackbox seeds, " << tool_seeds << " tool input seeds\n";
   return 0;
 }

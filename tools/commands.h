@@ -13,6 +13,7 @@ void add_types_command(CLI::App& app);
 void add_decode_command(CLI::App& app);
 void add_encode_command(CLI::App& app);
 void add_firmware_command(CLI::App& app);
+void add_blackbox_command(CLI::App& app);
 
 }  // namespace gcuproto::cli
 

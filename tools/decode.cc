@@ -31,13 +31,17 @@ struct DecodeOptions {
 };
 
 // Without a type: the fields as the wire format has them, numbered, up to the
-// point where the structure breaks (if it does), which is then the error.
+// point where the structure breaks (if it does), which is then the error. The
+// fields before a break are printed to stdout, but no output file is written
+// for a failure.
 void decode_raw(const Input& input, const DecodeOptions& options) {
   const std::optional<WireBreak> fault = find_wire_break(input.bytes, nullptr);
   const std::size_t intact = fault ? fault->offset : input.bytes.size();
   google::protobuf::UnknownFieldSet fields;
   fields.ParseFromArray(input.bytes.data(), static_cast<int>(intact));
-  write_output(options.output, print_unknown_fields(fields, options.one_line));
+  if (!fault || options.output.empty() || options.output == "-") {
+    write_output(options.output, print_unknown_fields(fields, options.one_line));
+  }
   if (fault) {
     throw InputError(fmt::format("{}: wire format breaks at byte offset {}, {}", input.describe(),
                                  fault->offset, fault->what));
@@ -71,22 +75,22 @@ void run_decode(DecodeOptions options) {
 void add_decode_command(CLI::App& app) {
   auto options = std::make_shared<DecodeOptions>();
   CLI::App* command = app.add_subcommand(
-      "decode",
-      "Parse binary, hex or base64 input as a message of TYPE and print it as protobuf text "
-      "format, JSON or one line. Fields the type does not declare are shown by number, enum "
-      "values outside their enum as numbers. With --raw, no TYPE: dump the wire format.");
+      "decode", "Print a message given as binary, hex or base64 as text format or JSON");
   command->add_option("TYPE", options->type, "message type, e.g. Command (see 'gcuproto types')");
   command->add_option("FILE", options->file, "input file; '-' or none reads stdin");
   command->add_option("--in", options->in, "input form: binary, or hex/base64 text as pasted from logs")
-      ->check(CLI::IsMember({"binary", "hex", "base64"}))
+      ->check(CLI::IsMember(input_form_names()))
       ->capture_default_str();
   command->add_flag("--json", options->json, "print JSON, field names as the schema declares them");
   command->add_flag("--oneline", options->one_line, "print on one line");
   command->add_flag("--raw", options->raw,
-                    "decode without a type: every field by number and wire type, up to where the "
-                    "input breaks");
+                    "decode without a TYPE: every field by number, up to where the input breaks");
   command->add_option("-o,--output", options->output, "write to this file instead of stdout");
   command->footer(
+      "Parses the input as a message of TYPE and prints it. Fields TYPE does not declare are\n"
+      "shown by number, enum values outside their enum as numbers. Hex input may hold\n"
+      "whitespace, 0x prefixes, commas and colons. Input that does not parse is reported with\n"
+      "the byte offset where its structure breaks; --raw then shows the fields before it.\n\n"
       "Examples:\n"
       "  gcuproto decode Command examples/samples/command.bin\n"
       "  echo '08 01 3a 02 08 07' | gcuproto decode Command --in hex --oneline\n"

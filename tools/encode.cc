@@ -55,18 +55,19 @@ void run_encode(const EncodeOptions& options) {
 void add_encode_command(CLI::App& app) {
   auto options = std::make_shared<EncodeOptions>();
   CLI::App* command = app.add_subcommand(
-      "encode",
-      "Read a message of TYPE as protobuf text format (or JSON with --json) and write its "
-      "bytes: binary, hex or base64. An output file appears only once it is complete.");
+      "encode", "Write the bytes of a message given as text format or JSON");
   command->add_option("TYPE", options->type, "message type, e.g. Command (see 'gcuproto types')")
       ->required();
   command->add_option("FILE", options->file, "input text; '-' or none reads stdin");
   command->add_flag("--json", options->json, "the input is JSON, not text format");
   command->add_option("--out", options->out, "output form; binary is not written to a terminal")
-      ->check(CLI::IsMember({"binary", "hex", "base64"}))
+      ->check(CLI::IsMember(output_form_names()))
       ->capture_default_str();
   command->add_option("-o,--output", options->output, "write to this file instead of stdout");
   command->footer(
+      "Reads a message of TYPE as protobuf text format (JSON with --json) and writes its bytes\n"
+      "as binary, hex or base64. Errors in the input name its line and column. An output file\n"
+      "appears only once it is complete; a failure leaves none behind.\n\n"
       "Examples:\n"
       "  echo 'version: 1 ping { seq_no: 7 }' | gcuproto encode Command --out hex\n"
       "  gcuproto encode Command examples/samples/command.txt -o command.bin\n"

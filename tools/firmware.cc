@@ -109,13 +109,10 @@ void run_firmware(const FirmwareOptions& options) {
 void add_firmware_command(CLI::App& app) {
   auto options = std::make_shared<FirmwareOptions>();
   CLI::App* command = app.add_subcommand(
-      "firmware",
-      "Summarise a firmware update file: version, key lengths, number of command blobs, "
-      "checkpoints and total payload; optionally one line per blob, and each blob read as a "
-      "flash loader command (erase, write, reset).");
+      "firmware", "Summarise a firmware update file and its command blobs");
   command->add_option("FILE", options->file, "the update file; '-' reads stdin")->required();
   command->add_option("--in", options->in, "input form: binary, or hex/base64 text")
-      ->check(CLI::IsMember({"binary", "hex", "base64"}))
+      ->check(CLI::IsMember(input_form_names()))
       ->capture_default_str();
   command->add_flag("--commands", options->commands,
                     "one line per command blob: position, index, size, checkpoint");
@@ -123,6 +120,9 @@ void add_firmware_command(CLI::App& app) {
                     "as --commands, with each blob decoded as a LoaderCommands message (erase, write "
                     "or reset with address and size); blobs that are not one are marked");
   command->footer(
+      "Prints the file's version, key lengths, number of command blobs, checkpoints and total\n"
+      "payload; --commands adds one line per blob, --loader also reads each blob as a flash\n"
+      "loader command (erase, write or reset with address and size).\n\n"
       "Examples:\n"
       "  gcuproto firmware examples/samples/firmware.bin\n"
       "  gcuproto firmware --loader examples/samples/firmware.bin");

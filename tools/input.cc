@@ -144,7 +144,10 @@ std::string decode_hex(std::string_view text, const std::string& name) {
                                      describe_char(digits[k]), at(text, digits_offset + k)));
       }
     }
-    if (digits.empty() || (digits.size() % 2 != 0 && !(prefixed && digits.size() == 1))) {
+    if (digits.empty()) {
+      throw InputError(fmt::format("{}: 0x at {} has no hex digits after it", name, at(text, start)));
+    }
+    if (digits.size() % 2 != 0 && !(prefixed && digits.size() == 1)) {
       throw InputError(fmt::format("{}: {} hex digits at {} do not make whole bytes", name,
                                    digits.size(), at(text, start)));
     }

@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
   cli::add_decode_command(app);
   cli::add_encode_command(app);
   cli::add_firmware_command(app);
+  cli::add_blackbox_command(app);
 
   // CLI11 reports a mistyped subcommand as a missing one; name the nearest.
   if (argc > 1 && argv[1][0] != '-') {

@@ -99,11 +99,11 @@ std::string describe(const std::string& name) {
 void add_types_command(CLI::App& app) {
   auto name = std::make_shared<std::string>();
   CLI::App* command = app.add_subcommand(
-      "types",
-      "List the schema files with their messages and enums; given a NAME, show that message's "
-      "fields (number, name, type, label, oneof) or that enum's values.");
+      "types", "List the registered messages and enums, or show one message's fields or enum's values");
   command->add_option("NAME", *name, "a message or enum, e.g. Command or GetSerialNumberResp.DeviceMode");
   command->footer(
+      "Without NAME: each schema file with its messages and enums. With NAME: a message's\n"
+      "fields (number, name, type, label, oneof) or an enum's values.\n\n"
       "Examples:\n"
       "  gcuproto types                  every file, message and enum\n"
       "  gcuproto types Command          the fields of Command\n"

@@ -34,6 +34,28 @@ class ByteSource {
   // kTruncated, `*available` tells how many bytes the input still had.
   Status ReadView(std::uint64_t size, std::string_view* view, std::uint64_t* available);
 
+  // The common record inline: a one-byte key that is `first_key` or
+  // `second_key`, a length of one or two bytes up to `max_size`, and the whole
+  // record in the current buffer. Anything else returns false and reads
+  // nothing, for the general path.
+  bool TryReadRecord(std::uint8_t first_key, std::uint8_t second_key, std::uint32_t max_size,
+                     std::uint8_t* key, std::string_view* view) {
+    const auto left = static_cast<std::size_t>(end_ - cur_);
+    if (left < 3 || (cur_[0] != first_key && cur_[0] != second_key)) return false;
+    std::uint32_t size = cur_[1];
+    std::size_t header = 2;
+    if (size >= 0x80) {
+      if (cur_[2] >= 0x80) return false;
+      size = (size & 0x7F) | (static_cast<std::uint32_t>(cur_[2]) << 7);
+      header = 3;
+    }
+    if (size > max_size || left - header < size) return false;
+    *key = cur_[0];
+    *view = std::string_view(reinterpret_cast<const char*>(cur_ + header), size);
+    cur_ += header + size;
+    return true;
+  }
+
   // Skips `size` bytes; kTruncated when the input ends first.
   Status Skip(std::uint64_t size, std::uint64_t* available);
 

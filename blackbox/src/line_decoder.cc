@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "varint_block.h"
+
 namespace gcuproto {
 namespace blackbox {
 namespace {
@@ -50,23 +52,21 @@ inline std::int32_t ZigZagDecode(std::uint64_t raw) {
   return static_cast<std::int32_t>((n >> 1) ^ (~(n & 1) + 1));
 }
 
-// Appends the zigzag varints of one packed record to `samples`.
+// Appends the zigzag varints of one packed record to `samples`, through a
+// plain pointer: adding them one by one would store and reload the
+// container's size for every sample.
 inline bool ReadPackedSamples(const std::uint8_t* p, const std::uint8_t* end,
                               google::protobuf::RepeatedField<std::int32_t>* samples) {
   // Each sample takes at least one byte, so the record's length bounds the count.
-  samples->Reserve(samples->size() + static_cast<int>(end - p));
-  while (p < end) {
-    if (*p < 0x80) {
-      const std::uint32_t n = *p++;
-      samples->AddAlreadyReserved(static_cast<std::int32_t>((n >> 1) ^ (~(n & 1) + 1)));
-      continue;
-    }
-    std::uint64_t raw;
-    p = ReadVarint(p, end, &raw);
-    if (p == nullptr) return false;
-    samples->AddAlreadyReserved(ZigZagDecode(raw));
-  }
-  return true;
+  const int old_size = samples->size();
+  const int room = static_cast<int>(end - p);
+  // Reserve() is a call into the runtime even when there is room.
+  if (samples->Capacity() < old_size + room) samples->Reserve(old_size + room);
+  // Signed and unsigned forms of one type may alias.
+  auto* const first = reinterpret_cast<std::uint32_t*>(samples->AddNAlreadyReserved(room));
+  const std::uint32_t* last = DecodeBlock<Samples::kDecoded>(p, end, first);
+  samples->Truncate(last == nullptr ? old_size : old_size + static_cast<int>(last - first));
+  return last != nullptr;
 }
 
 enum class Outcome { kDecoded, kMalformed, kNeedsGeneralParser };

@@ -153,62 +153,79 @@ bool Reader::Decode() {
   return can_line_.ParseFromArray(raw_.data(), static_cast<int>(raw_.size()));
 }
 
+// The general path of next(): any key and length, records that cross the
+// input's buffers, unknown records (skipped, with skipped_unknown_ set).
+// False when the read ends, at the end of the input or at damage.
+bool Reader::ReadRecordSlowly() {
+  skipped_unknown_ = false;
+  std::uint64_t key;
+  switch (source_->ReadVarint(kKeyBytes, kKeyLastByteMax, &key)) {
+    case Status::kOk:
+      break;
+    case Status::kEnd:
+      finished_ = true;
+      raw_ = {};
+      if (owned_ && owned_->file && owned_->file->GetErrno() != 0) {
+        return Fail(offset_, std::string("read error: ") + std::strerror(owned_->file->GetErrno()));
+      }
+      if (owned_ && owned_->istream && owned_->istream->bad()) {
+        return Fail(offset_, "read error");
+      }
+      return false;
+    case Status::kTruncated:
+      return FailCutShort(offset_, "record cut short inside its key");
+    case Status::kMalformed:
+      return Fail(offset_, "malformed record key");
+  }
+  const std::uint32_t number = static_cast<std::uint32_t>(key >> 3);
+  const unsigned wire_type = static_cast<unsigned>(key & 7);
+  if (number == 0 || wire_type == 4 || wire_type == 6 || wire_type == 7) {
+    return Fail(offset_, "invalid record key " + std::to_string(key));
+  }
+  if (wire_type != 2 || (number != 10 && number != 11)) {
+    if (!SkipUnknownRecord(static_cast<std::uint32_t>(key))) return false;
+    ++unknown_records_;
+    complete_bytes_ = source_->position();
+    skipped_unknown_ = true;
+    return true;
+  }
+
+  kind_ = number == 10 ? RecordKind::kLoggerLine : RecordKind::kCanLine;
+  std::uint64_t size;
+  switch (source_->ReadVarint(kSizeBytes, kSizeLastByteMax, &size)) {
+    case Status::kOk:
+      break;
+    case Status::kEnd:
+    case Status::kTruncated:
+      return FailCutShort(offset_, std::string(KindName(kind_)) + " cut short inside its length");
+    case Status::kMalformed:
+      return Fail(offset_, std::string(KindName(kind_)) + " has a malformed length");
+  }
+  if (size > options_.max_line_size) {
+    return Fail(offset_, std::string(KindName(kind_)) + " of " + std::to_string(size) +
+                             " bytes exceeds the limit of " +
+                             std::to_string(options_.max_line_size));
+  }
+  std::uint64_t available = 0;
+  if (source_->ReadView(size, &raw_, &available) != Status::kOk) {
+    return FailCutShort(offset_, std::string(KindName(kind_)) + " cut short: " +
+                             std::to_string(available) + " of " + std::to_string(size) +
+                             " bytes present");
+  }
+  return true;
+}
+
 bool Reader::next() {
   if (finished_) return false;
   for (;;) {
     offset_ = source_->position();
-    std::uint64_t key;
-    switch (source_->ReadVarint(kKeyBytes, kKeyLastByteMax, &key)) {
-      case Status::kOk:
-        break;
-      case Status::kEnd:
-        finished_ = true;
-        raw_ = {};
-        if (owned_ && owned_->file && owned_->file->GetErrno() != 0) {
-          return Fail(offset_, std::string("read error: ") + std::strerror(owned_->file->GetErrno()));
-        }
-        if (owned_ && owned_->istream && owned_->istream->bad()) {
-          return Fail(offset_, "read error");
-        }
-        return false;
-      case Status::kTruncated:
-        return FailCutShort(offset_, "record cut short inside its key");
-      case Status::kMalformed:
-        return Fail(offset_, "malformed record key");
-    }
-    const std::uint32_t number = static_cast<std::uint32_t>(key >> 3);
-    const unsigned wire_type = static_cast<unsigned>(key & 7);
-    if (number == 0 || wire_type == 4 || wire_type == 6 || wire_type == 7) {
-      return Fail(offset_, "invalid record key " + std::to_string(key));
-    }
-    if (wire_type != 2 || (number != 10 && number != 11)) {
-      if (!SkipUnknownRecord(static_cast<std::uint32_t>(key))) return false;
-      ++unknown_records_;
-      complete_bytes_ = source_->position();
+    std::uint8_t line_key;
+    if (source_->TryReadRecord(kLoggerLineKey, kCanLineKey, options_.max_line_size, &line_key, &raw_)) {
+      kind_ = line_key == kLoggerLineKey ? RecordKind::kLoggerLine : RecordKind::kCanLine;
+    } else if (!ReadRecordSlowly()) {
+      return false;
+    } else if (skipped_unknown_) {
       continue;
-    }
-
-    kind_ = number == 10 ? RecordKind::kLoggerLine : RecordKind::kCanLine;
-    std::uint64_t size;
-    switch (source_->ReadVarint(kSizeBytes, kSizeLastByteMax, &size)) {
-      case Status::kOk:
-        break;
-      case Status::kEnd:
-      case Status::kTruncated:
-        return FailCutShort(offset_, std::string(KindName(kind_)) + " cut short inside its length");
-      case Status::kMalformed:
-        return Fail(offset_, std::string(KindName(kind_)) + " has a malformed length");
-    }
-    if (size > options_.max_line_size) {
-      return Fail(offset_, std::string(KindName(kind_)) + " of " + std::to_string(size) +
-                               " bytes exceeds the limit of " +
-                               std::to_string(options_.max_line_size));
-    }
-    std::uint64_t available = 0;
-    if (source_->ReadView(size, &raw_, &available) != Status::kOk) {
-      return FailCutShort(offset_, std::string(KindName(kind_)) + " cut short: " +
-                               std::to_string(available) + " of " + std::to_string(size) +
-                               " bytes present");
     }
     end_offset_ = source_->position();
     if (options_.decode && !Decode()) {

@@ -95,12 +95,14 @@ class GCUPROTO_BLACKBOX_EXPORT Reader {
   bool Fail(std::uint64_t offset, std::string reason);
   bool FailCutShort(std::uint64_t offset, std::string reason);
   bool SkipUnknownRecord(std::uint32_t key);
+  bool ReadRecordSlowly();
   bool Decode();
 
   std::unique_ptr<OwnedInput> owned_;
   std::unique_ptr<ByteSource> source_;
   ReaderOptions options_;
   bool finished_ = false;
+  bool skipped_unknown_ = false;
 
   RecordKind kind_ = RecordKind::kLoggerLine;
   std::uint64_t offset_ = 0;

@@ -1,0 +1,246 @@
+// Text exports of blackbox files: CSV of the logger lines, JSON lines of both
+// kinds, and the CAN lines in the log format of Linux can-utils (candump -l).
+//
+// The formatters work on a line's encoded bytes, as Reader::raw() gives them,
+// so a reader opened with `decode = false` feeds them without decoding twice:
+//
+//   ReaderOptions options;
+//   options.decode = false;
+//   std::unique_ptr<Reader> scan = Reader::Open(path, options, &error);
+//   CsvFormatter csv(ScanCsvColumns(scan.get()));      // first pass: the widths
+//   std::unique_ptr<Reader> reader = Reader::Open(path, options, &error);
+//   FdSink sink(STDOUT_FILENO);
+//   ExportResult result = Export(reader.get(), &csv, &sink);
+//   if (!result.ok || reader->damaged()) ...
+//
+// Formatting goes into large blocks handed to a Sink; numbers are formatted
+// from tables and std::to_chars, never through iostreams.
+#ifndef GCUPROTO_BLACKBOX_EXPORTER_H
+#define GCUPROTO_BLACKBOX_EXPORTER_H
+
+#include <gcuproto/blackbox.pb.h>
+#include <gcuproto/blackbox/export.h>
+#include <gcuproto/blackbox/reader.h>
+#include <gcuproto/blackbox/record.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace gcuproto {
+namespace blackbox {
+
+// Where exported text goes, in blocks of about a megabyte.
+class GCUPROTO_BLACKBOX_EXPORT Sink {
+ public:
+  virtual ~Sink();
+  // Takes all of `data`; false when it cannot.
+  virtual bool Write(std::string_view data) = 0;
+};
+
+// Writes to a file descriptor it does not own; error_number() is the errno of
+// a failed write.
+class GCUPROTO_BLACKBOX_EXPORT FdSink : public Sink {
+ public:
+  explicit FdSink(int fd) : fd_(fd) {}
+  bool Write(std::string_view data) override;
+  int error_number() const { return error_number_; }
+
+ private:
+  int fd_;
+  int error_number_ = 0;
+};
+
+class GCUPROTO_BLACKBOX_EXPORT OstreamSink : public Sink {
+ public:
+  explicit OstreamSink(std::ostream* out) : out_(out) {}
+  bool Write(std::string_view data) override;
+
+ private:
+  std::ostream* out_;
+};
+
+class GCUPROTO_BLACKBOX_EXPORT StringSink : public Sink {
+ public:
+  explicit StringSink(std::string* out) : out_(out) {}
+  bool Write(std::string_view data) override;
+
+ private:
+  std::string* out_;
+};
+
+// Collects text and hands it to a sink in large blocks. Formatters reserve
+// room for the longest text a line can give, write into it and advance, so
+// no byte is copied or cleared twice.
+class GCUPROTO_BLACKBOX_EXPORT TextBuffer {
+ public:
+  explicit TextBuffer(Sink* sink, std::size_t block_size = std::size_t{1} << 20);
+  ~TextBuffer();
+  TextBuffer(const TextBuffer&) = delete;
+  TextBuffer& operator=(const TextBuffer&) = delete;
+
+  // Room for `size` more bytes; write at most that many, then Advance().
+  char* Reserve(std::size_t size) {
+    if (capacity_ - used_ < size) MakeRoom(size);
+    return data_.get() + used_;
+  }
+  void Advance(const char* end) { used_ = static_cast<std::size_t>(end - data_.get()); }
+  void Append(std::string_view text);
+
+  // Hands what is collected to the sink. Once a write fails, everything after
+  // it is dropped and failed() stays true.
+  bool Flush();
+  bool failed() const { return failed_; }
+
+ private:
+  void MakeRoom(std::size_t size);
+
+  Sink* sink_;
+  std::unique_ptr<char[]> data_;
+  std::size_t capacity_;
+  std::size_t block_size_;
+  std::size_t used_ = 0;
+  bool failed_ = false;
+};
+
+// Turns one line at a time into text. Line() gets the line's kind and its
+// encoded bytes; it returns false with `*reason` set when the line cannot be
+// written in the format (it does not decode, or a value does not fit).
+class GCUPROTO_BLACKBOX_EXPORT LineFormatter {
+ public:
+  virtual ~LineFormatter();
+  // Text before the first line (a header row).
+  virtual void Begin(TextBuffer* out);
+  virtual bool Line(RecordKind kind, std::string_view encoded, TextBuffer* out,
+                    std::string* reason) = 0;
+};
+
+// CSV of the logger lines; CAN lines are left out (they are still checked to
+// decode). The header row is seqNo,timestamp,in0..in<inputs-1>,
+// out0..out<outputs-1>; a line with fewer samples leaves the remaining cells
+// empty, a line with more is refused. Numbers are plain decimal; there is no
+// quoting, since no cell holds anything but a number.
+struct CsvColumns {
+  std::size_t inputs = 0;
+  std::size_t outputs = 0;
+};
+
+class GCUPROTO_BLACKBOX_EXPORT CsvFormatter : public LineFormatter {
+ public:
+  explicit CsvFormatter(CsvColumns columns) : columns_(columns) {}
+  void Begin(TextBuffer* out) override;
+  bool Line(RecordKind kind, std::string_view encoded, TextBuffer* out,
+            std::string* reason) override;
+
+  // One decoded line as a row, with its newline.
+  bool AppendRow(const BlackboxFileLine& line, TextBuffer* out, std::string* reason) const;
+
+ private:
+  CsvColumns columns_;
+  std::vector<std::uint32_t> samples_;  // one line's samples, zigzag-encoded
+  BlackboxFileLine line_;   // for encodings the fast path leaves to the decoder
+  BlackboxCandumpFileLine can_line_;
+};
+
+// The widest line of the file: reads `reader` to its end. The counts come
+// from the encoded samples without decoding them; anything unusual is
+// decoded. Damage is left in the reader for the caller to check.
+// `on_progress` as for Export() below.
+GCUPROTO_BLACKBOX_EXPORT CsvColumns ScanCsvColumns(
+    Reader* reader, const std::function<void(std::uint64_t offset)>& on_progress = {});
+
+// JSON lines: one object per line, with every field, in this shape:
+//   {"kind":"line","seqNo":1,"timestamp":1000,"dataInput":[12,-3],"dataOutput":[0]}
+//   {"kind":"lineCan","seqNo":2,"timestamp":1005,"canId":291,"messageId":0,
+//    "extended":false,"data":"00FF10"}
+// "kind" is the name of the list the line belongs to in BlackboxFile; data is
+// upper-case hex, two digits a byte, "" when empty.
+class GCUPROTO_BLACKBOX_EXPORT JsonLinesFormatter : public LineFormatter {
+ public:
+  bool Line(RecordKind kind, std::string_view encoded, TextBuffer* out,
+            std::string* reason) override;
+
+  static void AppendLine(const BlackboxFileLine& line, TextBuffer* out);
+  static void AppendLine(const BlackboxCandumpFileLine& line, TextBuffer* out);
+
+ private:
+  BlackboxFileLine line_;
+  BlackboxCandumpFileLine can_line_;
+};
+
+// A number of seconds per time-stamp tick, held as an exact decimal so that
+// every machine rounds a time the same way.
+class GCUPROTO_BLACKBOX_EXPORT TimeScale {
+ public:
+  // 0.001 s: the unit counts milliseconds.
+  TimeScale() = default;
+  // Accepts a positive decimal such as "0.001", "1", "2.5e-4"; false otherwise.
+  static bool Parse(std::string_view text, TimeScale* scale);
+  // `ticks` in whole microseconds, rounded half up.
+  std::uint64_t Microseconds(std::uint32_t ticks) const;
+
+ private:
+  std::uint64_t digits_ = 1;  // the value is digits_ * 10^exponent_
+  int exponent_ = -3;
+};
+
+// Which field of a CAN line holds the frame's identifier.
+enum class CanIdField { kCanId, kMessageId };
+
+struct CandumpOptions {
+  std::string interface_name = "can0";
+  TimeScale time_scale;
+  CanIdField id_field = CanIdField::kCanId;
+};
+
+// CAN lines as candump -l writes them and can-utils' canplayer and log2asc
+// and python-can read them:
+//   (0000000001.005000) can0 123#00FF10
+//   (0000000001.005000) can0 18FEF100#01264B7095BADF04
+// Time is the time stamp times the scale: ten digits of seconds, six of
+// microseconds. A standard identifier takes three hex digits, an extended one
+// (`extended` set) eight. Data of up to 8 bytes is a classic frame; 12, 16,
+// 20, 24, 32, 48 or 64 bytes a CAN FD frame ("ID##0DATA"). An identifier too
+// large for its frame format, another data length, or a time past ten digits
+// of seconds cannot be written and is refused. Logger lines are left out
+// (still checked to decode).
+class GCUPROTO_BLACKBOX_EXPORT CandumpFormatter : public LineFormatter {
+ public:
+  explicit CandumpFormatter(CandumpOptions options) : options_(std::move(options)) {}
+  bool Line(RecordKind kind, std::string_view encoded, TextBuffer* out,
+            std::string* reason) override;
+
+  bool AppendLine(const BlackboxCandumpFileLine& line, TextBuffer* out, std::string* reason) const;
+
+ private:
+  CandumpOptions options_;
+  BlackboxFileLine line_;
+  BlackboxCandumpFileLine can_line_;
+};
+
+struct ExportResult {
+  bool ok = true;
+  // Offset of the line that could not be written, and why; or, when the sink
+  // failed, sink_failed with no reason.
+  std::uint64_t offset = 0;
+  std::string reason;
+  bool sink_failed = false;
+};
+
+// Reads `reader` to its end through `formatter` into `sink`, then flushes.
+// Stops at the first line the formatter refuses or the first failed write.
+// Damage of the input ends the reading as usual; check reader->damaged().
+// `on_progress`, if set, gets the input offset about every 16 MiB.
+GCUPROTO_BLACKBOX_EXPORT ExportResult Export(
+    Reader* reader, LineFormatter* formatter, Sink* sink,
+    const std::function<void(std::uint64_t offset)>& on_progress = {});
+
+}  // namespace blackbox
+}  // namespace gcuproto
+
+#endif  // GCUPROTO_BLACKBOX_EXPORTER_H

@@ -1,0 +1,156 @@
+#include <gcuproto/blackbox/exporter.h>
+#include <gcuproto/blackbox/line_decoder.h>
+
+#include <cctype>
+#include <limits>
+
+#include "number_text.h"
+
+namespace gcuproto {
+namespace blackbox {
+namespace {
+
+__extension__ using Wide = unsigned __int128;
+
+constexpr std::uint32_t kMaxStandardId = 0x7FF;
+constexpr std::uint32_t kMaxExtendedId = 0x1FFFFFFF;
+// Ten digits of seconds and six of microseconds.
+constexpr std::uint64_t kMicrosecondsLimit = 10000000000000000ull;
+
+bool IsCanFdLength(std::size_t size) {
+  switch (size) {
+    case 12: case 16: case 20: case 24: case 32: case 48: case 64:
+      return true;
+    default:
+      return false;
+  }
+}
+
+std::string Hex(std::uint32_t value) {
+  char text[8];
+  const char* end = std::to_chars(text, text + sizeof text, value, 16).ptr;
+  std::string hex = "0x";
+  for (const char* p = text; p != end; ++p) hex += static_cast<char>(std::toupper(*p));
+  return hex;
+}
+
+}  // namespace
+
+bool TimeScale::Parse(std::string_view text, TimeScale* scale) {
+  std::uint64_t digits = 0;
+  int exponent = 0;
+  bool any_digit = false;
+  bool fraction = false;
+  std::size_t i = 0;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '.' && !fraction) {
+      fraction = true;
+      continue;
+    }
+    if (c < '0' || c > '9') break;
+    any_digit = true;
+    if (digits == 0 && c == '0') {
+      if (fraction) --exponent;
+      continue;
+    }
+    if (digits > (std::numeric_limits<std::uint64_t>::max() - 9) / 10) return false;
+    digits = digits * 10 + static_cast<std::uint64_t>(c - '0');
+    if (fraction) --exponent;
+  }
+  if (!any_digit) return false;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    int value = 0;
+    const std::size_t first = i;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+      if (value > 1000) return false;
+      value = value * 10 + (text[i] - '0');
+    }
+    if (i == first) return false;
+    exponent += negative ? -value : value;
+  }
+  if (i != text.size() || digits == 0) return false;
+  scale->digits_ = digits;
+  scale->exponent_ = exponent;
+  return true;
+}
+
+std::uint64_t TimeScale::Microseconds(std::uint32_t ticks) const {
+  Wide value = static_cast<Wide>(ticks) * digits_;  // below 2^96
+  const int shift = exponent_ + 6;
+  if (shift >= 0) {
+    const Wide limit = std::numeric_limits<std::uint64_t>::max();
+    for (int i = 0; i < shift && value != 0; ++i) {
+      if (value > limit) break;
+      value *= 10;
+    }
+    return value > limit ? std::numeric_limits<std::uint64_t>::max() : static_cast<std::uint64_t>(value);
+  }
+  // 10^30 is more than twice any value: everything rounds to zero beyond.
+  if (-shift > 30) return 0;
+  Wide divisor = 1;
+  for (int i = 0; i < -shift; ++i) divisor *= 10;
+  return static_cast<std::uint64_t>((value + divisor / 2) / divisor);
+}
+
+bool CandumpFormatter::AppendLine(const BlackboxCandumpFileLine& line, TextBuffer* out,
+                                  std::string* reason) const {
+  const std::uint32_t id =
+      options_.id_field == CanIdField::kCanId ? line.canid() : line.messageid();
+  if (id > (line.extended() ? kMaxExtendedId : kMaxStandardId)) {
+    *reason = "CAN line's " +
+              std::string(options_.id_field == CanIdField::kCanId ? "canId " : "messageId ") +
+              Hex(id) + " does not fit " +
+              (line.extended() ? "an extended (29-bit)" : "a standard (11-bit)") + " identifier";
+    return false;
+  }
+  const std::size_t size = line.data().size();
+  const bool fd = size > 8;
+  if (fd && !IsCanFdLength(size)) {
+    *reason = "CAN line's " + std::to_string(size) +
+              " data bytes are no CAN or CAN FD frame length (0 to 8, 12, 16, 20, 24, 32, 48, 64)";
+    return false;
+  }
+  const std::uint64_t microseconds = options_.time_scale.Microseconds(line.timestamp());
+  if (microseconds >= kMicrosecondsLimit) {
+    *reason = "CAN line's time stamp " + std::to_string(line.timestamp()) +
+              " is past the 10 digits of seconds of the candump format";
+    return false;
+  }
+  char* q = out->Reserve(32 + options_.interface_name.size() + 2 * size);
+  *q++ = '(';
+  q = PutPadded(q, microseconds / 1000000, 10);
+  *q++ = '.';
+  q = PutPadded(q, microseconds % 1000000, 6);
+  *q++ = ')';
+  *q++ = ' ';
+  q = PutText(q, options_.interface_name);
+  *q++ = ' ';
+  q = PutHex(q, id, line.extended() ? 8 : 3);
+  *q++ = '#';
+  if (fd) q = PutText(q, "#0");
+  q = PutHexBytes(q, line.data());
+  *q++ = '\n';
+  out->Advance(q);
+  return true;
+}
+
+bool CandumpFormatter::Line(RecordKind kind, std::string_view encoded, TextBuffer* out,
+                            std::string* reason) {
+  if (kind == RecordKind::kLoggerLine) {
+    if (DecodeLoggerLine(encoded, &line_)) return true;
+    *reason = "logger line does not decode";
+    return false;
+  }
+  if (!can_line_.ParseFromArray(encoded.data(), static_cast<int>(encoded.size()))) {
+    *reason = "CAN line does not decode";
+    return false;
+  }
+  return AppendLine(can_line_, out, reason);
+}
+
+}  // namespace blackbox
+}  // namespace gcuproto

@@ -1,0 +1,18 @@
+#!/bin/sh
+# Decodes the bundled samples with a gcuproto tool: the one given as the first
+# argument, else the one on PATH. Stops at the first command that fails.
+set -eu
+tool=${1:-gcuproto}
+samples=$(dirname "$0")/samples
+
+run() {
+  printf '\n$ gcuproto %s\n' "$*"
+  "$tool" "$@"
+}
+
+cd "$samples"
+run decode Command command.bin
+run decode Command --in hex command.hex
+run decode Response --json response.bin
+run firmware --loader firmware.bin
+run decode BlackboxFile blackbox.bin

@@ -1,0 +1,199 @@
+// gcuproto blackbox recover and cat through the installed tool: what they
+// write, byte for byte, and what they report.
+#include <gcuproto/blackbox.pb.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string read_file(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream content;
+  content << file.rdbuf();
+  return content.str();
+}
+
+void write_file(const fs::path& path, const std::string& content) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file << content;
+}
+
+struct ToolRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+class BlackboxCli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("gcuproto_blackbox_cli_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // Runs the installed tool with `args` (shell words) in the test's
+  // directory, its stdout going to `stdout_path` if given.
+  ToolRun run(const std::string& args, const std::string& stdout_path = "") {
+    const std::string out_path =
+        stdout_path.empty() ? "../" + dir_.filename().string() + ".out" : stdout_path;
+    const std::string command = "cd '" + dir_.string() + "' && '" GCUPROTO_CLI_TOOL "' " + args +
+                                " >" + out_path + " 2>../" + dir_.filename().string() + ".err";
+    const int status = std::system(command.c_str());
+    ToolRun result;
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const fs::path out = dir_.parent_path() / (dir_.filename().string() + ".out");
+    const fs::path err = dir_.parent_path() / (dir_.filename().string() + ".err");
+    result.out = read_file(out);
+    result.err = read_file(err);
+    fs::remove(out);
+    fs::remove(err);
+    return result;
+  }
+
+  // The files in the test's directory.
+  std::string listing() const {
+    std::string names;
+    for (const auto& entry : fs::directory_iterator(dir_)) names += entry.path().filename().string() + " ";
+    return names;
+  }
+
+  fs::path dir_;
+};
+
+// Logger and CAN lines interleaved as a unit writes them, with the record
+// boundaries.
+std::string make_log(int lines, std::vector<std::size_t>* boundaries) {
+  std::string file;
+  for (int i = 0; i < lines; ++i) {
+    BlackboxFile one;
+    if (i % 3 == 2) {
+      BlackboxCandumpFileLine* line = one.add_linecan();
+      line->set_seqno(static_cast<std::uint32_t>(i + 1));
+      line->set_canid(0x100u + static_cast<std::uint32_t>(i));
+      line->set_data(std::string(static_cast<std::size_t>(i % 9), '\x5A'));
+    } else {
+      BlackboxFileLine* line = one.add_line();
+      line->set_seqno(static_cast<std::uint32_t>(i + 1));
+      line->set_timestamp(static_cast<std::uint32_t>(10 * i));
+      for (int k = 0; k < i; ++k) line->add_datainput(k * 1000 - 3000);
+    }
+    file += one.SerializeAsString();
+    boundaries->push_back(file.size());
+  }
+  return file;
+}
+
+TEST_F(BlackboxCli, RecoverKeepsTheCompletePrefixOfACutFile) {
+  std::vector<std::size_t> boundaries;
+  const std::string log = make_log(12, &boundaries);
+  // Cuts inside the key's record header, inside a line, and on a boundary.
+  for (const std::size_t cut : {boundaries[4] + 1, boundaries[7] + 5, boundaries[9] - 1, boundaries[10]}) {
+    SCOPED_TRACE(cut);
+    write_file(dir_ / "cut.bin", log.substr(0, cut));
+    const ToolRun result = run("blackbox recover cut.bin -o out.bin");
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "");
+    std::size_t kept = 0;
+    int lines = 0;
+    while (lines < static_cast<int>(boundaries.size()) && boundaries[static_cast<std::size_t>(lines)] <= cut) {
+      kept = boundaries[static_cast<std::size_t>(lines++)];
+    }
+    const std::string out = read_file(dir_ / "out.bin");
+    EXPECT_EQ(out, log.substr(0, kept));
+    BlackboxFile parsed;
+    EXPECT_TRUE(parsed.ParseFromString(out));
+    EXPECT_EQ(parsed.line_size() + parsed.linecan_size(), lines);
+    const int can = lines / 3;
+    std::string expected = "cut.bin: kept " + std::to_string(lines - can) + " logger and " +
+                           std::to_string(can) + " CAN lines, " + std::to_string(kept) + " of " +
+                           std::to_string(cut) + " bytes\n";
+    if (kept == cut) {
+      expected += "cut.bin: nothing dropped (" + std::to_string(lines) + " lines)\n";
+    } else {
+      expected += "cut.bin: dropped the last " + std::to_string(cut - kept) + " bytes, damaged at byte " +
+                  std::to_string(kept) + ": ";
+    }
+    EXPECT_EQ(result.err.substr(0, expected.size()), expected);
+  }
+}
+
+TEST_F(BlackboxCli, RecoverDropsALineThatDoesNotDecodeAndKeepsTheRest) {
+  std::vector<std::size_t> boundaries;
+  const std::string log = make_log(6, &boundaries);
+  // A whole logger record whose seqNo varint runs off the line's end.
+  const std::string bad("\x52\x02\x08\x80", 4);
+  write_file(dir_ / "in.bin", log.substr(0, boundaries[2]) + bad + log.substr(boundaries[2]) + "\x52");
+  const ToolRun result = run("blackbox recover in.bin -o out.bin");
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(read_file(dir_ / "out.bin"), log);
+  const std::string size = std::to_string(log.size() + bad.size() + 1);
+  EXPECT_EQ(result.err,
+            "in.bin: kept 4 logger and 2 CAN lines, " + std::to_string(log.size()) + " of " + size + " bytes\n"
+            "in.bin: dropped 1 line that does not decode (4 bytes), the first at byte " +
+                std::to_string(boundaries[2]) + "\n"
+            "in.bin: dropped the last 1 bytes, damaged at byte " + std::to_string(log.size() + bad.size()) +
+                ": logger line cut short inside its length\n");
+}
+
+TEST_F(BlackboxCli, RecoverLeavesNoFileWhenItCannotWrite) {
+  std::vector<std::size_t> boundaries;
+  write_file(dir_ / "in.bin", make_log(3, &boundaries));
+  const ToolRun result = run("blackbox recover in.bin -o in.bin/out.bin");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "gcuproto: cannot write in.bin/out.bin: Not a directory\n");
+  EXPECT_EQ(listing(), "in.bin ");
+  const ToolRun missing = run("blackbox recover missing.bin -o out.bin");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err, "gcuproto: missing.bin: No such file or directory\n");
+  EXPECT_EQ(listing(), "in.bin ");
+}
+
+TEST_F(BlackboxCli, CatJoinsFilesIntoOneThatReadsBack) {
+  std::vector<std::size_t> boundaries;
+  const std::string first = make_log(5, &boundaries);
+  const std::string second = make_log(8, &boundaries);
+  write_file(dir_ / "a.bin", first);
+  write_file(dir_ / "b.bin", second);
+  write_file(dir_ / "empty.bin", "");
+  ToolRun result = run("blackbox cat a.bin empty.bin b.bin -o joined.bin");
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  const std::string joined = read_file(dir_ / "joined.bin");
+  EXPECT_EQ(joined, first + second);
+  BlackboxFile parsed;
+  ASSERT_TRUE(parsed.ParseFromString(joined));
+  EXPECT_EQ(parsed.line_size() + parsed.linecan_size(), 13);
+  EXPECT_EQ(parsed.line(0).seqno(), 1u);
+  EXPECT_EQ(parsed.line(3).seqno(), 5u);  // the first file's last logger line
+  EXPECT_EQ(parsed.line(4).seqno(), 1u);  // the second file's first
+
+  // The output may be one of the inputs: it is replaced only when complete.
+  result = run("blackbox cat a.bin b.bin -o a.bin");
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(read_file(dir_ / "a.bin"), first + second);
+}
+
+TEST_F(BlackboxCli, AFullDiskIsAnError) {
+  std::vector<std::size_t> boundaries;
+  write_file(dir_ / "in.bin", make_log(4, &boundaries));
+  const ToolRun result = run("blackbox export in.bin --format jsonl -o -", "/dev/full");
+  EXPECT_EQ(result.status, 1);
+  EXPECT_EQ(result.err, "gcuproto: cannot write stdout: No space left on device\n");
+}
+
+}  // namespace

@@ -1,0 +1,89 @@
+// What the blackbox subcommands share: streaming outputs that appear only
+// when complete, a progress line for large inputs, and reading options.
+#ifndef GCUPROTO_TOOLS_BLACKBOX_FILES_H
+#define GCUPROTO_TOOLS_BLACKBOX_FILES_H
+
+#include <gcuproto/blackbox/exporter.h>
+#include <gcuproto/blackbox/reader.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace CLI {
+class App;
+}  // namespace CLI
+
+namespace gcuproto::cli {
+
+class Progress;
+
+void add_blackbox_info_command(CLI::App& group);
+void add_blackbox_export_command(CLI::App& group);
+void add_blackbox_recover_command(CLI::App& group);
+void add_blackbox_cat_command(CLI::App& group);
+
+// An output written as it goes: standard output for "" and "-", else a
+// temporary file beside `path` that commit() renames onto it. Destroyed
+// without commit(), the temporary file is removed: a failed run leaves no
+// file behind.
+class StreamingOutput {
+ public:
+  explicit StreamingOutput(const std::string& path);  // throws InputError
+  ~StreamingOutput();
+  StreamingOutput(const StreamingOutput&) = delete;
+  StreamingOutput& operator=(const StreamingOutput&) = delete;
+
+  int fd() const { return fd_; }
+  bool is_stdout() const { return temporary_.empty(); }
+  // Throws InputError naming the output and the errno of a failed write.
+  [[noreturn]] void fail(int error_number) const;
+  void commit();  // throws InputError
+
+ private:
+  std::string path_;
+  std::string temporary_;
+  int fd_ = -1;
+};
+
+// Copies bytes [from, to) of the file at `path` to `output`; throws
+// InputError when either side fails.
+void copy_bytes(const std::string& path, std::uint64_t from, std::uint64_t to,
+                StreamingOutput& output, Progress* progress = nullptr, std::uint64_t progress_base = 0);
+
+// "PATH: damaged at byte N: reason", the one-line message for damaged input.
+std::string damage_message(const std::string& path, const blackbox::Reader& reader);
+
+// Opens a blackbox file for reading; "-" reads standard input unless
+// `not_stdin_reason` says why it cannot (a UsageError). Throws InputError
+// when the file cannot be opened.
+std::unique_ptr<blackbox::Reader> open_blackbox(const std::string& path,
+                                                blackbox::ReaderOptions options,
+                                                const char* not_stdin_reason = nullptr);
+
+// Size of a regular file, 0 for anything else.
+std::uint64_t file_size(const std::string& path);
+
+// "done/total MiB, percent" on one stderr line, redrawn with \r; only when
+// stderr is a terminal and the input is at least 64 MiB.
+class Progress {
+ public:
+  Progress(std::string label, std::uint64_t total);
+  ~Progress();
+  void update(std::uint64_t done);
+  void set_label(std::string label) { label_ = std::move(label); }
+
+ private:
+  std::string label_;
+  std::uint64_t total_;
+  bool shown_;
+  std::size_t drawn_ = 0;  // length of the longest line drawn
+};
+
+// The names --id-field accepts.
+blackbox::CanIdField parse_id_field(const std::string& name);
+extern const char* const kIdFieldHelp;
+
+}  // namespace gcuproto::cli
+
+#endif  // GCUPROTO_TOOLS_BLACKBOX_FILES_H
