@@ -3,6 +3,11 @@
 # argument, else the one on PATH. Stops at the first command that fails.
 set -eu
 tool=${1:-gcuproto}
+# A relative path must survive the change into the samples directory.
+case $tool in
+  /*) ;;
+  */*) tool=$(cd "$(dirname "$tool")" && pwd)/$(basename "$tool") ;;
+esac
 samples=$(dirname "$0")/samples
 
 run() {
@@ -15,4 +20,6 @@ run decode Command command.bin
 run decode Command --in hex command.hex
 run decode Response --json response.bin
 run firmware --loader firmware.bin
-run decode BlackboxFile blackbox.bin
+run blackbox info blackbox.bin
+run blackbox export blackbox.bin --format csv
+run blackbox export blackbox.bin --format candump --iface vcan0

@@ -25,38 +25,6 @@ struct Layout {
   const std::uint8_t* output_end = nullptr;
 };
 
-inline const std::uint8_t* SkipVarint32(const std::uint8_t* p, const std::uint8_t* end,
-                                        std::uint32_t* value) {
-  std::uint64_t result = 0;
-  for (int shift = 0; shift < 70; shift += 7) {
-    if (p == end) return nullptr;
-    const std::uint8_t byte = *p++;
-    result |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
-    if (byte < 0x80) {
-      *value = static_cast<std::uint32_t>(result);
-      return p;
-    }
-  }
-  return nullptr;
-}
-
-// A length as the runtime reads one: at most five bytes, below 2^31.
-inline const std::uint8_t* ReadLength(const std::uint8_t* p, const std::uint8_t* end,
-                                      std::uint32_t* size) {
-  std::uint32_t result = 0;
-  for (int i = 0; i < 5; ++i) {
-    if (p == end) return nullptr;
-    const std::uint8_t byte = *p++;
-    if (i == 4 && byte >= 0x08) return nullptr;
-    result |= static_cast<std::uint32_t>(byte & 0x7F) << (7 * i);
-    if (byte < 0x80) {
-      *size = result;
-      return p;
-    }
-  }
-  return nullptr;
-}
-
 // False for anything else (repeated or unpacked samples, unknown fields,
 // malformed bytes): the general decoder then decides.
 bool FindLayout(std::string_view encoded, Layout* layout) {
@@ -66,16 +34,16 @@ bool FindLayout(std::string_view encoded, Layout* layout) {
     const std::uint8_t key = *p++;
     switch (key) {
       case 0x08:
-        p = SkipVarint32(p, end, &layout->seq_no);
+        p = ReadVarint32(p, end, &layout->seq_no);
         break;
       case 0x18:
-        p = SkipVarint32(p, end, &layout->timestamp);
+        p = ReadVarint32(p, end, &layout->timestamp);
         break;
       case 0x12:
       case 0x22: {
         const std::uint8_t** begin = key == 0x12 ? &layout->input : &layout->output;
         std::uint32_t size;
-        if (*begin != nullptr || (p = ReadLength(p, end, &size)) == nullptr) return false;
+        if (*begin != nullptr || (p = ReadSize(p, end, &size)) == nullptr) return false;
         if (size > static_cast<std::size_t>(end - p)) return false;
         *begin = p;
         (key == 0x12 ? layout->input_end : layout->output_end) = p + size;

@@ -9,49 +9,6 @@ namespace gcuproto {
 namespace blackbox {
 namespace {
 
-// Reads a varint of at most ten bytes, as the runtime does: a longer one, or
-// one that runs past `end`, is malformed. Returns null on failure.
-inline const std::uint8_t* ReadVarint(const std::uint8_t* p, const std::uint8_t* end,
-                                      std::uint64_t* value) {
-  if (p < end && *p < 0x80) {
-    *value = *p;
-    return p + 1;
-  }
-  std::uint64_t result = 0;
-  for (int shift = 0; shift < 70; shift += 7) {
-    if (p == end) return nullptr;
-    const std::uint8_t byte = *p++;
-    result |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
-    if (byte < 0x80) {
-      *value = result;
-      return p;
-    }
-  }
-  return nullptr;
-}
-
-// Reads a length as the runtime does: at most five bytes and below 2^31.
-inline const std::uint8_t* ReadSize(const std::uint8_t* p, const std::uint8_t* end,
-                                    std::uint32_t* size) {
-  std::uint32_t result = 0;
-  for (int i = 0; i < 5; ++i) {
-    if (p == end) return nullptr;
-    const std::uint8_t byte = *p++;
-    if (i == 4 && byte >= 0x08) return nullptr;
-    result |= static_cast<std::uint32_t>(byte & 0x7F) << (7 * i);
-    if (byte < 0x80) {
-      *size = result;
-      return p;
-    }
-  }
-  return nullptr;
-}
-
-inline std::int32_t ZigZagDecode(std::uint64_t raw) {
-  const auto n = static_cast<std::uint32_t>(raw);
-  return static_cast<std::int32_t>((n >> 1) ^ (~(n & 1) + 1));
-}
-
 // Appends the zigzag varints of one packed record to `samples`, through a
 // plain pointer: adding them one by one would store and reload the
 // container's size for every sample.
@@ -91,7 +48,7 @@ Outcome DecodeCommonEncoding(const std::uint8_t* p, const std::uint8_t* end,
       case 0x20:  // one dataOutput sample
         p = ReadVarint(p, end, &value);
         if (p == nullptr) return Outcome::kMalformed;
-        (key == 0x10 ? input : output)->Add(ZigZagDecode(value));
+        (key == 0x10 ? input : output)->Add(ZigZag32(static_cast<std::uint32_t>(value)));
         break;
       case 0x12:  // packed dataInput
       case 0x22:  // packed dataOutput
