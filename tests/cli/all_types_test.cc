@@ -20,40 +20,17 @@
 #include <string>
 #include <vector>
 
+#include "tool_run.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 namespace pb = google::protobuf;
 
-std::string read_file(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream content;
-  content << file.rdbuf();
-  return content.str();
-}
-
-void write_file(const fs::path& path, const std::string& content) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file << content;
-}
-
-struct ToolRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-// Runs the installed tool with `args` (shell words) in `dir`.
-ToolRun run_tool(const fs::path& dir, const std::string& args) {
-  const std::string command = "cd '" + dir.string() + "' && '" GCUPROTO_CLI_TOOL "' " + args +
-                              " >stdout 2>stderr";
-  const int status = std::system(command.c_str());
-  ToolRun run;
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  run.out = read_file(dir / "stdout");
-  run.err = read_file(dir / "stderr");
-  return run;
-}
+using gcuproto_test::read_file;
+using gcuproto_test::run_tool;
+using gcuproto_test::ToolRun;
+using gcuproto_test::write_file;
 
 void collect(const pb::Descriptor* type, std::vector<std::string>* names) {
   names->push_back(type->full_name());

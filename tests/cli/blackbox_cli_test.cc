@@ -13,27 +13,15 @@
 
 #include <unistd.h>
 
+#include "tool_run.h"
+
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string read_file(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream content;
-  content << file.rdbuf();
-  return content.str();
-}
-
-void write_file(const fs::path& path, const std::string& content) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file << content;
-}
-
-struct ToolRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using gcuproto_test::read_file;
+using gcuproto_test::ToolRun;
+using gcuproto_test::write_file;
 
 class BlackboxCli : public ::testing::Test {
  protected:
@@ -46,23 +34,8 @@ class BlackboxCli : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  // Runs the installed tool with `args` (shell words) in the test's
-  // directory, its stdout going to `stdout_path` if given.
-  ToolRun run(const std::string& args, const std::string& stdout_path = "") {
-    const std::string out_path =
-        stdout_path.empty() ? "../" + dir_.filename().string() + ".out" : stdout_path;
-    const std::string command = "cd '" + dir_.string() + "' && '" GCUPROTO_CLI_TOOL "' " + args +
-                                " >" + out_path + " 2>../" + dir_.filename().string() + ".err";
-    const int status = std::system(command.c_str());
-    ToolRun result;
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    const fs::path out = dir_.parent_path() / (dir_.filename().string() + ".out");
-    const fs::path err = dir_.parent_path() / (dir_.filename().string() + ".err");
-    result.out = read_file(out);
-    result.err = read_file(err);
-    fs::remove(out);
-    fs::remove(err);
-    return result;
+  ToolRun run(const std::string& args, const std::string& stdout_target = "") {
+    return gcuproto_test::run_tool(dir_, args, stdout_target);
   }
 
   // The files in the test's directory.
