@@ -1,8 +1,10 @@
 // Parses the input as one message type of the library, chosen by the first
-// byte (an index into the types sorted by full name), and, when it parses,
-// checks what every message must survive: re-serialising and parsing again
-// give equal bytes and an equal message, copying and merging agree with the
-// wire, and the text-format and JSON printers give text that parses back.
+// byte (an index into the types sorted by full name), on the heap and on an
+// arena, and, when it parses, checks what every message must survive:
+// re-serialising and parsing again give equal bytes and an equal message,
+// copying and merging agree with the wire, and the text-format and
+// JSON printers give text that parses back.
+#include <google/protobuf/arena.h>
 #include <google/protobuf/message.h>
 #include <google/protobuf/stubs/logging.h>
 #include <google/protobuf/text_format.h>
@@ -55,6 +57,28 @@ void CheckWire(const Message& message, const std::string& bytes) {
   FUZZ_CHECK(copy->ByteSizeLong() == 0, "%s: cleared message not empty", Name(message));
 }
 
+// A message on an arena owns its parts there; parsing the input into one must
+// give the heap message's verdict and contents.
+void CheckArena(const Descriptor* type, const std::uint8_t* data, std::size_t size,
+                const Message* heap) {
+  google::protobuf::Arena arena;
+  Message* on_arena = MessageFactory::generated_factory()->GetPrototype(type)->New(&arena);
+  const bool parsed = on_arena->ParseFromArray(data, static_cast<int>(size));
+  FUZZ_CHECK(parsed == (heap != nullptr), "%s: arena parse says %d", Name(*on_arena), parsed);
+  if (!parsed) return;
+  FUZZ_CHECK(MessageDifferencer::Equals(*heap, *on_arena), "%s: arena message differs",
+             Name(*on_arena));
+  FUZZ_CHECK(on_arena->SerializeAsString() == heap->SerializeAsString(), "%s: arena bytes differ",
+             Name(*on_arena));
+  // Copies between the arena and the heap.
+  auto back = NewMessage(on_arena->GetDescriptor());
+  back->CopyFrom(*on_arena);
+  on_arena->Clear();
+  on_arena->MergeFrom(*back);
+  FUZZ_CHECK(MessageDifferencer::Equals(*heap, *on_arena), "%s: arena merge differs",
+             Name(*on_arena));
+}
+
 // The readable forms carry no unknown fields, so they are compared with a
 // copy that has none.
 void CheckText(const Message& message, const Message& known) {
@@ -95,8 +119,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const auto& types = gcuproto_test::AllMessageTypes();
-  auto message = NewMessage(types[data[0] % types.size()]);
-  if (!message->ParseFromArray(data + 1, static_cast<int>(size - 1))) return 0;
+  const Descriptor* type = types[data[0] % types.size()];
+  auto message = NewMessage(type);
+  const bool parsed = message->ParseFromArray(data + 1, static_cast<int>(size - 1));
+  CheckArena(type, data + 1, size - 1, parsed ? message.get() : nullptr);
+  if (!parsed) return 0;
 
   std::string bytes;
   FUZZ_CHECK(message->SerializeToString(&bytes), "%s: serialise", Name(*message));

@@ -16,6 +16,7 @@
 #include <google/protobuf/text_format.h>
 #include <google/protobuf/util/json_util.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdlib>
@@ -232,13 +233,21 @@ int main(int argc, char** argv) {
 
   gcuproto_test::RandomMessageFiller filler(1);
   for (std::size_t t = 0; t < types.size(); ++t) {
-    for (int k = 0; k < 4; ++k) {
+    // Enough messages that each member of a oneof is likely set in one.
+    int widest = 0;
+    for (int i = 0; i < types[t]->oneof_decl_count(); ++i) {
+      widest = std::max(widest, types[t]->oneof_decl(i)->field_count());
+    }
+    for (int k = 0; k < 4 + 3 * widest; ++k) {
       auto message = NewMessage(types[t]);
       filler.Fill(message.get());
       const std::string name = types[t]->full_name() + "-r" + std::to_string(k);
       const std::string bytes = message->SerializeAsString();
       WriteFile(out / "messages" / name, std::string(1, static_cast<char>(t)) + bytes);
       ++message_seeds;
+      // The tool's readers go through the same message code; one message of
+      // each type is enough to start them on every type.
+      if (k > 0) continue;
       // The readable forms carry no unknown fields.
       message->DiscardUnknownFields();
       std::string text;

@@ -225,6 +225,27 @@ TEST(BlackboxReader, DamageIsReportedWithOffsetAndReason) {
   }
 }
 
+// A key of five bytes keeps its low 32 bits, as in a whole-file parse: the
+// bits above are dropped, not taken for damage.
+TEST(BlackboxReader, FiveByteKeysKeepTheirLow32Bits) {
+  const std::string unknown_fixed64 =
+      Bytes({0x89, 0x80, 0x80, 0x80, 0x10, 1, 2, 3, 4, 5, 6, 7, 8});  // field 1, wire type 1
+  const std::string logger_line = Bytes({0xD2, 0x80, 0x80, 0x80, 0x70, 0x02, 0x08, 0x09});
+  const std::string bytes = unknown_fixed64 + logger_line;
+  BlackboxFile whole;
+  ASSERT_TRUE(whole.ParseFromString(bytes));
+  ASSERT_EQ(whole.line_size(), 1);
+
+  std::istringstream stream(bytes);
+  Reader reader(&stream);
+  ASSERT_TRUE(reader.next()) << reader.damage_reason();
+  EXPECT_EQ(reader.offset(), unknown_fixed64.size());
+  EXPECT_EQ(reader.logger_line().seqno(), 9u);
+  EXPECT_FALSE(reader.next());
+  EXPECT_FALSE(reader.damaged()) << reader.damage_reason();
+  EXPECT_EQ(reader.unknown_records(), 1u);
+}
+
 TEST(BlackboxReader, UndecodableLinesCanBeSkipped) {
   const std::string bytes = Record(0x52, Bytes({0x08, 0x01})) + Record(0x52, Bytes({0x12, 0x05})) +
                             Record(0x52, Bytes({0x08, 0x03}));

@@ -41,6 +41,36 @@ const char* value_fault(WireFormatLite::WireType wire_type) {
 std::optional<WireBreak> walk(std::string_view bytes, std::size_t base,
                               const pb::Descriptor* type, int depth);
 
+// A key as the runtime's parser reads one: at most five bytes, of which the
+// low 32 bits count. Returns the bytes taken, 0 when malformed or cut short.
+std::size_t read_key(std::string_view bytes, std::size_t position, std::uint32_t* key) {
+  std::uint64_t result = 0;
+  for (std::size_t i = 0; i < 5 && position + i < bytes.size(); ++i) {
+    const auto byte = static_cast<std::uint8_t>(bytes[position + i]);
+    result |= static_cast<std::uint64_t>(byte & 0x7F) << (7 * i);
+    if (byte < 0x80) {
+      *key = static_cast<std::uint32_t>(result);
+      return i + 1;
+    }
+  }
+  return 0;
+}
+
+// A length as the runtime's parser reads one: at most five bytes, below 2^31.
+std::size_t read_length(std::string_view bytes, std::size_t position, std::uint32_t* length) {
+  std::uint32_t result = 0;
+  for (std::size_t i = 0; i < 5 && position + i < bytes.size(); ++i) {
+    const auto byte = static_cast<std::uint8_t>(bytes[position + i]);
+    if (i == 4 && byte >= 0x08) return 0;
+    result |= static_cast<std::uint32_t>(byte & 0x7F) << (7 * i);
+    if (byte < 0x80) {
+      *length = result;
+      return i + 1;
+    }
+  }
+  return 0;
+}
+
 // Packed elements must fill the field exactly: varints each well-formed,
 // fixed-size elements a whole number of them.
 std::optional<WireBreak> walk_packed(std::string_view payload, std::size_t base,
@@ -93,12 +123,12 @@ std::optional<WireBreak> walk(std::string_view bytes, std::size_t base,
   while (static_cast<std::size_t>(in.CurrentPosition()) < bytes.size()) {
     const std::size_t position = static_cast<std::size_t>(in.CurrentPosition());
     const std::size_t at = base + position;
-    const std::uint32_t tag = in.ReadTagNoLastTag();
-    if (tag == 0) {
-      return WireBreak{at, bytes[position] == 0 ? std::string("field key is 0, which no field has")
-                                                : std::string("field key is a malformed varint")};
-    }
+    std::uint32_t tag = 0;
+    const std::size_t key_size = read_key(bytes, position, &tag);
+    if (key_size == 0) return WireBreak{at, "field key is malformed or cut short"};
     const std::uint32_t number = WireFormatLite::GetTagFieldNumber(tag);
+    if (number == 0) return WireBreak{at, "field key has field number 0, which no field has"};
+    in.Skip(static_cast<int>(key_size));
     const auto wire_type = WireFormatLite::GetTagWireType(tag);
     const pb::FieldDescriptor* field = type != nullptr ? type->FindFieldByNumber(static_cast<int>(number)) : nullptr;
     const std::string label = field_label(number, field);
@@ -114,10 +144,13 @@ std::optional<WireBreak> walk(std::string_view bytes, std::size_t base,
       }
       continue;
     }
-    std::uint32_t length;
-    if (!in.ReadVarint32(&length)) {
-      return WireBreak{at, fmt::format("{}: its length is a malformed varint", label)};
+    std::uint32_t length = 0;
+    const std::size_t length_size =
+        read_length(bytes, static_cast<std::size_t>(in.CurrentPosition()), &length);
+    if (length_size == 0) {
+      return WireBreak{at, fmt::format("{}: its length is malformed", label)};
     }
+    in.Skip(static_cast<int>(length_size));
     const std::size_t payload_at = static_cast<std::size_t>(in.CurrentPosition());
     const std::size_t left = bytes.size() - payload_at;
     if (length > left) {

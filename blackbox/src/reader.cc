@@ -22,11 +22,12 @@ using Status = ByteSource::Status;
 // Large buffers: the records are small and the input is read front to back.
 constexpr int kBufferSize = 1 << 20;
 
-// Field keys are 32-bit (five varint bytes, the last at most 0x0F), lengths
-// below 2^31 (the last at most 0x07), other varints up to ten bytes: the
-// limits the runtime's parser applies to a whole-file parse.
+// Field keys take at most five varint bytes, of which the low 32 bits count;
+// lengths are below 2^31 (the fifth byte at most 0x07); other varints take up
+// to ten bytes: the limits the runtime's parser applies to a whole-file parse.
 constexpr int kKeyBytes = 5;
-constexpr std::uint8_t kKeyLastByteMax = 0x0F;
+constexpr std::uint8_t kKeyLastByteMax = 0x7F;
+constexpr std::uint64_t kKeyMask = 0xFFFFFFFF;
 constexpr int kSizeBytes = 5;
 constexpr std::uint8_t kSizeLastByteMax = 0x07;
 constexpr int kVarintBytes = 10;
@@ -141,6 +142,7 @@ bool Reader::SkipUnknownRecord(std::uint32_t key) {
     if (status == Status::kEnd || status == Status::kTruncated) {
       return FailCutShort(start, "unknown record cut short inside a group");
     }
+    next_key &= kKeyMask;
     if (status == Status::kMalformed || (next_key >> 3) == 0) {
       return Fail(start, "unknown record has an invalid key inside a group");
     }
@@ -177,6 +179,7 @@ bool Reader::ReadRecordSlowly() {
     case Status::kMalformed:
       return Fail(offset_, "malformed record key");
   }
+  key &= kKeyMask;
   const std::uint32_t number = static_cast<std::uint32_t>(key >> 3);
   const unsigned wire_type = static_cast<unsigned>(key & 7);
   if (number == 0 || wire_type == 4 || wire_type == 6 || wire_type == 7) {

@@ -98,6 +98,13 @@ gcuproto_cli_test(missing_file ARGS decode Command nothing.bin STATUS 1
   STDERR "^gcuproto: cannot open nothing.bin: No such file or directory\n$")
 gcuproto_cli_test(truncated ARGS decode Command --in hex truncated_command.hex STATUS 1
   STDERR "^gcuproto: truncated_command.hex \\(5 bytes decoded from hex\\) does not parse as Command: at byte offset 2, field 7 \\(Command.ping\\): length 9 runs past the end \\(1 byte left\\)\n$")
+# Keys and lengths within the parser's limits: at most five bytes, and a field number.
+gcuproto_cli_test(six_byte_key ARGS decode DeviceId --in hex six_byte_key.hex STATUS 1
+  STDERR "^gcuproto: six_byte_key.hex \\(7 bytes decoded from hex\\) does not parse as DeviceId: at byte offset 0, field key is malformed or cut short\n$")
+gcuproto_cli_test(field_number_zero ARGS decode DeviceId --in hex field_number_zero.hex STATUS 1
+  STDERR "^gcuproto: field_number_zero.hex \\(2 bytes decoded from hex\\) does not parse as DeviceId: at byte offset 0, field key has field number 0, which no field has\n$")
+gcuproto_cli_test(six_byte_length ARGS decode DeviceId --in hex six_byte_length.hex STATUS 1
+  STDERR "^gcuproto: six_byte_length.hex \\(7 bytes decoded from hex\\) does not parse as DeviceId: at byte offset 0, field 1 \\(DeviceId.mcuId\\): its length is malformed\n$")
 gcuproto_cli_test(truncated_stdin ARGS decode Command STDIN firmware.bin STATUS 1
   STDERR "^gcuproto: stdin \\(197 bytes\\) does not parse as Command: at byte offset [0-9]+, ")
 gcuproto_cli_test(bad_utf8 ARGS decode Response --in hex bad_utf8_response.hex STATUS 1
