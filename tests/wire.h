@@ -3,9 +3,12 @@
 #define GCUPROTO_TESTS_WIRE_H
 
 #include <google/protobuf/message.h>
+#include <google/protobuf/util/message_differencer.h>
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <string>
 
 namespace gcuproto_test {
@@ -39,10 +42,33 @@ inline std::string Wire(const google::protobuf::Message& message) {
   return out;
 }
 
+// Messages without fields keep whatever they are sent, as unknown fields, and
+// write it back unchanged.
+inline void ExpectKeptAsUnknown(google::protobuf::Message* message, const std::string& wire,
+                                int field_count) {
+  SCOPED_TRACE(message->GetDescriptor()->name());
+  ASSERT_TRUE(message->ParseFromString(wire));
+  EXPECT_EQ(message->GetReflection()->GetUnknownFields(*message).field_count(), field_count);
+  EXPECT_EQ(Hex(Wire(*message)), Hex(wire));
+}
+
 }  // namespace gcuproto_test
 
 // EXPECT_WIRE(message, Bytes({...})): exact serialisation, shown as hex on failure.
 #define EXPECT_WIRE(message, expected) \
   EXPECT_EQ(::gcuproto_test::Hex(::gcuproto_test::Wire(message)), ::gcuproto_test::Hex(expected))
+
+// EXPECT_WIRE_ROUND_TRIP(message, Bytes({...})): the message serialises to
+// exactly those bytes, and they parse back to an equal message (unknown
+// fields included, so nothing may land there).
+#define EXPECT_WIRE_ROUND_TRIP(message, expected)                                            \
+  do {                                                                                       \
+    const ::google::protobuf::Message& built_ = (message);                                   \
+    EXPECT_WIRE(built_, expected);                                                           \
+    std::unique_ptr<::google::protobuf::Message> parsed_(built_.New());                       \
+    EXPECT_TRUE(parsed_->ParseFromString(expected));                                         \
+    EXPECT_TRUE(::google::protobuf::util::MessageDifferencer::Equals(*parsed_, built_))      \
+        << parsed_->DebugString();                                                           \
+  } while (false)
 
 #endif  // GCUPROTO_TESTS_WIRE_H

@@ -86,17 +86,10 @@ inline const std::uint8_t* DecodeOne(const std::uint8_t* p, const std::uint8_t* 
     *out = Store<kForm>((n & 0x7F) | (static_cast<std::uint32_t>(p[1]) << 7));
     return p + 2;
   }
-  std::uint64_t result = 0;
-  for (int shift = 0; shift < 70; shift += 7) {
-    if (p == end) return nullptr;
-    const std::uint8_t byte = *p++;
-    result |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
-    if (byte < 0x80) {
-      *out = Store<kForm>(static_cast<std::uint32_t>(result));
-      return p;
-    }
-  }
-  return nullptr;
+  std::uint32_t value = 0;
+  p = ReadVarint32(p, end, &value);
+  if (p != nullptr) *out = Store<kForm>(value);
+  return p;
 }
 
 #if defined(__SSE2__)
