@@ -17,3 +17,4 @@ run("${CMAKE_COMMAND}" -S "${SOURCE_DIR}" -B "${WORK_DIR}/build" -G "${GENERATOR
     "-DCMAKE_PREFIX_PATH=${moved}" -DCMAKE_BUILD_TYPE=Release)
 run("${CMAKE_COMMAND}" --build "${WORK_DIR}/build")
 run("${WORK_DIR}/build/identity_query")
+run("${WORK_DIR}/build/blackbox_lines")
