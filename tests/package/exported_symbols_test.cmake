@@ -1,0 +1,31 @@
+# What libgcuproto exports: every message class (its type information) and
+# default instance, the library-level API, and nothing else of its own.
+execute_process(COMMAND "${NM}" -D --defined-only -C "${LIBRARY}"
+  RESULT_VARIABLE rc OUTPUT_VARIABLE symbols ERROR_VARIABLE err)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${LIBRARY}: ${err}")
+endif()
+
+# Every line starts after a newline, the first one too.
+string(PREPEND symbols "\n")
+
+function(expect_count regex expected what)
+  string(REGEX MATCHALL "${regex}" found "${symbols}")
+  list(LENGTH found count)
+  if(NOT count EQUAL expected)
+    message(FATAL_ERROR "${count} ${what} exported, expected ${expected}")
+  endif()
+endfunction()
+
+expect_count("\n[0-9a-f]+ [BDR] _[A-Za-z]+_default_instance_" 117 "default instances")
+expect_count("[0-9a-f]+ V typeinfo for [A-Za-z]+\n" 117 "message classes")
+expect_count("\n[0-9a-f]+ T gcuproto::(version|schema_file_names|schema_files)" 3 "library functions")
+
+# Anything of ours in a namespace must be the library API above: the frame's
+# helpers and the generated code's internals stay hidden.
+string(REGEX MATCHALL "\n[0-9a-f]+ [A-Za-z] gcuproto::[^\n]*" ours "${symbols}")
+list(LENGTH ours count)
+if(NOT count EQUAL 3)
+  message(FATAL_ERROR "unexpected exports in namespace gcuproto:${ours}")
+endif()
+message("exports: 117 message classes, 117 default instances, the library API")
