@@ -16,6 +16,7 @@ run() {
 }
 
 cd "$samples"
+run encode Command command.txt --out hex
 run decode Command command.bin
 run decode Command --in hex command.hex
 run decode Response --json response.bin
