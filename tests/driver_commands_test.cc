@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "schema_summary.h"
 #include "wire.h"
 
 namespace {
@@ -18,19 +19,7 @@ using google::protobuf::FieldDescriptor;
 using google::protobuf::Message;
 using gcuproto_test::Bytes;
 
-// "name=number type [enum]; ..." in declaration order.
-std::string Fields(const Descriptor* message) {
-  std::string out;
-  for (int i = 0; i < message->field_count(); ++i) {
-    const FieldDescriptor* field = message->field(i);
-    if (i != 0) out += "; ";
-    out += field->name() + "=" + std::to_string(field->number()) + " ";
-    if (field->is_repeated()) out += "repeated ";
-    out += field->type_name();
-    if (field->enum_type() != nullptr) out += " " + field->enum_type()->full_name();
-  }
-  return out;
-}
+using gcuproto_test::Fields;
 
 // "Name=value ..." in declaration order.
 std::string Values(const EnumDescriptor* e) {

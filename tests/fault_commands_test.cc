@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "schema_summary.h"
 #include "wire.h"
 
 namespace {
@@ -17,19 +18,7 @@ using google::protobuf::FieldDescriptor;
 using google::protobuf::Message;
 using gcuproto_test::Bytes;
 
-// "name=number [repeated [packed]] type [message]; ..." in declaration order.
-std::string Fields(const Descriptor* message) {
-  std::string out;
-  for (int i = 0; i < message->field_count(); ++i) {
-    const FieldDescriptor* field = message->field(i);
-    if (i != 0) out += "; ";
-    out += field->name() + "=" + std::to_string(field->number()) + " ";
-    if (field->is_repeated()) out += field->is_packed() ? "repeated packed " : "repeated ";
-    out += field->type_name();
-    if (field->message_type() != nullptr) out += " " + field->message_type()->full_name();
-  }
-  return out;
-}
+using gcuproto_test::Fields;
 
 std::vector<int> Parameters(const FaultItem& item) {
   return {item.parameters().begin(), item.parameters().end()};
