@@ -34,11 +34,7 @@ std::string Values(const EnumDescriptor* e) {
 TEST(DriverCommandsSchema, MessagesAndFieldsAsTheFirmwareDeclaresThem) {
   const auto* file = DriverCalibrationStartReq::descriptor()->file();
   EXPECT_EQ(file->dependency_count(), 0);
-  struct Case {
-    const Descriptor* message;
-    const char* fields;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<gcuproto_test::MessageShape> cases = {
       {DriverCalibrationStartReq::descriptor(), "calibrationMode=1 enum CalibrationMode"},
       {DriverCalibrationStartResp::descriptor(), ""},
       {DriverCalibrationStatusReq::descriptor(), ""},
@@ -49,13 +45,7 @@ TEST(DriverCommandsSchema, MessagesAndFieldsAsTheFirmwareDeclaresThem) {
        "categoryId=3 int32; parameterId=4 sint32"},
       {DriverCalibrationEraseResp::descriptor(), ""},
   };
-  ASSERT_EQ(file->message_type_count(), static_cast<int>(cases.size()));
-  for (std::size_t i = 0; i < cases.size(); ++i) {
-    SCOPED_TRACE(cases[i].message->name());
-    EXPECT_EQ(file->message_type(static_cast<int>(i)), cases[i].message) << "declaration order";
-    EXPECT_EQ(Fields(cases[i].message), cases[i].fields);
-    EXPECT_EQ(cases[i].message->oneof_decl_count(), 0);
-  }
+  gcuproto_test::ExpectMessages(file, cases);
 }
 
 TEST(DriverCommandsSchema, EnumsNestedOrTopLevelWithTheirValues) {

@@ -44,11 +44,7 @@ TEST(FaultCommandsSchema, MessagesAndFieldsAsTheFirmwareDeclaresThem) {
   const auto* file = FaultItem::descriptor()->file();
   EXPECT_EQ(file->dependency_count(), 0);
   EXPECT_EQ(file->enum_type_count(), 0);
-  struct Case {
-    const Descriptor* message;
-    const char* fields;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<gcuproto_test::MessageShape> cases = {
       {FaultGetFaultCountReq::descriptor(), ""},
       {FaultGetFaultCountResp::descriptor(),
        "activeFaultCount=1 uint32; inactiveFaultCount=2 uint32"},
@@ -60,13 +56,7 @@ TEST(FaultCommandsSchema, MessagesAndFieldsAsTheFirmwareDeclaresThem) {
       {FaultCleanFaultsReq::descriptor(), ""},
       {FaultCleanFaultsResp::descriptor(), ""},
   };
-  ASSERT_EQ(file->message_type_count(), static_cast<int>(cases.size()));
-  for (std::size_t i = 0; i < cases.size(); ++i) {
-    SCOPED_TRACE(cases[i].message->name());
-    EXPECT_EQ(file->message_type(static_cast<int>(i)), cases[i].message) << "declaration order";
-    EXPECT_EQ(Fields(cases[i].message), cases[i].fields);
-    EXPECT_EQ(cases[i].message->oneof_decl_count(), 0);
-  }
+  gcuproto_test::ExpectMessages(file, cases);
 }
 
 TEST(FaultCommandsWire, CountAnswerInBothDirections) {

@@ -27,11 +27,7 @@ TEST(GcuCommandsSchema, MessagesFieldsAndImportAsTheFirmwareDeclaresThem) {
   EXPECT_EQ(file->dependency(0)->name(), "CommandResult.proto");
   EXPECT_EQ(file->enum_type_count(), 0);
 
-  struct Case {
-    const Descriptor* message;
-    const char* fields;
-  };
-  const std::vector<Case> cases = {
+  const std::vector<gcuproto_test::MessageShape> cases = {
       {WriteConfigurationReq::descriptor(), "segment=1 uint32; data=2 bytes"},
       {WriteConfigurationResp::descriptor(),
        "result=1 enum CommandResult; segment=2 uint32; bytesWritten=3 uint32"},
@@ -43,13 +39,7 @@ TEST(GcuCommandsSchema, MessagesFieldsAndImportAsTheFirmwareDeclaresThem) {
       {WriteCalibrationReq::descriptor(), "data=1 bytes"},
       {WriteCalibrationResp::descriptor(), "result=1 enum CommandResult; bytesWritten=2 uint32"},
   };
-  ASSERT_EQ(file->message_type_count(), static_cast<int>(cases.size()));
-  for (std::size_t i = 0; i < cases.size(); ++i) {
-    SCOPED_TRACE(cases[i].message->name());
-    EXPECT_EQ(file->message_type(static_cast<int>(i)), cases[i].message) << "declaration order";
-    EXPECT_EQ(Fields(cases[i].message), cases[i].fields);
-    EXPECT_EQ(cases[i].message->oneof_decl_count(), 0);
-  }
+  gcuproto_test::ExpectMessages(file, cases);
 }
 
 // Each case is built in code, must serialise to exactly these bytes, and the bytes must parse

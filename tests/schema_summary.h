@@ -4,8 +4,10 @@
 #define GCUPROTO_TESTS_SCHEMA_SUMMARY_H
 
 #include <google/protobuf/descriptor.h>
+#include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace gcuproto_test {
 
@@ -23,6 +25,24 @@ inline std::string Fields(const google::protobuf::Descriptor* message) {
     if (field->message_type() != nullptr) out += " " + field->message_type()->full_name();
   }
   return out;
+}
+
+struct MessageShape {
+  const google::protobuf::Descriptor* message;
+  const char* fields;  // as Fields() writes them
+};
+
+// The file declares exactly these messages, in this order, with these fields
+// and no oneofs.
+inline void ExpectMessages(const google::protobuf::FileDescriptor* file,
+                           const std::vector<MessageShape>& messages) {
+  ASSERT_EQ(file->message_type_count(), static_cast<int>(messages.size()));
+  for (std::size_t i = 0; i < messages.size(); ++i) {
+    SCOPED_TRACE(messages[i].message->name());
+    EXPECT_EQ(file->message_type(static_cast<int>(i)), messages[i].message) << "declaration order";
+    EXPECT_EQ(Fields(messages[i].message), messages[i].fields);
+    EXPECT_EQ(messages[i].message->oneof_decl_count(), 0);
+  }
 }
 
 }  // namespace gcuproto_test
