@@ -22,6 +22,7 @@
 #include <gcuproto/blackbox/export.h>
 #include <gcuproto/blackbox/reader.h>
 #include <gcuproto/blackbox/record.h>
+#include <gcuproto/blackbox/time_scale.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -171,22 +172,6 @@ class GCUPROTO_BLACKBOX_EXPORT JsonLinesFormatter : public LineFormatter {
  private:
   BlackboxFileLine line_;
   BlackboxCandumpFileLine can_line_;
-};
-
-// A number of seconds per time-stamp tick, held as an exact decimal so that
-// every machine rounds a time the same way.
-class GCUPROTO_BLACKBOX_EXPORT TimeScale {
- public:
-  // 0.001 s: the unit counts milliseconds.
-  TimeScale() = default;
-  // Accepts a positive decimal such as "0.001", "1", "2.5e-4"; false otherwise.
-  static bool Parse(std::string_view text, TimeScale* scale);
-  // `ticks` in whole microseconds, rounded half up.
-  std::uint64_t Microseconds(std::uint32_t ticks) const;
-
- private:
-  std::uint64_t digits_ = 1;  // the value is digits_ * 10^exponent_
-  int exponent_ = -3;
 };
 
 // Which field of a CAN line holds the frame's identifier.

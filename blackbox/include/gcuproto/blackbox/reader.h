@@ -4,6 +4,7 @@
 
 #include <gcuproto/blackbox.pb.h>
 #include <gcuproto/blackbox/export.h>
+#include <gcuproto/blackbox/filter.h>
 #include <gcuproto/blackbox/record.h>
 
 #include <cstdint>
@@ -36,6 +37,8 @@ struct ReaderOptions {
   // Longest line accepted; a longer length is taken for damage rather than
   // buffered. The runtime itself refuses 2 GiB and more.
   std::uint32_t max_line_size = 64u << 20;
+  // Lines it does not select are skipped, undecoded and uncounted.
+  Filter filter;
 };
 
 // Reads a blackbox file one record at a time, holding one line at most:
