@@ -51,8 +51,11 @@ bool CandumpFormatter::AppendLine(const BlackboxCandumpFileLine& line, TextBuffe
               " data bytes are no CAN or CAN FD frame length (0 to 8, 12, 16, 20, 24, 32, 48, 64)";
     return false;
   }
-  const std::uint64_t microseconds = options_.time_scale.Microseconds(line.timestamp());
-  if (microseconds >= kMicrosecondsLimit) {
+  const std::uint64_t ticks = options_.time_scale.Microseconds(line.timestamp());
+  const std::uint64_t microseconds = options_.start_seconds >= kMicrosecondsLimit / 1000000
+                                         ? kMicrosecondsLimit
+                                         : ticks + options_.start_seconds * 1000000;
+  if (microseconds >= kMicrosecondsLimit || ticks >= kMicrosecondsLimit) {
     *reason = "CAN line's time stamp " + std::to_string(line.timestamp()) +
               " is past the 10 digits of seconds of the candump format";
     return false;
