@@ -312,6 +312,10 @@ bool Reader::next() {
       continue;
     }
     end_offset_ = source_->position();
+    if (!options_.filter.SelectsAll() && !Selects(options_.filter, kind_, raw_)) {
+      complete_bytes_ = end_offset_;
+      continue;
+    }
     if (options_.decode && !Decode()) {
       if (!options_.on_undecodable_line) {
         return Fail(offset_, std::string(KindName(kind_)) + " does not decode");

@@ -4,6 +4,7 @@
 
 #include <gcuproto/blackbox.pb.h>
 #include <gcuproto/blackbox/export.h>
+#include <gcuproto/blackbox/filter.h>
 #include <gcuproto/blackbox/record.h>
 
 #include <cstdint>
@@ -50,6 +51,8 @@ struct ReaderOptions {
   // still being written, not for damage. next() returns false with waiting()
   // set, and resume() reads it again from its start once more has arrived.
   bool follow = false;
+  // Lines it does not select are skipped, undecoded and uncounted.
+  Filter filter;
 };
 
 // Bytes of the input that were not delivered, as a reader in resync mode
