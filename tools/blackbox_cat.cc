@@ -8,6 +8,7 @@
 
 #include "blackbox_files.h"
 #include "errors.h"
+#include "output.h"
 
 namespace gcuproto::cli {
 
@@ -19,6 +20,9 @@ struct CatOptions {
 };
 
 void run_cat(const CatOptions& options) {
+  refuse_output_over_input(options.output, options.files,
+                           "write to a new file and rename it afterwards, e.g. -o joined.bin && mv "
+                           "joined.bin " + options.output);
   std::uint64_t total = 0;
   for (const std::string& file : options.files) total += file_size(file);
   Progress progress("cat (checking)", 2 * total);
@@ -63,7 +67,7 @@ void add_blackbox_cat_command(CLI::App& group) {
   command->add_option("FILE", options->files, "the blackbox files")->required();
   command->add_option("-o,--output", options->output,
                       "the file to write ('-' for stdout); it appears only once complete; it may "
-                      "be one of the inputs")
+                      "not be one of the inputs")
       ->required();
   command->footer(
       "Each input is read through first; a damaged one is an error (exit status 1) and "

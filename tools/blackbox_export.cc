@@ -8,6 +8,7 @@
 
 #include "blackbox_files.h"
 #include "errors.h"
+#include "output.h"
 
 namespace gcuproto::cli {
 
@@ -38,6 +39,9 @@ std::unique_ptr<blackbox::LineFormatter> make_formatter(const ExportOptions& opt
 }
 
 void run_export(const ExportOptions& options) {
+  refuse_output_over_input(options.output, {options.file},
+                           fmt::format("write the export to a file of its own, e.g. -o {}.{}", options.file,
+                                       options.format));
   blackbox::ReaderOptions read;
   read.decode = false;  // the formatters decode what they write
   const std::uint64_t size = file_size(options.file);
