@@ -64,17 +64,12 @@ void run_follow(const CatOptions& options, const blackbox::ReaderOptions& read) 
   blackbox::FdSink sink(output.fd());
   blackbox::TextBuffer out(&sink);
   StopSignals signals;
-  LiveInput::Options live;
-  live.follow = true;
-  live.on_wait = [&] { if (!out.Flush()) output.fail(sink.error_number()); };
-  LiveInput input(file, live);
+  LiveInput input(file, [&] { if (!out.Flush()) output.fail(sink.error_number()); });
   blackbox::Reader reader(&input, read);
   Progress progress("cat", 0);
-  if (!copy_records(&reader, &out, &progress, 0)) output.fail(sink.error_number());
-  if (!input.error().empty()) throw InputError(fmt::format("{}: {}", file, input.error()));
-  if (reader.damaged() && !(input.stopped() && reader.cut_short())) {
-    throw InputError(damage_message(file, reader));
-  }
+  read_to_end(file, input, reader, true, [&] {
+    if (!copy_records(&reader, &out, &progress, 0)) output.fail(sink.error_number());
+  });
   if (!out.Flush()) output.fail(sink.error_number());
   output.commit();
 }
@@ -86,6 +81,7 @@ void run_cat(const CatOptions& options) {
   if (options.follow) {
     if (options.files.size() != 1) throw UsageError("--follow follows one input");
     selected.decode = true;  // one pass: every line is checked as it is copied
+    selected.follow = true;
     run_follow(options, selected);
     return;
   }

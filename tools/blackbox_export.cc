@@ -10,6 +10,7 @@
 #include <charconv>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -164,6 +165,7 @@ std::unique_ptr<blackbox::LineFormatter> make_formatter(const ExportOptions& opt
 void run_export(const ExportOptions& options) {
   blackbox::ReaderOptions read;
   read.decode = false;  // the formatters decode what they write
+  read.follow = options.follow;
   read.filter = make_filter(options.filter, options.id_field);
   const bool can_csv = options.format == "csv" &&
                        (read.filter.kind == blackbox::RecordKind::kCanLine || !read.filter.can_ids.empty());
@@ -208,23 +210,17 @@ void run_export(const ExportOptions& options) {
     if (options.source && !formatter->SetSource(name)) {
       throw UsageError(fmt::format("--source: the name '{}' holds a line break, which CSV cannot hold", name));
     }
-    LiveInput::Options live;
-    live.follow = options.follow;
     // Output so far goes out whenever the input has to be waited for.
-    if (!spooled) live.on_wait = [&exporter, &sink_failed] { if (!exporter.Flush()) sink_failed(); };
-    LiveInput input(file, live);
+    std::function<void()> on_wait;
+    if (!spooled) on_wait = [&exporter, &sink_failed] { if (!exporter.Flush()) sink_failed(); };
+    LiveInput input(file, on_wait);
     blackbox::Reader reader(&input, read);
-    const blackbox::ExportResult result =
-        exporter.Run(&reader, [&](std::uint64_t offset) { progress.update(done + offset); });
-    if (result.sink_failed) sink_failed();
-    if (!result.ok) throw InputError(fmt::format("{}: line at byte {}: {}", name, result.offset, result.reason));
-    if (!input.error().empty()) {
-      throw InputError(fmt::format("{}: {} at byte {}", name, input.error(), reader.complete_bytes()));
-    }
-    // Stopped while following: a record being written when the signal came
-    // is not part of the output; everything before it is.
-    const bool stopped_mid_record = input.stopped() && reader.cut_short();
-    if (reader.damaged() && !stopped_mid_record) throw InputError(damage_message(name, reader));
+    read_to_end(name, input, reader, options.follow, [&] {
+      const blackbox::ExportResult result =
+          exporter.Run(&reader, [&](std::uint64_t offset) { progress.update(done + offset); });
+      if (result.sink_failed) sink_failed();
+      if (!result.ok) throw InputError(fmt::format("{}: line at byte {}: {}", name, result.offset, result.reason));
+    });
     done += file_size(file);
   }
   if (!exporter.Flush()) sink_failed();

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstring>
 
+#include "blackbox_files.h"
 #include "errors.h"
 
 namespace gcuproto::cli {
@@ -62,8 +63,8 @@ StopSignals::~StopSignals() {
 
 bool StopSignals::received() { return stop_received != 0; }
 
-LiveInput::LiveInput(const std::string& path, Options options)
-    : options_(std::move(options)), buffer_(new char[kBufferSize]) {
+LiveInput::LiveInput(const std::string& path, std::function<void()> on_wait)
+    : on_wait_(std::move(on_wait)), buffer_(new char[kBufferSize]) {
   if (path == "-") {
     fd_ = STDIN_FILENO;
   } else {
@@ -103,7 +104,7 @@ bool LiveInput::Fill() {
       // Would the read wait? Then first hand on what is done.
       struct pollfd poll_fd = {fd_, POLLIN, 0};
       if (::poll(&poll_fd, 1, 0) == 0) {
-        if (options_.on_wait) options_.on_wait();
+        if (on_wait_) on_wait_();
         if (!Wait(true)) {
           stopped_ = true;
           return false;
@@ -126,7 +127,7 @@ bool LiveInput::Fill() {
     }
     if (n < 0) {
       if (errno == EAGAIN) {  // a non-blocking descriptor handed to us
-        if (options_.on_wait) options_.on_wait();
+        if (on_wait_) on_wait_();
         if (!Wait(true)) {
           stopped_ = true;
           return false;
@@ -136,20 +137,24 @@ bool LiveInput::Fill() {
       error_ = std::string("read error: ") + std::strerror(errno);
       return false;
     }
-    // The end, for now.
-    if (!options_.follow || !regular_) return false;
-    struct stat info;
-    if (::fstat(fd_, &info) == 0 && info.st_size < read_) {
-      error_ = fmt::format("the file shrank to {} bytes while followed at byte {}",
-                           static_cast<std::int64_t>(info.st_size), read_);
-      return false;
-    }
-    if (options_.on_wait) options_.on_wait();
-    if (!Wait(false)) {
-      stopped_ = true;
-      return false;
-    }
+    return false;  // the end, for now
   }
+}
+
+bool LiveInput::WaitForMore() {
+  if (!regular_) return false;
+  struct stat info;
+  if (::fstat(fd_, &info) == 0 && info.st_size < read_) {
+    error_ = fmt::format("the file shrank to {} bytes while followed at byte {}",
+                         static_cast<std::int64_t>(info.st_size), read_);
+    return false;
+  }
+  if (on_wait_) on_wait_();
+  if (!Wait(false)) {
+    stopped_ = true;
+    return false;
+  }
+  return true;
 }
 
 bool LiveInput::Next(const void** data, int* size) {
@@ -184,6 +189,29 @@ bool LiveInput::Skip(int count) {
     count -= size;
   }
   return true;
+}
+
+void read_to_end(const std::string& name, LiveInput& input, blackbox::Reader& reader, bool follow,
+                 const std::function<void()>& drain) {
+  for (;;) {
+    drain();
+    if (!input.error().empty()) {
+      throw InputError(fmt::format("{}: {} at byte {}", name, input.error(), reader.complete_bytes()));
+    }
+    if (reader.damaged()) throw InputError(damage_message(name, reader));
+    if (!follow || input.stopped()) return;
+    if (!input.WaitForMore()) {
+      if (!input.error().empty()) throw InputError(fmt::format("{}: {}", name, input.error()));
+      if (input.stopped()) return;
+      // A pipe's end is final: a record it left unfinished is damage.
+      if (reader.waiting()) {
+        throw InputError(fmt::format("{}: damaged at byte {}: the input ended inside a record", name,
+                                     reader.complete_bytes()));
+      }
+      return;
+    }
+    reader.resume();
+  }
 }
 
 }  // namespace gcuproto::cli

@@ -1,7 +1,8 @@
 // Input read as it arrives: from a pipe or a file still being written, with
-// a hook that runs whenever the next read would wait (so that the output so
-// far can be handed on), and, for --follow, waiting at the end of a regular
-// file for more, like tail -f, until SIGINT or SIGTERM.
+// a hook that runs whenever the next read would wait, so that the output so
+// far can be handed on. For --follow, a reader in follow mode stops at the
+// end of the file and WaitForMore() waits, like tail -f, until the file
+// grows or SIGINT or SIGTERM comes; then the reader resumes.
 #ifndef GCUPROTO_TOOLS_LIVE_INPUT_H
 #define GCUPROTO_TOOLS_LIVE_INPUT_H
 
@@ -11,6 +12,10 @@
 #include <functional>
 #include <memory>
 #include <string>
+
+namespace gcuproto::blackbox {
+class Reader;
+}  // namespace gcuproto::blackbox
 
 namespace gcuproto::cli {
 
@@ -27,15 +32,9 @@ class StopSignals {
 
 class LiveInput : public google::protobuf::io::ZeroCopyInputStream {
  public:
-  struct Options {
-    // At the end of a regular file, wait for it to grow.
-    bool follow = false;
-    // Runs before a read that would wait.
-    std::function<void()> on_wait;
-  };
-
   // Opens `path`, or standard input for "-"; throws InputError.
-  LiveInput(const std::string& path, Options options);
+  // `on_wait`, if set, runs before a read that would wait.
+  LiveInput(const std::string& path, std::function<void()> on_wait);
   ~LiveInput() override;
 
   bool Next(const void** data, int* size) override;
@@ -43,10 +42,15 @@ class LiveInput : public google::protobuf::io::ZeroCopyInputStream {
   bool Skip(int count) override;
   std::int64_t ByteCount() const override { return position_; }
 
+  // At the end of the input: whether more can come (a regular file can
+  // grow; a pipe's end is final). Waits a moment for it; false when a stop
+  // signal came, the input cannot grow, or the file shrank (error()).
+  bool WaitForMore();
+
   // Why the input ended early ("" when it did not): a read error, or a
   // followed file that shrank.
   const std::string& error() const { return error_; }
-  // Following ended because of a signal.
+  // Reading ended because of a stop signal.
   bool stopped() const { return stopped_; }
 
  private:
@@ -56,7 +60,7 @@ class LiveInput : public google::protobuf::io::ZeroCopyInputStream {
   int fd_ = -1;
   bool owns_fd_ = false;
   bool regular_ = false;
-  Options options_;
+  std::function<void()> on_wait_;
   std::unique_ptr<char[]> buffer_;
   int filled_ = 0;
   int backed_up_ = 0;
@@ -65,6 +69,14 @@ class LiveInput : public google::protobuf::io::ZeroCopyInputStream {
   std::string error_;
   bool stopped_ = false;
 };
+
+// Reads `input` through `reader` (made on it) to the end: `drain` reads the
+// reader until next() is false. Following (the reader in follow mode), it
+// then waits for more and resumes, until a stop signal; the output ends with
+// the last complete record. Throws InputError naming `name` for damage, a
+// read error, or a pipe that ends inside a record.
+void read_to_end(const std::string& name, LiveInput& input, blackbox::Reader& reader, bool follow,
+                 const std::function<void()>& drain);
 
 }  // namespace gcuproto::cli
 
