@@ -658,8 +658,9 @@ bool Reader::NextChecked() {
     FreeSlot(line);
     have_last_[Index(kind_)] = true;
     last_[Index(kind_)] = line;
-    ++(kind_ == RecordKind::kLoggerLine ? logger_lines_ : can_lines_);
     complete_bytes_ = end_offset_;
+    if (!options_.filter.SelectsAll() && !Selects(options_.filter, kind_, raw_)) continue;
+    ++(kind_ == RecordKind::kLoggerLine ? logger_lines_ : can_lines_);
     return true;
   }
 }
