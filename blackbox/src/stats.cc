@@ -237,7 +237,9 @@ class CanIdTally {
     }
     const NumberSetSummary standard = NumberSet::Summarise({overflow_standard_.get()}, 0);
     const NumberSetSummary extended = NumberSet::Summarise({overflow_extended_.get()}, 0);
-    stats->can_ids_distinct = standard.distinct + extended.distinct;
+    const auto in_table = static_cast<std::uint64_t>(
+        std::count_if(std::begin(standard_), std::end(standard_), [](std::uint64_t n) { return n != 0; }));
+    stats->can_ids_distinct = in_table + standard.distinct + extended.distinct;
     stats->can_ids_estimated = standard.estimated || extended.estimated;
   }
 
@@ -269,13 +271,12 @@ class CanIdTally {
     last_key_ = ~std::uint64_t{0};
   }
 
+  // Ids of the hash table and those past it; the standard table's are
+  // counted apart.
   void Unlisted(std::uint32_t id, bool extended) {
     if (!overflow_standard_) {
       overflow_standard_ = std::make_unique<NumberSet>(budget_);
       overflow_extended_ = std::make_unique<NumberSet>(budget_);
-      for (std::uint32_t i = 0; i < kStandardIds; ++i) {
-        if (standard_[i] != 0) overflow_standard_->Insert(i);
-      }
       for (const Slot& slot : slots_) {
         if (slot.count != 0) {
           ((slot.key >> 32) != 0 ? *overflow_extended_ : *overflow_standard_)
