@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <fmt/format.h>
 #include <gcuproto/blackbox/stats.h>
+#include <google/protobuf/io/zero_copy_stream_impl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -48,7 +49,16 @@ void read_file(const std::string& path, blackbox::CanIdField id_field,
                Progress& progress, std::uint64_t progress_base, FileInfo* info) {
   blackbox::ReaderOptions read;
   read.decode = false;  // the statistics read the encoded lines themselves
-  std::unique_ptr<blackbox::Reader> reader = open_blackbox(path, read);
+  // Standard input has no size to ask for: it is read through a stream of
+  // our own, drained to its end afterwards to count what the reader left.
+  std::unique_ptr<google::protobuf::io::FileInputStream> stdin_stream;
+  std::unique_ptr<blackbox::Reader> reader;
+  if (path == "-") {
+    stdin_stream = std::make_unique<google::protobuf::io::FileInputStream>(STDIN_FILENO, 1 << 20);
+    reader = std::make_unique<blackbox::Reader>(stdin_stream.get(), read);
+  } else {
+    reader = open_blackbox(path, read);
+  }
   blackbox::StatsOptions stats_options;
   stats_options.id_field = id_field;
   blackbox::StatsCollector collector(stats_options);
@@ -68,7 +78,14 @@ void read_file(const std::string& path, blackbox::CanIdField id_field,
   }
   info->stats = collector.Finish();
   info->other_records = reader->unknown_records();
-  const std::uint64_t size = file_size(path);
+  std::uint64_t size = file_size(path);
+  if (stdin_stream) {
+    const void* data;
+    int length;
+    while (stdin_stream->Next(&data, &length)) {
+    }
+    size = static_cast<std::uint64_t>(stdin_stream->ByteCount());
+  }
   if (undecodable) {
     const char* kind = reader->kind() == blackbox::RecordKind::kLoggerLine ? "logger line" : "CAN line";
     info->complete_bytes = reader->offset();
