@@ -47,6 +47,7 @@ SizeLimit size_limit(const DecodeOptions& options, const google::protobuf::Descr
   if (type != nullptr && type->full_name() == BlackboxFile::descriptor()->full_name() &&
       limit.max > kMaxBlackboxMessage) {
     limit.max = kMaxBlackboxMessage;
+    limit.what = "the 64 MiB decode reads as one BlackboxFile";
     limit.advice =
         "a blackbox log this large is read record by record by 'gcuproto blackbox info' and "
         "'gcuproto blackbox export --format jsonl'";

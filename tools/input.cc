@@ -13,7 +13,8 @@ namespace {
 
 // `what` is "is N bytes" or "holds"
 [[noreturn]] void too_large(const std::string& name, const std::string& what, const SizeLimit& limit) {
-  const std::string most = limit.max == kMaxMessageSize
+  const std::string most = !limit.what.empty() ? limit.what
+                           : limit.max == kMaxMessageSize
                                ? std::string("the 2 GiB a message can have")
                                : fmt::format("--max-size ({} bytes)", limit.max);
   std::string advice = limit.advice;

@@ -35,6 +35,7 @@ constexpr std::uint64_t kMaxMessageSize = (std::uint64_t{1} << 31) - 1;
 struct SizeLimit {
   std::uint64_t max = kMaxMessageSize;
   std::string advice;  // ends the error; empty gives the --max-size advice
+  std::string what;    // names the limit when it is not --max-size
 };
 
 // The whole content of the file at `path`, or of standard input for "" and "-".
