@@ -9,6 +9,7 @@
 #include <google/protobuf/util/message_differencer.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -25,7 +26,8 @@ using gcuproto_test::Hex;
 
 struct Vector {
   int line = 0;
-  std::string type, text, canonical, input;  // hex strings as written
+  std::string type, text, canonical;  // canonical as hex
+  std::vector<std::string> inputs;     // other inputs as hex
 };
 
 void PrintTo(const Vector& v, std::ostream* out) { *out << v.type << " line " << v.line; }
@@ -35,7 +37,7 @@ std::string Trim(const std::string& s) {
   return first == std::string::npos ? "" : s.substr(first, s.find_last_not_of(' ') - first + 1);
 }
 
-// Rows are "Type | text | canonical hex [| input hex]"; "#" starts a comment line.
+// Rows are "Type | text | canonical hex [| input hex]..."; "#" starts a comment line.
 std::vector<Vector> Vectors() {
   std::vector<Vector> rows;
   std::istringstream in(gcuproto_test::ReadFile(GCUPROTO_WIRE_VECTORS));
@@ -50,8 +52,8 @@ std::vector<Vector> Vectors() {
       if (bar == std::string::npos) break;
       start = bar + 3;
     }
-    cells.resize(4);
-    rows.push_back({number, cells[0], cells[1], cells[2], cells[3]});
+    cells.resize(std::max<std::size_t>(cells.size(), 3));
+    rows.push_back({number, cells[0], cells[1], cells[2], {cells.begin() + 3, cells.end()}});
   }
   return rows;
 }
@@ -73,8 +75,9 @@ TEST_P(WireVector, BothDirections) {
   const std::string canonical = FromHex(v.canonical);
   EXPECT_EQ(Hex(expected->SerializeAsString()), Hex(canonical));
 
-  for (const std::string& hex : {v.canonical, v.input}) {
-    if (hex.empty()) continue;
+  std::vector<std::string> inputs = v.inputs;
+  inputs.insert(inputs.begin(), v.canonical);
+  for (const std::string& hex : inputs) {
     const auto parsed = New(v.type);
     ASSERT_TRUE(parsed->ParseFromString(FromHex(hex))) << hex;
     std::string differences;
