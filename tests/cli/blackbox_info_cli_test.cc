@@ -49,17 +49,10 @@ std::string make_log() {
 
 class BlackboxInfoCli : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("gcuproto_info_cli_" + std::to_string(::getpid()) + "_" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   gcuproto_test::ToolRun run(const std::string& args) { return gcuproto_test::run_tool(dir_, args); }
 
-  fs::path dir_;
+  gcuproto_test::ScratchDir scratch_{"gcuproto_info_cli"};
+  const fs::path dir_ = scratch_.path();
 };
 
 Struct parse(const std::string& json) {
@@ -102,8 +95,8 @@ double text_number(const std::string& text, const std::string& label) {
 }
 
 TEST_F(BlackboxInfoCli, FiguresOfAGeneratedFileAgreeInTextAndJson) {
-  gcuproto_test::write_file(dir_ / "a.bin", make_log());
-  gcuproto_test::write_file(dir_ / "b.bin", make_log());
+  gcuproto_test::WriteFile(dir_ / "a.bin", make_log());
+  gcuproto_test::WriteFile(dir_ / "b.bin", make_log());
   const auto text = run("blackbox info a.bin b.bin");
   const auto json_run = run("blackbox info --json a.bin b.bin");
   ASSERT_EQ(text.status, 0) << text.err;
@@ -159,7 +152,7 @@ TEST_F(BlackboxInfoCli, FiguresOfAGeneratedFileAgreeInTextAndJson) {
 // record counted from a file and from a pipe alike, status 1.
 TEST_F(BlackboxInfoCli, CutFileFromAFileAndFromStdin) {
   const std::string log = make_log();
-  gcuproto_test::write_file(dir_ / "cut.bin", log.substr(0, log.size() - 13));
+  gcuproto_test::WriteFile(dir_ / "cut.bin", log.substr(0, log.size() - 13));
   for (const char* args : {"blackbox info --json cut.bin", "blackbox info --json - < cut.bin"}) {
     SCOPED_TRACE(args);
     const auto result = run(args);
