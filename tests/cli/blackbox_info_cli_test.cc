@@ -49,17 +49,10 @@ std::string make_log() {
 
 class BlackboxInfoCli : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("gcuproto_info_cli_" + std::to_string(::getpid()) + "_" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   gcuproto_test::ToolRun run(const std::string& args) { return gcuproto_test::run_tool(dir_, args); }
 
-  fs::path dir_;
+  gcuproto_test::ScratchDir scratch_{"gcuproto_info_cli"};
+  const fs::path dir_ = scratch_.path();
 };
 
 Struct parse(const std::string& json) {

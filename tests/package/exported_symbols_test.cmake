@@ -19,6 +19,15 @@ endfunction()
 
 expect_count("\n[0-9a-f]+ [BDR] _[A-Za-z]+_default_instance_" 117 "default instances")
 expect_count("[0-9a-f]+ V typeinfo for [A-Za-z]+\n" 117 "message classes")
+# Each message class's default instance is exported under its generated name,
+# which the generated code of a schema importing ours refers to.
+string(REGEX MATCHALL "typeinfo for [A-Za-z]+\n" classes "${symbols}")
+foreach(class IN LISTS classes)
+  string(REGEX REPLACE "typeinfo for ([A-Za-z]+)\n" "\\1" name "${class}")
+  if(NOT symbols MATCHES "\n[0-9a-f]+ [BDR] _${name}_default_instance_\n")
+    message(FATAL_ERROR "the default instance of ${name} is not exported")
+  endif()
+endforeach()
 expect_count("\n[0-9a-f]+ T gcuproto::(version|schema_file_names|schema_files)" 3 "library functions")
 
 # Anything of ours in a namespace must be the library API above: the frame's
