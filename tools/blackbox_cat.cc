@@ -12,6 +12,7 @@
 #include "blackbox_files.h"
 #include "blackbox_filters.h"
 #include "errors.h"
+#include "output.h"
 #include "live_input.h"
 
 namespace gcuproto::cli {
@@ -75,6 +76,9 @@ void run_follow(const CatOptions& options, const blackbox::ReaderOptions& read) 
 }
 
 void run_cat(const CatOptions& options) {
+  refuse_output_over_input(options.output, options.files,
+                           "write to a new file and rename it afterwards, e.g. -o joined.bin && mv "
+                           "joined.bin " + options.output);
   blackbox::ReaderOptions selected;
   selected.decode = false;
   selected.filter = make_filter(options.filter, options.id_field);
@@ -146,7 +150,7 @@ void add_blackbox_cat_command(CLI::App& group) {
   command->add_option("FILE", options->files, "the blackbox files")->required();
   command->add_option("-o,--output", options->output,
                       "the file to write ('-' for stdout); it appears only once complete; it may "
-                      "be one of the inputs")
+                      "not be one of the inputs")
       ->required();
   add_filter_options(command, &options->filter);
   command->add_option("--id-field", options->id_field, kIdFieldHelp)

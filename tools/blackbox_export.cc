@@ -19,6 +19,7 @@
 #include "blackbox_files.h"
 #include "blackbox_filters.h"
 #include "errors.h"
+#include "output.h"
 #include "live_input.h"
 
 namespace gcuproto::cli {
@@ -81,19 +82,14 @@ void check_combination(const ExportOptions& options, bool can_csv) {
   if (stdin_count > 1) throw UsageError("'-' (stdin) can be given once");
 }
 
-// The identity of an existing file, to refuse writing over an input.
-bool same_file(const std::string& a, const std::string& b) {
-  struct stat sa;
-  struct stat sb;
-  if (a == "-" || b == "-" || ::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
-  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino && S_ISREG(sa.st_mode);
-}
-
 // A temporary file for rows whose header is not known yet: beside the output
-// file, or in TMPDIR for stdout; removed at once, so nothing stays behind.
+// file, or in TMPDIR for stdout, a device or a FIFO; removed at once, so
+// nothing stays behind.
 int open_spool(const std::string& output) {
   std::string dir;
-  if (output.empty() || output == "-") {
+  struct stat info;
+  const bool not_a_file = ::stat(output.c_str(), &info) == 0 && !S_ISREG(info.st_mode);
+  if (output.empty() || output == "-" || not_a_file) {
     const char* tmp = std::getenv("TMPDIR");
     dir = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
   } else {
@@ -163,6 +159,9 @@ std::unique_ptr<blackbox::LineFormatter> make_formatter(const ExportOptions& opt
 }
 
 void run_export(const ExportOptions& options) {
+  refuse_output_over_input(options.output, options.files,
+                           fmt::format("write the export to a file of its own, e.g. -o {}.{}",
+                                       options.files.front(), options.format));
   blackbox::ReaderOptions read;
   read.decode = false;  // the formatters decode what they write
   read.follow = options.follow;
@@ -172,11 +171,6 @@ void run_export(const ExportOptions& options) {
   check_combination(options, can_csv);
   const blackbox::TimeScale scale = parse_time_scale(options.filter.time_scale);
   std::unique_ptr<blackbox::LineFormatter> formatter = make_formatter(options, can_csv, scale);
-  for (const std::string& file : options.files) {
-    if (same_file(file, options.output)) {
-      throw UsageError(fmt::format("the output {} is also an input", options.output));
-    }
-  }
 
   std::uint64_t total = 0;
   for (const std::string& file : options.files) total += file_size(file);
