@@ -83,10 +83,13 @@ void check_combination(const ExportOptions& options, bool can_csv) {
 }
 
 // A temporary file for rows whose header is not known yet: beside the output
-// file, or in TMPDIR for stdout; removed at once, so nothing stays behind.
+// file, or in TMPDIR for stdout, a device or a FIFO; removed at once, so
+// nothing stays behind.
 int open_spool(const std::string& output) {
   std::string dir;
-  if (output.empty() || output == "-") {
+  struct stat info;
+  const bool not_a_file = ::stat(output.c_str(), &info) == 0 && !S_ISREG(info.st_mode);
+  if (output.empty() || output == "-" || not_a_file) {
     const char* tmp = std::getenv("TMPDIR");
     dir = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
   } else {
