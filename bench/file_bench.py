@@ -111,7 +111,7 @@ def bench(args, work):
     tool = args.tool
     out = os.path.join(work, "out.bin")
     paths = [
-        Path("skip-scan, every field (protozero over mmap; limit)", [args.helper, "skip-scan", day], day),
+        Path("skip-scan, every field (protozero; limit)", [args.helper, "skip-scan", day], day),
         Path("cp (limit)", ["cp", day, out], day, output=out),
         Path("streaming read, lines decoded (Reader)", [args.helper, "read", day], day, "skip-scan"),
         Path("info", [tool, "blackbox", "info", day], day, "skip-scan"),
