@@ -260,6 +260,78 @@ class PackKernel {
   std::vector<std::uint8_t> out_;
 };
 
+// A streaming read as protobuf-c allows one: the top-level records walked by
+// hand (key, length), each line unpacked on its own, read and freed, so that
+// memory holds one line at a time, as the library's Reader does.
+class StreamKernel {
+ public:
+  static std::int64_t Bytes() { return static_cast<std::int64_t>(BlackboxFileBytes().size()); }
+  std::uint64_t Run() {
+    return Read([](const BlackboxFileLine& line) {
+      return line.seqno + line.timestamp + Sum(line.datainput, line.n_datainput) +
+             Sum(line.dataoutput, line.n_dataoutput);
+    }, [](const BlackboxCandumpFileLine& line) {
+      return line.seqno + line.timestamp + line.canid + line.messageid + (line.extended ? 1 : 0) + line.data.len;
+    });
+  }
+  Result Check() {
+    std::uint64_t logger = kDigestStart;
+    std::uint64_t can = kDigestStart;
+    const std::uint64_t lines = Read([&](const BlackboxFileLine& line) {
+      logger = Mix(Mix(logger, line.seqno), line.timestamp);
+      logger = Digest(logger, line.datainput, line.n_datainput);
+      logger = Digest(logger, line.dataoutput, line.n_dataoutput);
+      return 1u;
+    }, [&](const BlackboxCandumpFileLine& line) {
+      can = Mix(Mix(Mix(Mix(can, line.seqno), line.timestamp), line.canid), line.messageid);
+      can = Digest(Mix(can, line.extended ? 1 : 0), line.data);
+      return 1u;
+    });
+    if (lines == 0) return {};
+    return {"", std::to_string(logger) + "/" + std::to_string(can)};
+  }
+
+ private:
+  static const std::uint8_t* Varint(const std::uint8_t* p, const std::uint8_t* end, std::uint64_t* value) {
+    *value = 0;
+    for (int shift = 0; p < end && shift < 64; shift += 7) {
+      const std::uint8_t byte = *p++;
+      *value |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
+      if (byte < 0x80) return p;
+    }
+    return nullptr;
+  }
+
+  template <typename OnLogger, typename OnCan>
+  static std::uint64_t Read(OnLogger on_logger, OnCan on_can) {
+    const std::string& file = BlackboxFileBytes();
+    const std::uint8_t* p = Data(file);
+    const std::uint8_t* const end = p + file.size();
+    std::uint64_t sum = 0;
+    while (p < end) {
+      std::uint64_t key;
+      std::uint64_t size;
+      if ((p = Varint(p, end, &key)) == nullptr || (p = Varint(p, end, &size)) == nullptr ||
+          size > static_cast<std::uint64_t>(end - p)) {
+        return 0;
+      }
+      if (key == 0x52) {
+        BlackboxFileLine* line = blackbox_file_line__unpack(nullptr, size, p);
+        if (line == nullptr) return 0;
+        sum += on_logger(*line);
+        blackbox_file_line__free_unpacked(line, nullptr);
+      } else if (key == 0x5A) {
+        BlackboxCandumpFileLine* line = blackbox_candump_file_line__unpack(nullptr, size, p);
+        if (line == nullptr) return 0;
+        sum += on_can(*line);
+        blackbox_candump_file_line__free_unpacked(line, nullptr);
+      }
+      p += size;
+    }
+    return sum + 1;
+  }
+};
+
 }  // namespace
 
 std::vector<Case> ProtobufCCases() {
@@ -270,6 +342,7 @@ std::vector<Case> ProtobufCCases() {
   cases.push_back(MakeCase<UnpackKernel<Response, MapResponseBytes>>(kMapParse, impl));
   cases.push_back(MakeCase<UnpackKernel<FirmwareFile, FirmwareFileBytes>>(kFirmwareParse, impl));
   cases.push_back(MakeCase<UnpackKernel<BlackboxFile, BlackboxFileBytes>>(kBlackboxParse, impl));
+  cases.push_back(MakeCase<StreamKernel>(kBlackboxRead, impl));
   cases.push_back(MakeCase<PackKernel<Response, LoggerResponseBytes>>(kLoggerSerialise, impl));
   cases.push_back(MakeCase<PackKernel<Response, MapResponseBytes>>(kMapSerialise, impl));
   cases.push_back(MakeCase<PackKernel<FirmwareFile, FirmwareFileBytes>>(kFirmwareSerialise, impl));

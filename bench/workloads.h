@@ -38,6 +38,7 @@ constexpr char kFirmwareParse[] = "firmware1MiB_parse";
 constexpr char kFirmwareSerialise[] = "firmware1MiB_serialise";
 constexpr char kBlackboxParse[] = "blackbox64MiB_parse";  // the whole file as one message
 constexpr char kBlackboxRead[] = "blackbox64MiB_read";    // line by line, streaming
+constexpr char kBlackboxSkipScan[] = "blackbox64MiB_skipscan";  // every field visited, none decoded
 
 // The inputs, each built on first use (the blackbox file takes a second or
 // so) and the same in every run.
@@ -65,8 +66,9 @@ struct Result {
 };
 
 // One workload run one way. `impl` is "gcuproto_heap" (long-lived objects,
-// reused), "gcuproto_new" (objects made and destroyed in each operation),
-// "gcuproto_arena" or "protobuf_c"; the benchmark is named workload/impl.
+// reused; for the streaming read, the library's Reader), "gcuproto_new"
+// (objects made and destroyed in each operation), "gcuproto_arena",
+// "protobuf_c" or "protozero"; the benchmark is named workload/impl.
 struct Case {
   std::string workload;
   std::string impl;
@@ -76,6 +78,7 @@ struct Case {
 
 std::vector<Case> GcuprotoCases();
 std::vector<Case> ProtobufCCases();
+std::vector<Case> ProtozeroCases();
 
 // Builds a case from a kernel type: `Kernel()` sets up (not timed), `Run()`
 // is one timed operation returning a value that depends on all it did,

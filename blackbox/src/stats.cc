@@ -27,9 +27,10 @@ bool CountSamples(const std::uint8_t* begin, const std::uint8_t* end, std::uint6
       run = 0;
       continue;
     }
-    // Bit i set when byte i continues its varint.
+    // One in the low bit of each continued byte, summed into the top byte;
+    // and bit i set when byte i continues its varint.
+    continued += ((high >> 7) * 0x0101010101010101ull) >> 56;
     const auto mask = static_cast<unsigned>(((high >> 7) * 0x0102040810204080ull) >> 56);
-    continued += static_cast<unsigned>(__builtin_popcount(mask));
     if (mask == 0xFF) {
       run += 8;
     } else {
