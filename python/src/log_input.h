@@ -1,0 +1,75 @@
+// Opening a blackbox log for the Python readers: the selection a read makes,
+// the damage it meets, and a reader that can be held to the bytes an earlier
+// pass saw.
+#ifndef GCUPROTO_PYTHON_LOG_INPUT_H
+#define GCUPROTO_PYTHON_LOG_INPUT_H
+
+#include <gcuproto/blackbox/reader.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace gcuproto {
+namespace python {
+
+// A file that cannot be opened or read; becomes OSError.
+class OpenError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// What a read asks for.
+struct Selection {
+  std::optional<blackbox::RecordKind> kind;
+  // Carry on past lines that do not decode, as `gcuproto blackbox recover`
+  // keeps the records around them, instead of stopping there.
+  bool keep_damaged = false;
+};
+
+// Where a read stopped early, or a span it left out when keeping damage.
+struct Damage {
+  std::uint64_t offset = 0;
+  std::string reason;
+  bool cut_short = false;
+};
+
+// One open log: its reader, the input it reads, what it skipped.
+class LogInput {
+ public:
+  // Reads `path` up to `limit` bytes (all of it when none), decoding lines or
+  // not. Throws OpenError.
+  LogInput(const std::string& path, const Selection& selection, bool decode,
+           std::optional<std::uint64_t> limit = std::nullopt);
+  ~LogInput();
+  LogInput(const LogInput&) = delete;
+  LogInput& operator=(const LogInput&) = delete;
+
+  blackbox::Reader& reader() { return *reader_; }
+
+  // The next record the selection takes; false at the end or at damage.
+  bool Next();
+
+  // After Next() returned false: where reading stopped short, if it did.
+  std::optional<Damage> stop() const;
+  // The errno of a failed read of the file, 0 when none failed: the reader
+  // sees such a read as the end of the input.
+  int read_error() const;
+  // Lines left out because they do not decode (keep_damaged only).
+  const std::vector<Damage>& skipped() const { return skipped_; }
+
+ private:
+  struct Streams;
+  std::unique_ptr<Streams> streams_;
+  std::unique_ptr<blackbox::Reader> reader_;
+  Selection selection_;
+  std::vector<Damage> skipped_;
+};
+
+}  // namespace python
+}  // namespace gcuproto
+
+#endif  // GCUPROTO_PYTHON_LOG_INPUT_H
