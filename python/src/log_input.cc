@@ -26,11 +26,16 @@ struct LogInput::Streams {
   }
 };
 
+OpenError::OpenError(std::string path, int error_number)
+    : std::runtime_error(path + ": " + std::strerror(error_number)),
+      path_(std::move(path)),
+      error_number_(error_number) {}
+
 LogInput::LogInput(const std::string& path, const Selection& selection, bool decode,
                    std::optional<std::uint64_t> limit)
     : streams_(std::make_unique<Streams>()), selection_(selection) {
   streams_->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (streams_->fd < 0) throw OpenError(path + ": " + std::strerror(errno));
+  if (streams_->fd < 0) throw OpenError(path, errno);
   streams_->file = std::make_unique<google::protobuf::io::FileInputStream>(streams_->fd, kBlockSize);
   google::protobuf::io::ZeroCopyInputStream* input = streams_->file.get();
   if (limit) {

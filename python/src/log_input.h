@@ -16,10 +16,17 @@
 namespace gcuproto {
 namespace python {
 
-// A file that cannot be opened or read; becomes OSError.
+// A file that cannot be opened or read; becomes OSError (FileNotFoundError
+// and so on by the errno).
 class OpenError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  OpenError(std::string path, int error_number);
+  const std::string& path() const { return path_; }
+  int error_number() const { return error_number_; }
+
+ private:
+  std::string path_;
+  int error_number_;
 };
 
 // What a read asks for.

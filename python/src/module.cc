@@ -45,7 +45,7 @@ py::list DamageList(const std::vector<Damage>& spans) {
 }
 
 void CheckReadError(const LogInput& input, const std::string& path) {
-  if (input.read_error() != 0) throw OpenError(path + ": " + std::strerror(input.read_error()));
+  if (input.read_error() != 0) throw OpenError(path, input.read_error());
 }
 
 template <typename T>
@@ -275,7 +275,16 @@ class RecordReader {
 PYBIND11_MODULE(_native, m) {
   using namespace gcuproto::python;
   m.doc() = "Native blackbox readers of gcuproto.blackbox";
-  py::register_exception<OpenError>(m, "OpenError", PyExc_OSError);
+  py::register_exception_translator([](std::exception_ptr thrown) {
+    try {
+      if (thrown) std::rethrow_exception(thrown);
+    } catch (const OpenError& error) {
+      // OSError(errno, text, filename) picks the subclass for the errno.
+      py::object os_error = py::reinterpret_borrow<py::object>(PyExc_OSError)(
+          error.error_number(), std::strerror(error.error_number()), error.path());
+      PyErr_SetObject(PyExc_OSError, os_error.ptr());
+    }
+  });
   m.attr("LOGGER_LINE") = static_cast<int>(gcuproto::blackbox::RecordKind::kLoggerLine);
   m.attr("CAN_LINE") = static_cast<int>(gcuproto::blackbox::RecordKind::kCanLine);
 
