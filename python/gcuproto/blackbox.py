@@ -14,8 +14,10 @@ columns are filled in C++, never one Python object per line.
 A damaged log raises DamagedLogError naming the byte offset, after the
 complete records before the damage (an iterator yields them first; the error
 of a whole read carries them in `partial`). With on_damage="keep" the read
-leaves damaged lines out and keeps what is complete, as `gcuproto blackbox
-recover` does, and lists what it left out in `DataFrame.attrs["damage"]`.
+carries on after damage from where records decode and follow each other
+again, keeping every complete record, and lists the spans it left out as
+(offset, length, reason, lines lost) in `DataFrame.attrs["damage"]` (the
+`damage` attribute of open()'s iterator).
 """
 
 import numpy as np
@@ -95,15 +97,12 @@ def _native_kind(kind):
 
 
 def _check_damage(path, native, keep, partial=None):
-    """Raises the damage the native reader met, unless it is to be kept; returns
-    what is kept as a list of (offset, reason)."""
+    """Raises the damage the native reader met, unless it is kept; returns the
+    spans left out as (offset, length, reason, lines lost)."""
     damage = native.damage()
     if damage is not None and not keep:
         raise DamagedLogError(path, *damage, partial=partial)
-    kept = list(native.skipped())
-    if damage is not None:
-        kept.append((damage[0], damage[1]))
-    return kept
+    return list(native.skipped())
 
 
 class _Records:

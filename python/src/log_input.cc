@@ -46,14 +46,7 @@ LogInput::LogInput(const std::string& path, const Selection& selection, bool dec
 
   blackbox::ReaderOptions options;
   options.decode = decode;
-  if (selection.keep_damaged) {
-    options.on_undecodable_line = [this](std::uint64_t offset, blackbox::RecordKind kind) {
-      skipped_.push_back({offset,
-                          kind == blackbox::RecordKind::kLoggerLine ? "logger line does not decode"
-                                                                   : "CAN line does not decode",
-                          false});
-    };
-  }
+  options.resync = selection.keep_damaged;
   reader_ = std::make_unique<blackbox::Reader>(input, std::move(options));
 }
 

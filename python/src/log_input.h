@@ -32,12 +32,12 @@ class OpenError : public std::runtime_error {
 // What a read asks for.
 struct Selection {
   std::optional<blackbox::RecordKind> kind;
-  // Carry on past lines that do not decode, as `gcuproto blackbox recover`
-  // keeps the records around them, instead of stopping there.
+  // Carry on after damage, keeping every complete record around it, instead
+  // of stopping there: the reader's resync mode.
   bool keep_damaged = false;
 };
 
-// Where a read stopped early, or a span it left out when keeping damage.
+// Where a read stopped early.
 struct Damage {
   std::uint64_t offset = 0;
   std::string reason;
@@ -65,15 +65,14 @@ class LogInput {
   // The errno of a failed read of the file, 0 when none failed: the reader
   // sees such a read as the end of the input.
   int read_error() const;
-  // Lines left out because they do not decode (keep_damaged only).
-  const std::vector<Damage>& skipped() const { return skipped_; }
+  // What was left out (keep_damaged only).
+  const std::vector<blackbox::DamagedSpan>& skipped() const { return reader_->damaged_spans(); }
 
  private:
   struct Streams;
   std::unique_ptr<Streams> streams_;
   std::unique_ptr<blackbox::Reader> reader_;
   Selection selection_;
-  std::vector<Damage> skipped_;
 };
 
 }  // namespace python

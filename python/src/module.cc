@@ -38,9 +38,10 @@ py::object DamageTuple(const std::optional<Damage>& damage) {
   return py::make_tuple(damage->offset, damage->reason, damage->cut_short);
 }
 
-py::list DamageList(const std::vector<Damage>& spans) {
+// (offset, length, reason, records lost) of each span left out.
+py::list SpanList(const std::vector<blackbox::DamagedSpan>& spans) {
   py::list list;
-  for (const Damage& span : spans) list.append(py::make_tuple(span.offset, span.reason));
+  for (const auto& span : spans) list.append(py::make_tuple(span.offset, span.length, span.reason, span.records_skipped));
   return list;
 }
 
@@ -71,7 +72,12 @@ class TwoPasses {
     shape_ = scan(&first);
     CheckReadError(first, path_);
     first_stop_ = first.stop();
-    input_ = std::make_unique<LogInput>(path_, selection_, /*decode=*/true, shape_.end);
+    first_spans_ = first.skipped();
+    // The second pass reads what the first one did, not what a growing file
+    // has gained since. Keeping damage, it reads on: resyncing looks ahead.
+    std::optional<std::uint64_t> limit;
+    if (!keep_damaged) limit = shape_.end;
+    input_ = std::make_unique<LogInput>(path_, selection_, /*decode=*/true, limit);
   }
 
   const Shape& shape() const { return shape_; }
@@ -81,13 +87,14 @@ class TwoPasses {
     std::optional<Damage> second = input_->stop();
     return DamageTuple(second ? second : first_stop_);
   }
-  py::list skipped() const { return DamageList(input_->skipped()); }
+  py::list skipped() const { return SpanList(first_spans_); }
 
  protected:
   std::string path_;
   Selection selection_;
   Shape shape_;
   std::optional<Damage> first_stop_;
+  std::vector<blackbox::DamagedSpan> first_spans_;
   std::unique_ptr<LogInput> input_;
   std::mutex busy_;
 };
@@ -260,7 +267,7 @@ class RecordReader {
   }
 
   py::object damage() const { return DamageTuple(input_->stop()); }
-  py::list skipped() const { return DamageList(input_->skipped()); }
+  py::list skipped() const { return SpanList(input_->skipped()); }
 
  private:
   std::string path_;
