@@ -312,6 +312,10 @@ bool Reader::next() {
       continue;
     }
     end_offset_ = source_->position();
+    if (!options_.filter.SelectsAll() && !Selects(options_.filter, kind_, raw_)) {
+      complete_bytes_ = end_offset_;
+      continue;
+    }
     if (options_.decode && !Decode()) {
       if (!options_.on_undecodable_line) {
         return Fail(offset_, std::string(KindName(kind_)) + " does not decode");
@@ -365,9 +369,33 @@ void Reader::AddSpan(std::uint64_t offset, std::uint64_t end, std::string reason
 
 // One line record at the current position, framed as the writer frames it
 // (a one-byte key, a minimal length) and decoded without unknown fields.
+int Reader::TakeSlot() {
+  if (free_slots_.empty()) {
+    free_slots_.push_back(static_cast<int>(logger_pool_.size()));
+    logger_pool_.emplace_back();
+    can_pool_.emplace_back();
+  }
+  const int slot = free_slots_.back();
+  free_slots_.pop_back();
+  return slot;
+}
+
 Reader::Framed Reader::ReadLine(std::uint32_t max_size, Line* line, std::string* why) {
   line->offset = source_->position();
   line->before_damage = false;
+  line->slot = -1;
+  std::uint8_t line_key;
+  std::string_view bytes;
+  if (source_->TryReadRecord(kLoggerLineKey, kCanLineKey, max_size, &line_key, &bytes)) {
+    line->kind = line_key == kLoggerLineKey ? RecordKind::kLoggerLine : RecordKind::kCanLine;
+    line->end = source_->position();
+    line->payload = line->end - bytes.size();
+    if (line->payload - line->offset == 3 && bytes.size() < 0x80) {
+      *why = std::string(KindName(line->kind)) + " has a padded length";
+      return Framed::kDamage;
+    }
+    return CheckLine(bytes, line, why);
+  }
   std::uint64_t key;
   switch (source_->ReadVarint(kKeyBytes, kKeyLastByteMax, &key)) {
     case Status::kOk:
@@ -410,32 +438,42 @@ Reader::Framed Reader::ReadLine(std::uint32_t max_size, Line* line, std::string*
     *why = kind + " of " + std::to_string(size) + " bytes exceeds the limit of " + std::to_string(max_size);
     return Framed::kDamage;
   }
-  std::string_view bytes;
   std::uint64_t available = 0;
   if (source_->ReadView(size, &bytes, &available) != Status::kOk) {
     *why = kind + " cut short: " + std::to_string(available) + " of " + std::to_string(size) + " bytes present";
     return Framed::kCutShort;
   }
   line->end = source_->position();
+  return CheckLine(bytes, line, why);
+}
+
+// Decodes a framed line into a slot of the pools; damage when it does not
+// decode or has fields its kind does not have.
+Reader::Framed Reader::CheckLine(std::string_view bytes, Line* line, std::string* why) {
+  const int slot = TakeSlot();
+  bool valid;
   if (line->kind == RecordKind::kLoggerLine) {
-    if (!DecodeLoggerLine(bytes, &check_line_) || !BlackboxFileLine::GetReflection()->GetUnknownFields(check_line_).empty()) {
-      *why = kind + " does not decode";
-      return Framed::kDamage;
-    }
-    line->seq_no = check_line_.seqno();
-    line->timestamp = check_line_.timestamp();
-    line->inputs = check_line_.datainput_size();
-    line->outputs = check_line_.dataoutput_size();
+    BlackboxFileLine& decoded = logger_pool_[static_cast<std::size_t>(slot)];
+    valid = DecodeLoggerLine(bytes, &decoded) &&
+            BlackboxFileLine::GetReflection()->GetUnknownFields(decoded).empty();
+    line->seq_no = decoded.seqno();
+    line->timestamp = decoded.timestamp();
+    line->inputs = decoded.datainput_size();
+    line->outputs = decoded.dataoutput_size();
   } else {
-    if (!check_can_.ParseFromArray(bytes.data(), static_cast<int>(bytes.size())) ||
-        !BlackboxCandumpFileLine::GetReflection()->GetUnknownFields(check_can_).empty()) {
-      *why = kind + " does not decode";
-      return Framed::kDamage;
-    }
-    line->seq_no = check_can_.seqno();
-    line->timestamp = check_can_.timestamp();
+    BlackboxCandumpFileLine& decoded = can_pool_[static_cast<std::size_t>(slot)];
+    valid = decoded.ParseFromArray(bytes.data(), static_cast<int>(bytes.size())) &&
+            BlackboxCandumpFileLine::GetReflection()->GetUnknownFields(decoded).empty();
+    line->seq_no = decoded.seqno();
+    line->timestamp = decoded.timestamp();
     line->inputs = line->outputs = 0;
   }
+  if (!valid) {
+    free_slots_.push_back(slot);
+    *why = std::string(KindName(line->kind)) + " does not decode";
+    return Framed::kDamage;
+  }
+  line->slot = slot;
   return Framed::kLine;
 }
 
@@ -469,7 +507,9 @@ void Reader::ReadAhead() {
       return;
     case Framed::kDamage:
       if (ahead_first_ < ahead_.size()) ahead_.back().before_damage = true;
-      Resync(at, why);
+      resync_pending_ = true;
+      resync_at_ = at;
+      resync_why_ = std::move(why);
       return;
   }
 }
@@ -504,7 +544,10 @@ void Reader::Resync(std::uint64_t damage, std::string reason) {
         if (earlier.kind == line.kind) before = &earlier;
       }
       if (before != nullptr) {
-        if (!Follows(*before, line)) break;
+        if (!Follows(*before, line)) {
+          FreeSlot(line);
+          break;
+        }
         paired = true;
       }
       chain.push_back(line);
@@ -519,7 +562,10 @@ void Reader::Resync(std::uint64_t damage, std::string reason) {
         if (before == nullptr || !Follows(*before, line, kMaxSeqStep + (candidate - damage))) taken = false;
       }
     }
-    if (!taken) continue;
+    if (!taken) {
+      for (const Line& line : chain) FreeSlot(line);
+      continue;
+    }
     // Lines missing from the numbering across the span.
     std::uint64_t missing = 0;
     for (RecordKind kind : {RecordKind::kLoggerLine, RecordKind::kCanLine}) {
@@ -565,6 +611,12 @@ bool Reader::NextChecked() {
     // Read ahead until the next line can be judged: a line of its kind
     // after it, damage after it, or the limits of looking ahead.
     while (!input_done_) {
+      if (resync_pending_) {
+        if (ahead_first_ < ahead_.size()) break;
+        resync_pending_ = false;
+        Resync(resync_at_, std::move(resync_why_));
+        continue;
+      }
       if (ahead_first_ < ahead_.size()) {
         const Line& front = ahead_[ahead_first_];
         bool judged = front.before_damage;
@@ -589,6 +641,7 @@ bool Reader::NextChecked() {
       ahead_first_ = 0;
     }
     if (!Keeps(line)) {
+      FreeSlot(line);
       AddSpan(line.offset, line.end, std::string(KindName(line.kind)) + " out of sequence", 1);
       continue;
     }
@@ -596,11 +649,18 @@ bool Reader::NextChecked() {
     offset_ = line.offset;
     end_offset_ = line.end;
     raw_ = source_->View(line.payload, line.end - line.payload);
-    if (options_.decode) Decode();  // checked when it was read ahead
+    // Decoded when it was read ahead.
+    if (kind_ == RecordKind::kLoggerLine) {
+      logger_line_.Swap(&logger_pool_[static_cast<std::size_t>(line.slot)]);
+    } else {
+      can_line_.Swap(&can_pool_[static_cast<std::size_t>(line.slot)]);
+    }
+    FreeSlot(line);
     have_last_[Index(kind_)] = true;
     last_[Index(kind_)] = line;
-    ++(kind_ == RecordKind::kLoggerLine ? logger_lines_ : can_lines_);
     complete_bytes_ = end_offset_;
+    if (!options_.filter.SelectsAll() && !Selects(options_.filter, kind_, raw_)) continue;
+    ++(kind_ == RecordKind::kLoggerLine ? logger_lines_ : can_lines_);
     return true;
   }
 }

@@ -4,6 +4,7 @@
 
 #include <gcuproto/blackbox.pb.h>
 #include <gcuproto/blackbox/export.h>
+#include <gcuproto/blackbox/filter.h>
 #include <gcuproto/blackbox/record.h>
 
 #include <cstdint>
@@ -50,6 +51,8 @@ struct ReaderOptions {
   // still being written, not for damage. next() returns false with waiting()
   // set, and resume() reads it again from its start once more has arrived.
   bool follow = false;
+  // Lines it does not select are skipped, undecoded and uncounted.
+  Filter filter;
 };
 
 // Bytes of the input that were not delivered, as a reader in resync mode
@@ -146,6 +149,7 @@ class GCUPROTO_BLACKBOX_EXPORT Reader {
     std::uint32_t seq_no, timestamp;
     int inputs, outputs;     // samples of a logger line
     bool before_damage;      // damage follows it directly
+    int slot;                // of its decoded form in the pools
   };
   enum class Framed { kLine, kEnd, kCutShort, kDamage };
 
@@ -158,6 +162,9 @@ class GCUPROTO_BLACKBOX_EXPORT Reader {
   // Resync mode.
   bool NextChecked();
   Framed ReadLine(std::uint32_t max_size, Line* line, std::string* why);
+  Framed CheckLine(std::string_view bytes, Line* line, std::string* why);
+  int TakeSlot();
+  void FreeSlot(const Line& line) { free_slots_.push_back(line.slot); }
   void ReadAhead();
   void Resync(std::uint64_t damage, std::string reason);
   bool Keeps(const Line& line) const;
@@ -192,10 +199,18 @@ class GCUPROTO_BLACKBOX_EXPORT Reader {
   std::vector<Line> ahead_;        // read and checked, not yet delivered
   std::size_t ahead_first_ = 0;    // ahead_[ahead_first_] is delivered next
   bool input_done_ = false;
+  // Damage met while reading ahead; the search for where the records go on
+  // starts once the lines before it are delivered.
+  bool resync_pending_ = false;
+  std::uint64_t resync_at_ = 0;
+  std::string resync_why_;
   bool have_last_[2] = {false, false};
   Line last_[2] = {};              // the last line delivered of each kind
-  BlackboxFileLine check_line_;    // scratch lines for the checks
-  BlackboxCandumpFileLine check_can_;
+  // Lines decoded when they were read ahead, by slot, so that delivering one
+  // swaps it in instead of decoding it again.
+  std::vector<BlackboxFileLine> logger_pool_;
+  std::vector<BlackboxCandumpFileLine> can_pool_;
+  std::vector<int> free_slots_;
 };
 
 }  // namespace blackbox
