@@ -26,7 +26,7 @@ import pandas as pd
 from . import _native
 from . import blackbox_pb2
 
-__all__ = ["DamagedLogError", "Record", "open", "read_lines", "read_can", "to_dask", "plot"]
+__all__ = ["DamagedLogError", "Record", "open", "read_lines", "read_can", "shape", "to_dask", "plot"]
 
 # The kinds are named after the lists of BlackboxFile that hold them.
 LINE = "line"
@@ -88,12 +88,46 @@ def _keep_damaged(on_damage):
     return on_damage == "keep"
 
 
-def _native_kind(kind):
-    if kind is None:
-        return None
-    if kind not in _NATIVE_KINDS:
+def _time_text(value):
+    """A time for the filter: a number of seconds, or the tool's text ("36000"
+    ticks, "36s")."""
+    if value is None or isinstance(value, str):
+        return value
+    if not isinstance(value, (int, float, np.integer, np.floating)) or not np.isfinite(value):
+        raise ValueError(f"time {value!r} is not a number of seconds")
+    return f"{value!r}s" if isinstance(value, float) else f"{int(value)}s"
+
+
+def _seq_text(seq):
+    """A sequence range: (first, last), both included and either None, one
+    number, or the tool's text ("A-B")."""
+    if seq is None or isinstance(seq, str):
+        return seq
+    if isinstance(seq, (int, np.integer)):
+        return str(int(seq))
+    first, last = seq
+    return f"{'' if first is None else int(first)}-{'' if last is None else int(last)}"
+
+
+def _can_id_text(can_id, extended):
+    if isinstance(can_id, str):
+        return can_id
+    return f"{int(can_id):08X}" if extended else f"{int(can_id):03X}"
+
+
+def _filter(kind=None, start=None, stop=None, seq=None, can_ids=(), extended=False, id_field="canId",
+            seconds_per_tick=DEFAULT_SECONDS_PER_TICK):
+    """The tool's line filters: kind, a time window [start, stop) in seconds,
+    a seqNo range, CAN ids (any of them, candump's ID[:MASK] or numbers)."""
+    if kind is not None and kind not in _NATIVE_KINDS:
         raise ValueError(f"kind: {kind!r} is neither 'line' nor 'lineCan'")
-    return _NATIVE_KINDS[kind]
+    if id_field not in ("canId", "messageId"):
+        raise ValueError(f"id_field: {id_field!r} is neither 'canId' nor 'messageId'")
+    if isinstance(can_ids, (str, int, np.integer)):
+        can_ids = [can_ids]
+    return _native.make_filter(None if kind is None else _NATIVE_KINDS[kind], _time_text(start), _time_text(stop),
+                               _seq_text(seq), [_can_id_text(i, extended) for i in can_ids], bool(extended),
+                               id_field == "messageId", repr(float(seconds_per_tick)))
 
 
 def _check_damage(path, native, keep, partial=None):
@@ -108,10 +142,10 @@ def _check_damage(path, native, keep, partial=None):
 class _Records:
     """The iterator open() returns; also a context manager."""
 
-    def __init__(self, path, kind, keep):
+    def __init__(self, path, line_filter, keep):
         self._path = str(path)
         self._keep = keep
-        self._native = _native.RecordReader(self._path, _native_kind(kind), keep)
+        self._native = _native.RecordReader(self._path, line_filter, keep)
         self.damage = []
 
     def __iter__(self):
@@ -138,10 +172,12 @@ class _Records:
         self.close()
 
 
-def open(path, kind=None, on_damage="raise"):  # noqa: A001 - the module's verb, as builtins.open
+def open(path, kind=None, *, start=None, stop=None, seq=None, can_ids=(), extended=False, id_field="canId",
+         seconds_per_tick=DEFAULT_SECONDS_PER_TICK, on_damage="raise"):  # noqa: A001 - as builtins.open
     """Iterates the line records of the log at `path`, in file order: every
-    record, or those of one kind ("line" or "lineCan")."""
-    return _Records(path, kind, _keep_damaged(on_damage))
+    record, or those of one kind ("line" or "lineCan") and the filters."""
+    line_filter = _filter(kind, start, stop, seq, can_ids, extended, id_field, seconds_per_tick)
+    return _Records(path, line_filter, _keep_damaged(on_damage))
 
 
 def _channel_plan(channels, inputs, outputs, path):
@@ -193,16 +229,19 @@ class _Reading:
 
     def chunks(self, chunksize):
         first_row = 0
-        while self.native.rows_left > 0:
+        while first_row == 0 or self.native.rows_left > 0:
             result = self.native.read(chunksize)
             rows = result["rows"]
-            if rows == 0:
+            if rows == 0 and first_row > 0:
                 break
+            # Nothing to read still gives one, empty, frame: its columns.
             frame = _frame(self.build(result), rows, first_row)
             first_row += rows
             if self.keep and self.native.rows_left == 0:
                 frame.attrs["damage"] = _check_damage(self.path, self.native, True)
             yield frame
+            if rows == 0:
+                break
         # Damage is raised once every complete line before it is delivered.
         _check_damage(self.path, self.native, self.keep)
 
@@ -216,19 +255,28 @@ def _read(reading, chunksize):
     return reading.chunks(chunksize)
 
 
-def read_lines(path, channels=None, *, time=False, seconds_per_tick=DEFAULT_SECONDS_PER_TICK,
-               chunksize=None, on_damage="raise"):
+def read_lines(path, channels=None, *, start=None, stop=None, seq=None, time=False,
+               seconds_per_tick=DEFAULT_SECONDS_PER_TICK, chunksize=None, on_damage="raise"):
     """The logger lines of the log at `path` as a DataFrame.
 
     Columns: seqNo and timestamp (uint32), one column per sample, in0.. for
     the inputs and out0.. for the outputs (int32; pandas' nullable Int32 for
     a sample that some lines lack), and with `time` the time in seconds
     (float64, timestamp x seconds_per_tick). `channels` picks sample columns
-    by name ("in2", "out0"). With `chunksize`, an iterator of DataFrames of
-    that many rows at most, read in constant memory."""
+    by name ("in2", "out0"). The filters are the tool's: a time window from
+    `start` (included) to `stop` (excluded) in seconds (or the tool's text:
+    "36000" ticks, "36s"), a `seq` range (first, last), both included. With
+    `chunksize`, an iterator of DataFrames of that many rows at most, read in
+    constant memory."""
+    return _read(_line_reading(path, channels, start=start, stop=stop, seq=seq, time=time,
+                               seconds_per_tick=seconds_per_tick, on_damage=on_damage), chunksize)
+
+
+def _line_reading(path, channels=None, *, start=None, stop=None, seq=None, time=False,
+                  seconds_per_tick=DEFAULT_SECONDS_PER_TICK, on_damage="raise"):
     path = str(path)
     keep = _keep_damaged(on_damage)
-    native = _native.LineReader(path, keep)
+    native = _native.LineReader(path, _filter(LINE, start, stop, seq, seconds_per_tick=seconds_per_tick), keep)
     plan = _channel_plan(channels, native.inputs[1], native.outputs[1], path)
     native.select([(output, index) for _, output, index in plan])
     fewest = {False: native.inputs[0], True: native.outputs[0]}
@@ -248,11 +296,12 @@ def read_lines(path, channels=None, *, time=False, seconds_per_tick=DEFAULT_SECO
         _add_time(columns, time, seconds_per_tick)
         return columns
 
-    return _read(_Reading(path, native, build, keep), chunksize)
+    return _Reading(path, native, build, keep)
 
 
-def read_can(path, *, data="matrix", data_width=None, time=False,
-             seconds_per_tick=DEFAULT_SECONDS_PER_TICK, chunksize=None, on_damage="raise"):
+def read_can(path, can_ids=(), *, extended=False, id_field="canId", start=None, stop=None, seq=None,
+             data="matrix", data_width=None, time=False, seconds_per_tick=DEFAULT_SECONDS_PER_TICK,
+             chunksize=None, on_damage="raise"):
     """The CAN lines of the log at `path` as a DataFrame.
 
     Columns, of these dtypes whatever the file holds: seqNo, timestamp, canId,
@@ -260,12 +309,25 @@ def read_can(path, *, data="matrix", data_width=None, time=False,
     dlc (uint8, the frame's length) and data0.. (uint8, 0 past the length),
     8 columns when every frame is classic, else 64 (or `data_width`); with
     data="bytes", one data column of bytes. With `time` the time in seconds.
-    With `chunksize`, an iterator of DataFrames in constant memory."""
+    `can_ids` keeps the frames matching any of them: candump's "ID[:MASK]"
+    ("7E8", "7E0:7F0", 8 digits for an extended id) or numbers (extended ones
+    with `extended`), compared with canId or, with id_field="messageId", with
+    messageId; the other filters are read_lines'. With `chunksize`, an
+    iterator of DataFrames in constant memory."""
+    return _read(_can_reading(path, can_ids, extended=extended, id_field=id_field, start=start, stop=stop, seq=seq,
+                              data=data, data_width=data_width, time=time, seconds_per_tick=seconds_per_tick,
+                              on_damage=on_damage), chunksize)
+
+
+def _can_reading(path, can_ids=(), *, extended=False, id_field="canId", start=None, stop=None, seq=None,
+                 data="matrix", data_width=None, time=False, seconds_per_tick=DEFAULT_SECONDS_PER_TICK,
+                 on_damage="raise"):
     path = str(path)
     keep = _keep_damaged(on_damage)
     if data not in ("matrix", "bytes"):
         raise ValueError(f"data: {data!r} is neither 'matrix' nor 'bytes'")
-    native = _native.CanReader(path, keep)
+    line_filter = _filter(CAN, start, stop, seq, can_ids, extended, id_field, seconds_per_tick)
+    native = _native.CanReader(path, line_filter, keep)
     width = 0
     if data == "matrix":
         longest = native.max_data
@@ -292,7 +354,18 @@ def read_can(path, *, data="matrix", data_width=None, time=False,
         _add_time(columns, time, seconds_per_tick)
         return columns
 
-    return _read(_Reading(path, native, build, keep), chunksize)
+    return _Reading(path, native, build, keep)
+
+
+def shape(path, kind=LINE, **options):
+    """What read_lines (kind="line") or read_can (kind="lineCan") gives for
+    `path` with `options`, after one pass over the file that decodes nothing:
+    an empty DataFrame of its columns and dtypes, and the number of lines."""
+    readings = {LINE: _line_reading, CAN: _can_reading}
+    if kind not in readings:
+        raise ValueError(f"kind: {kind!r} is neither 'line' nor 'lineCan'")
+    reading = readings[kind](path, **options)
+    return _frame(reading.build(reading.native.read(0)), 0, 0), reading.native.rows
 
 
 def to_dask(paths, kind=LINE, **options):

@@ -13,7 +13,6 @@ CanShape ScanCan(LogInput* input) {
   CanShape shape;
   BlackboxCandumpFileLine line;
   while (input->Next()) {
-    if (input->reader().kind() != blackbox::RecordKind::kCanLine) continue;
     const std::string_view raw = input->reader().raw();
     // A line that does not decode counts as a row; the second pass stops at
     // it or leaves it out.
@@ -29,7 +28,6 @@ CanShape ScanCan(LogInput* input) {
 std::size_t CanFiller::Fill(const CanBlock& block) {
   std::size_t n = 0;
   while (n < block.rows && rows_left_ > 0 && input_->Next()) {
-    if (input_->reader().kind() != blackbox::RecordKind::kCanLine) continue;
     const BlackboxCandumpFileLine& line = input_->reader().can_line();
     const std::string& data = line.data();
     if (data.size() > shape_.max_data) {

@@ -18,7 +18,7 @@ struct CanShape {
   std::uint64_t end = 0;     // input offset where the pass stopped
 };
 
-// The first pass, over a reader that does not decode.
+// The first pass, over a reader of CAN lines only that does not decode.
 CanShape ScanCan(LogInput* input);
 
 // Where one fill writes, `rows` rows. The data goes either into `data`, a

@@ -69,7 +69,6 @@ LineShape ScanLines(LogInput* input) {
   shape.min_inputs = shape.min_outputs = SIZE_MAX;
   BlackboxFileLine line;
   while (input->Next()) {
-    if (input->reader().kind() != blackbox::RecordKind::kLoggerLine) continue;
     std::size_t inputs = 0;
     std::size_t outputs = 0;
     const std::string_view raw = input->reader().raw();
@@ -97,7 +96,6 @@ std::size_t LineFiller::Fill(const LineBlock& block) {
   std::size_t n = 0;
   const std::size_t stride = block.rows;
   while (n < block.rows && rows_left_ > 0 && input_->Next()) {
-    if (input_->reader().kind() != blackbox::RecordKind::kLoggerLine) continue;
     const BlackboxFileLine& line = input_->reader().logger_line();
     const auto inputs = static_cast<std::size_t>(line.datainput_size());
     const auto outputs = static_cast<std::size_t>(line.dataoutput_size());

@@ -25,7 +25,7 @@ struct LineShape {
   std::uint64_t end = 0;  // input offset where the pass stopped
 };
 
-// The first pass, over a reader that does not decode: the samples are
+// The first pass, over a reader of logger lines only that does not decode: the samples are
 // counted from their encoding.
 LineShape ScanLines(LogInput* input);
 

@@ -33,7 +33,7 @@ OpenError::OpenError(std::string path, int error_number)
 
 LogInput::LogInput(const std::string& path, const Selection& selection, bool decode,
                    std::optional<std::uint64_t> limit)
-    : streams_(std::make_unique<Streams>()), selection_(selection) {
+    : streams_(std::make_unique<Streams>()) {
   streams_->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (streams_->fd < 0) throw OpenError(path, errno);
   streams_->file = std::make_unique<google::protobuf::io::FileInputStream>(streams_->fd, kBlockSize);
@@ -47,17 +47,11 @@ LogInput::LogInput(const std::string& path, const Selection& selection, bool dec
   blackbox::ReaderOptions options;
   options.decode = decode;
   options.resync = selection.keep_damaged;
+  options.filter = selection.filter;
   reader_ = std::make_unique<blackbox::Reader>(input, std::move(options));
 }
 
 LogInput::~LogInput() = default;
-
-bool LogInput::Next() {
-  while (reader_->next()) {
-    if (!selection_.kind || reader_->kind() == *selection_.kind) return true;
-  }
-  return false;
-}
 
 std::optional<Damage> LogInput::stop() const {
   if (!reader_->damaged()) return std::nullopt;

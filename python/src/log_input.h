@@ -4,6 +4,7 @@
 #ifndef GCUPROTO_PYTHON_LOG_INPUT_H
 #define GCUPROTO_PYTHON_LOG_INPUT_H
 
+#include <gcuproto/blackbox/filter.h>
 #include <gcuproto/blackbox/reader.h>
 
 #include <cstdint>
@@ -31,7 +32,7 @@ class OpenError : public std::runtime_error {
 
 // What a read asks for.
 struct Selection {
-  std::optional<blackbox::RecordKind> kind;
+  blackbox::Filter filter;
   // Carry on after damage, keeping every complete record around it, instead
   // of stopping there: the reader's resync mode.
   bool keep_damaged = false;
@@ -58,7 +59,7 @@ class LogInput {
   blackbox::Reader& reader() { return *reader_; }
 
   // The next record the selection takes; false at the end or at damage.
-  bool Next();
+  bool Next() { return reader_->next(); }
 
   // After Next() returned false: where reading stopped short, if it did.
   std::optional<Damage> stop() const;
@@ -72,7 +73,6 @@ class LogInput {
   struct Streams;
   std::unique_ptr<Streams> streams_;
   std::unique_ptr<blackbox::Reader> reader_;
-  Selection selection_;
 };
 
 }  // namespace python

@@ -49,6 +49,51 @@ void CheckReadError(const LogInput& input, const std::string& path) {
   if (input.read_error() != 0) throw OpenError(path, input.read_error());
 }
 
+// The filter with the kind a reader reads; a filter of the other kind is a
+// mistake of the caller's.
+blackbox::Filter OfKind(blackbox::Filter filter, blackbox::RecordKind kind) {
+  if (filter.kind && *filter.kind != kind) throw py::value_error("the filter selects the other kind of line");
+  if (kind == blackbox::RecordKind::kLoggerLine && !filter.can_ids.empty()) {
+    throw py::value_error("can_ids select CAN lines, not logger lines");
+  }
+  filter.kind = kind;
+  return filter;
+}
+
+// A filter as the tool's options give one: times as the tool's --from and
+// --to ("36000" ticks, "36s" seconds), the sequence range as its --seq
+// ("A-B"), CAN ids in candump's ID[:MASK]. ValueError names what is wrong.
+blackbox::Filter MakeFilter(std::optional<int> kind, const std::optional<std::string>& from,
+                            const std::optional<std::string>& to, const std::optional<std::string>& seq,
+                            const std::vector<std::string>& can_ids, bool extended, bool match_message_id,
+                            const std::string& seconds_per_tick) {
+  blackbox::Filter filter;
+  if (kind) filter.kind = static_cast<blackbox::RecordKind>(*kind);
+  blackbox::TimeScale scale;
+  if (!blackbox::TimeScale::Parse(seconds_per_tick, &scale)) {
+    throw py::value_error("seconds_per_tick: '" + seconds_per_tick + "' is not a positive decimal number");
+  }
+  std::string error;
+  auto tick = [&](const char* name, const std::optional<std::string>& text, std::optional<std::uint64_t>* out) {
+    if (!text) return;
+    std::uint64_t value = 0;
+    if (!blackbox::ParseTick(*text, scale, &value, &error)) throw py::value_error(std::string(name) + ": " + error);
+    *out = value;
+  };
+  tick("start", from, &filter.from_tick);
+  tick("stop", to, &filter.to_tick);
+  if (seq && !blackbox::ParseSeqRange(*seq, &filter.seq_first, &filter.seq_last, &error)) {
+    throw py::value_error("seq: " + error);
+  }
+  for (const std::string& text : can_ids) {
+    blackbox::CanIdMatch match;
+    if (!blackbox::ParseCanIdMatch(text, extended, &match, &error)) throw py::value_error("can_ids: " + error);
+    filter.can_ids.push_back(match);
+  }
+  filter.match_message_id = match_message_id;
+  return filter;
+}
+
 template <typename T>
 py::array_t<T> Column(std::size_t rows) {
   return py::array_t<T>(static_cast<py::ssize_t>(rows));
@@ -64,8 +109,9 @@ py::array_t<T> Matrix(std::size_t columns, std::size_t rows) {
 template <typename Shape>
 class TwoPasses {
  public:
-  TwoPasses(std::string path, bool keep_damaged, Shape (*scan)(LogInput*))
+  TwoPasses(std::string path, blackbox::Filter filter, bool keep_damaged, Shape (*scan)(LogInput*))
       : path_(std::move(path)) {
+    selection_.filter = std::move(filter);
     selection_.keep_damaged = keep_damaged;
     py::gil_scoped_release unlocked;
     LogInput first(path_, selection_, /*decode=*/false);
@@ -101,7 +147,9 @@ class TwoPasses {
 
 class LineReader : public TwoPasses<LineShape> {
  public:
-  LineReader(std::string path, bool keep_damaged) : TwoPasses(std::move(path), keep_damaged, ScanLines) {}
+  LineReader(std::string path, blackbox::Filter filter, bool keep_damaged)
+      : TwoPasses(std::move(path), OfKind(std::move(filter), blackbox::RecordKind::kLoggerLine), keep_damaged,
+                  ScanLines) {}
 
   // The sample columns, as (is_output, index) pairs; a column gets a mask
   // when some line lacks its sample.
@@ -161,8 +209,9 @@ class LineReader : public TwoPasses<LineShape> {
 
 class CanReader : public TwoPasses<CanShape> {
  public:
-  CanReader(std::string path, bool keep_damaged)
-      : TwoPasses(std::move(path), keep_damaged, ScanCan), filler_(input_.get(), shape_) {}
+  CanReader(std::string path, blackbox::Filter filter, bool keep_damaged)
+      : TwoPasses(std::move(path), OfKind(std::move(filter), blackbox::RecordKind::kCanLine), keep_damaged, ScanCan),
+        filler_(input_.get(), shape_) {}
 
   std::uint64_t rows_left() const { return rows_left_; }
 
@@ -241,9 +290,9 @@ class CanReader : public TwoPasses<CanShape> {
 // Record after record, for gcuproto.blackbox.open().
 class RecordReader {
  public:
-  RecordReader(std::string path, std::optional<int> kind, bool keep_damaged) : path_(std::move(path)) {
+  RecordReader(std::string path, blackbox::Filter filter, bool keep_damaged) : path_(std::move(path)) {
     Selection selection;
-    if (kind) selection.kind = static_cast<blackbox::RecordKind>(*kind);
+    selection.filter = std::move(filter);
     selection.keep_damaged = keep_damaged;
     input_ = std::make_unique<LogInput>(path_, selection, /*decode=*/true);
   }
@@ -295,8 +344,12 @@ PYBIND11_MODULE(_native, m) {
   m.attr("LOGGER_LINE") = static_cast<int>(gcuproto::blackbox::RecordKind::kLoggerLine);
   m.attr("CAN_LINE") = static_cast<int>(gcuproto::blackbox::RecordKind::kCanLine);
 
+  py::class_<gcuproto::blackbox::Filter>(m, "Filter");
+  m.def("make_filter", &MakeFilter, py::arg("kind"), py::arg("start"), py::arg("stop"), py::arg("seq"),
+        py::arg("can_ids"), py::arg("extended"), py::arg("match_message_id"), py::arg("seconds_per_tick"));
+
   py::class_<LineReader>(m, "LineReader")
-      .def(py::init<std::string, bool>(), py::arg("path"), py::arg("keep_damaged"))
+      .def(py::init<std::string, gcuproto::blackbox::Filter, bool>())
       .def_property_readonly("rows", [](const LineReader& r) { return r.shape().rows; })
       .def_property_readonly("inputs", [](const LineReader& r) {
         return py::make_tuple(r.shape().min_inputs, r.shape().max_inputs);
@@ -311,7 +364,7 @@ PYBIND11_MODULE(_native, m) {
       .def("skipped", &LineReader::skipped);
 
   py::class_<CanReader>(m, "CanReader")
-      .def(py::init<std::string, bool>(), py::arg("path"), py::arg("keep_damaged"))
+      .def(py::init<std::string, gcuproto::blackbox::Filter, bool>())
       .def_property_readonly("rows", [](const CanReader& r) { return r.shape().rows; })
       .def_property_readonly("max_data", [](const CanReader& r) { return r.shape().max_data; })
       .def_property_readonly("rows_left", &CanReader::rows_left)
@@ -321,7 +374,7 @@ PYBIND11_MODULE(_native, m) {
       .def("skipped", &CanReader::skipped);
 
   py::class_<RecordReader>(m, "RecordReader")
-      .def(py::init<std::string, std::optional<int>, bool>())
+      .def(py::init<std::string, gcuproto::blackbox::Filter, bool>())
       .def("next", &RecordReader::Next)
       .def("damage", &RecordReader::damage)
       .def("skipped", &RecordReader::skipped);

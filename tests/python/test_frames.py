@@ -133,3 +133,51 @@ def test_unreadable_paths_are_os_errors(tmp_path):
         bb.read_can(tmp_path)
     with pytest.raises(ValueError, match="on_damage"):
         bb.read_lines(tmp_path, on_damage="ignore")
+
+
+# Filters, and the same selection made by hand from the whole file; times at 0.001 s a tick.
+FILTERS = [
+    (dict(start=1.0, stop=2.5), lambda f: (f.timestamp >= 1000) & (f.timestamp < 2500)),
+    (dict(start="1000", stop="2500s"), lambda f: (f.timestamp >= 1000) & (f.timestamp < 2500000)),
+    (dict(seq=(100, 300)), lambda f: (f.seqNo >= 100) & (f.seqNo <= 300)),
+    (dict(seq=(None, 51)), lambda f: f.seqNo <= 51),
+    (dict(seq="7"), lambda f: f.seqNo == 7),
+    (dict(can_ids=["7E8"]), lambda f: (f.canId == 0x7E8) & ~f.extended),
+    (dict(can_ids=["700:700", 0x12]), lambda f: (((f.canId & 0x700) == 0x700) | (f.canId == 0x12)) & ~f.extended),
+    (dict(can_ids=[0x12], id_field="messageId"), lambda f: (f.messageId == 0x12) & ~f.extended),
+    (dict(can_ids="18DAF110"), lambda f: (f.canId == 0x18DAF110) & f.extended),
+    (dict(start=3.01, seq=(0, 1020), can_ids=["7E8"]),
+     lambda f: (f.timestamp >= 3010) & (f.seqNo <= 1020) & (f.canId == 0x7E8) & ~f.extended),
+]
+
+
+@pytest.mark.parametrize("options,pick", FILTERS)
+def test_filters_select_what_a_hand_selection_does(options, pick, write_log):
+    from conftest import can as can_line
+    extra = b"".join(record(can_line(1000 + i, 3000 + i, i % 3 and 0x7E8 or 0x18DAF110, b"\x01", extended=i % 3 == 0,
+                                     message_id=0x12 * (i % 2))) for i in range(30))
+    path = write_log(LOGS["mixed"] + extra)
+    frames = [bb.read_can]
+    if "can_ids" not in options and "id_field" not in options:
+        frames.append(bb.read_lines)
+    selected = 0
+    for reader in frames:
+        whole = reader(path)
+        chosen = reader(path, **options)
+        expected = whole[pick(whole)].reset_index(drop=True)
+        if len(expected) == 0:  # no line, no sample columns
+            expected = expected[chosen.columns]
+        # A sample that only some lines lack is nullable; the lines chosen may all have it.
+        expected = expected.astype(chosen.dtypes.to_dict())
+        pd.testing.assert_frame_equal(chosen, expected)
+        pd.testing.assert_frame_equal(pd.concat(reader(path, chunksize=9, **options)).reset_index(drop=True), expected)
+        selected += len(expected)
+    assert 0 < selected == len(list(bb.open(path, **options)))
+
+
+@pytest.mark.parametrize("options,message", [
+    (dict(start="soon"), "start"), (dict(seq="9-x"), "seq"), (dict(can_ids=["8G0"]), "can_ids"),
+    (dict(can_ids=[0x800]), "can_ids"), (dict(kind="lines"), "kind"), (dict(seconds_per_tick=0), "seconds_per_tick")])
+def test_bad_filters_are_value_errors(options, message, write_log):
+    with pytest.raises(ValueError, match=message):
+        bb.open(write_log(b""), **options)
