@@ -24,3 +24,5 @@ run firmware --loader firmware.bin
 run blackbox info blackbox.bin
 run blackbox export blackbox.bin --format csv
 run blackbox export blackbox.bin --format candump --iface vcan0
+# The Python package where the build installs it beside the tool, under the system interpreter.
+py=$(dirname "$(command -v "$tool")")/../lib/python3/dist-packages; if [ -d "$py/gcuproto" ]; then printf '\n$ python3 examples/python_sample.py blackbox.bin\n'; PYTHONPATH=$py /usr/bin/python3 ../python_sample.py blackbox.bin; else printf '\n(no gcuproto Python package in %s)\n' "$py"; fi

@@ -1,0 +1,64 @@
+#include "log_input.h"
+
+#include <google/protobuf/io/zero_copy_stream_impl.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace gcuproto {
+namespace python {
+
+namespace {
+constexpr int kBlockSize = 1 << 20;
+}  // namespace
+
+struct LogInput::Streams {
+  int fd = -1;
+  std::unique_ptr<google::protobuf::io::FileInputStream> file;
+  std::unique_ptr<google::protobuf::io::LimitingInputStream> limited;
+
+  ~Streams() {
+    limited.reset();
+    file.reset();
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+OpenError::OpenError(std::string path, int error_number)
+    : std::runtime_error(path + ": " + std::strerror(error_number)),
+      path_(std::move(path)),
+      error_number_(error_number) {}
+
+LogInput::LogInput(const std::string& path, const Selection& selection, bool decode,
+                   std::optional<std::uint64_t> limit)
+    : streams_(std::make_unique<Streams>()) {
+  streams_->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (streams_->fd < 0) throw OpenError(path, errno);
+  streams_->file = std::make_unique<google::protobuf::io::FileInputStream>(streams_->fd, kBlockSize);
+  google::protobuf::io::ZeroCopyInputStream* input = streams_->file.get();
+  if (limit) {
+    streams_->limited = std::make_unique<google::protobuf::io::LimitingInputStream>(
+        input, static_cast<std::int64_t>(*limit));
+    input = streams_->limited.get();
+  }
+
+  blackbox::ReaderOptions options;
+  options.decode = decode;
+  options.resync = selection.keep_damaged;
+  options.filter = selection.filter;
+  reader_ = std::make_unique<blackbox::Reader>(input, std::move(options));
+}
+
+LogInput::~LogInput() = default;
+
+std::optional<Damage> LogInput::stop() const {
+  if (!reader_->damaged()) return std::nullopt;
+  return Damage{reader_->damage_offset(), reader_->damage_reason(), reader_->cut_short()};
+}
+
+int LogInput::read_error() const { return streams_->file->GetErrno(); }
+
+}  // namespace python
+}  // namespace gcuproto
