@@ -7,6 +7,11 @@
 #if defined(_WIN32)
 #if defined(GCUPROTO_BUILDING)
 #define GCUPROTO_EXPORT __declspec(dllexport)
+#elif defined(__GNUC__)
+// mingw links a DLL's functions and data without dllimport (auto-import).
+// With it, g++ warns at every inline member the generated code uses before
+// defining it ("redeclared without dllimport attribute").
+#define GCUPROTO_EXPORT
 #else
 #define GCUPROTO_EXPORT __declspec(dllimport)
 #endif
