@@ -169,6 +169,7 @@ ReadStatus Connection::Read(google::protobuf::MessageLite* envelope,
     return ReadStatus::kBadFrame;
   }
   bool clean_eof = false;
+  envelope->Clear();  // the runtime merges into what the envelope holds
   const bool parsed =
       google::protobuf::util::ParseDelimitedFromZeroCopyStream(envelope, &input, &clean_eof);
   if (input.failure() != IoStatus::kOk) return cut();

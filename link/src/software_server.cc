@@ -111,6 +111,7 @@ class SoftwareServerImpl : public SoftwareServer {
         packet->set_progress(++client->unsolicited);
       } else if (answered->progress_total != 0) {
         // The sender counts its own progress (a flasher's blocks): echoed.
+        ++client->answered;
         packet->set_progress(answered->progress);
         packet->set_progresstotal(answered->progress_total);
       } else {

@@ -41,9 +41,26 @@ bool ParseVersion(const std::string& text, FirmwareId* version) {
   return true;
 }
 
+// The two kinds of line in the order of their time stamps, each kind in its
+// file order: a log written as it arrived keeps its order, and one that
+// holds all its logger lines before its CAN lines is interleaved as the
+// lines happened.
+std::vector<ReplayLine> Merge(std::vector<ReplayLine> logger, std::vector<ReplayLine> can) {
+  std::vector<ReplayLine> merged;
+  merged.reserve(logger.size() + can.size());
+  std::size_t l = 0, c = 0;
+  while (l < logger.size() || c < can.size()) {
+    const bool take_can = l == logger.size() || (c < can.size() && can[c].timestamp < logger[l].timestamp);
+    merged.push_back(std::move(take_can ? can[c++] : logger[l++]));
+  }
+  return merged;
+}
+
 bool LoadReplay(const std::string& path, std::vector<ReplayLine>* lines, std::string* error) {
   std::unique_ptr<blackbox::Reader> reader = blackbox::Reader::Open(path, {}, error);
   if (!reader) return false;
+  std::vector<ReplayLine> logger;
+  std::vector<ReplayLine> can;
   while (reader->next()) {
     ReplayLine line;
     if (reader->kind() == blackbox::RecordKind::kLoggerLine) {
@@ -59,8 +76,9 @@ bool LoadReplay(const std::string& path, std::vector<ReplayLine>* lines, std::st
       line.frame.set_isextended(can.extended());
       line.frame.set_data(can.data());
     }
-    lines->push_back(std::move(line));
+    (line.can ? can : logger).push_back(std::move(line));
   }
+  *lines = Merge(std::move(logger), std::move(can));
   if (reader->damaged()) {
     *error = path + ": damaged at byte offset " + std::to_string(reader->damage_offset()) + ": " +
              reader->damage_reason();

@@ -1,9 +1,10 @@
 // The virtual unit's answers to each command, and its replay of a log.
 //
-// The log is replayed through one cursor in file order: a logger line waits
-// for a data request while the data logger runs, a CAN line is sent on its
-// own while the capture runs, and a line whose channel is off is passed
-// over. So a client that runs both sees the log's lines in the log's order.
+// The log is replayed through one cursor in time order (unit_setup.cc merges
+// its two kinds of line): a logger line waits for a data request while the
+// data logger runs, a CAN line is sent on its own while the capture runs,
+// and a line whose channel is off is passed over. So a client that runs both
+// sees the lines in the order they happened.
 #include <gcuproto/link/virtual_unit.h>
 
 #include <chrono>
