@@ -26,15 +26,7 @@ using gcuproto::blackbox::RecordKind;
 using gcuproto_test::Bytes;
 using google::protobuf::util::MessageDifferencer;
 
-std::string Record(std::uint8_t key, const std::string& payload) {
-  std::string out(1, static_cast<char>(key));
-  std::size_t n = payload.size();
-  do {
-    out.push_back(static_cast<char>((n & 0x7F) | (n > 0x7F ? 0x80 : 0)));
-    n >>= 7;
-  } while (n != 0);
-  return out + payload;
-}
+using gcuproto_test::Record;
 
 struct Generated {
   std::string bytes;

@@ -6,14 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "scratch_dir.h"
 #include "wire.h"
 
 namespace {
@@ -25,22 +21,8 @@ using gcuproto::blackbox::WriterOptions;
 
 class BlackboxWriter : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char name[] = "/tmp/gcuproto-writer-XXXXXX";
-    const int fd = mkstemp(name);
-    ASSERT_GE(fd, 0);
-    close(fd);
-    path_ = name;
-  }
-  void TearDown() override { std::remove(path_.c_str()); }
-
-  std::string Contents() const {
-    std::ifstream in(path_, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  void Replace(const std::string& bytes) const {
-    std::ofstream(path_, std::ios::binary | std::ios::trunc) << bytes;
-  }
+  std::string Contents() const { return gcuproto_test::ReadFile(path_); }
+  void Replace(const std::string& bytes) const { gcuproto_test::WriteFile(path_, bytes); }
   std::unique_ptr<Writer> Open(bool append = true) {
     WriterOptions options;
     options.append = append;
@@ -73,7 +55,8 @@ class BlackboxWriter : public ::testing::Test {
     return line;
   }
 
-  std::string path_;
+  gcuproto_test::ScratchDir dir_{"gcuproto_writer"};
+  const std::string path_ = (dir_ / "log.bin").string();
 };
 
 TEST_F(BlackboxWriter, WritesTheRecordsOfAWholeFile) {

@@ -1,24 +1,96 @@
-// gcuproto blackbox cat: join blackbox files into one.
+// gcuproto blackbox cat: join blackbox files into one, or the lines of them
+// that filters select.
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
+#include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "blackbox_files.h"
+#include "blackbox_filters.h"
 #include "errors.h"
+#include "output.h"
+#include "live_input.h"
 
 namespace gcuproto::cli {
 
 namespace {
 
+constexpr std::uint64_t kProgressStep = std::uint64_t{16} << 20;
+
 struct CatOptions {
   std::vector<std::string> files;
   std::string output;
+  std::string id_field = "canId";
+  FilterOptions filter;
+  bool follow = false;
 };
 
+// A record as the writer writes it: key, length, line.
+void append_record(blackbox::RecordKind kind, std::string_view line, blackbox::TextBuffer* out) {
+  char* q = out->Reserve(line.size() + 6);
+  *q++ = static_cast<char>(blackbox::KeyOf(kind));
+  auto size = static_cast<std::uint32_t>(line.size());
+  while (size >= 0x80) {
+    *q++ = static_cast<char>(size | 0x80);
+    size >>= 7;
+  }
+  *q++ = static_cast<char>(size);
+  std::memcpy(q, line.data(), line.size());
+  out->Advance(q + line.size());
+}
+
+// Copies the records `reader` selects; false when the sink failed.
+bool copy_records(blackbox::Reader* reader, blackbox::TextBuffer* out, Progress* progress,
+                  std::uint64_t progress_base) {
+  std::uint64_t next_progress = kProgressStep;
+  while (reader->next()) {
+    append_record(reader->kind(), reader->raw(), out);
+    if (out->failed()) return false;
+    if (reader->end_offset() >= next_progress) {
+      progress->update(progress_base + reader->end_offset());
+      next_progress = reader->end_offset() + kProgressStep;
+    }
+  }
+  return true;
+}
+
+// One input, written out as its records arrive, until its end or a signal.
+void run_follow(const CatOptions& options, const blackbox::ReaderOptions& read) {
+  const std::string& file = options.files.front();
+  StreamingOutput output(options.output);
+  blackbox::FdSink sink(output.fd());
+  blackbox::TextBuffer out(&sink);
+  StopSignals signals;
+  LiveInput input(file, [&] { if (!out.Flush()) output.fail(sink.error_number()); });
+  blackbox::Reader reader(&input, read);
+  Progress progress("cat", 0);
+  read_to_end(file, input, reader, true, [&] {
+    if (!copy_records(&reader, &out, &progress, 0)) output.fail(sink.error_number());
+  });
+  if (!out.Flush()) output.fail(sink.error_number());
+  output.commit();
+}
+
 void run_cat(const CatOptions& options) {
+  refuse_output_over_input(options.output, options.files,
+                           "write to a new file and rename it afterwards, e.g. -o joined.bin && mv "
+                           "joined.bin " + options.output);
+  blackbox::ReaderOptions selected;
+  selected.decode = false;
+  selected.filter = make_filter(options.filter, options.id_field);
+  if (options.follow) {
+    if (options.files.size() != 1) throw UsageError("--follow follows one input");
+    selected.decode = true;  // one pass: every line is checked as it is copied
+    selected.follow = true;
+    run_follow(options, selected);
+    return;
+  }
+  const bool filtered = !selected.filter.SelectsAll();
+
   std::uint64_t total = 0;
   for (const std::string& file : options.files) total += file_size(file);
   Progress progress("cat (checking)", 2 * total);
@@ -33,7 +105,7 @@ void run_cat(const CatOptions& options) {
     while (reader->next()) {
       if (reader->end_offset() >= next_progress) {
         progress.update(checked + reader->end_offset());
-        next_progress = reader->end_offset() + (std::uint64_t{16} << 20);
+        next_progress = reader->end_offset() + kProgressStep;
       }
     }
     if (reader->damaged()) {
@@ -43,13 +115,26 @@ void run_cat(const CatOptions& options) {
     checked += reader->complete_bytes();
   }
 
-  // Records concatenate: the joined file is the files one after the other.
   progress.set_label("cat (copying)");
   StreamingOutput output(options.output);
   std::uint64_t copied = total;
-  for (std::size_t i = 0; i < options.files.size(); ++i) {
-    copy_bytes(options.files[i], 0, sizes[i], output, &progress, copied);
-    copied += sizes[i];
+  if (filtered) {
+    blackbox::FdSink sink(output.fd());
+    blackbox::TextBuffer out(&sink);
+    for (const std::string& file : options.files) {
+      std::unique_ptr<blackbox::Reader> reader = open_blackbox(file, selected);
+      if (!copy_records(reader.get(), &out, &progress, copied)) output.fail(sink.error_number());
+      // The file changed since it was checked.
+      if (reader->damaged()) throw InputError(damage_message(file, *reader));
+      copied += file_size(file);
+    }
+    if (!out.Flush()) output.fail(sink.error_number());
+  } else {
+    // Records concatenate: the joined file is the files one after the other.
+    for (std::size_t i = 0; i < options.files.size(); ++i) {
+      copy_bytes(options.files[i], 0, sizes[i], output, &progress, copied);
+      copied += sizes[i];
+    }
   }
   output.commit();
 }
@@ -59,18 +144,32 @@ void run_cat(const CatOptions& options) {
 void add_blackbox_cat_command(CLI::App& group) {
   auto options = std::make_shared<CatOptions>();
   CLI::App* command = group.add_subcommand(
-      "cat", "Join blackbox files, in the order given, into one valid blackbox file.");
+      "cat",
+      "Join blackbox files, in the order given, into one valid blackbox file; with filters, "
+      "only the lines they select.");
   command->add_option("FILE", options->files, "the blackbox files")->required();
   command->add_option("-o,--output", options->output,
                       "the file to write ('-' for stdout); it appears only once complete; it may "
-                      "be one of the inputs")
+                      "not be one of the inputs")
       ->required();
-  command->footer(
+  add_filter_options(command, &options->filter);
+  command->add_option("--id-field", options->id_field, kIdFieldHelp)
+      ->check(CLI::IsMember({"canId", "messageId"}))
+      ->capture_default_str();
+  command->add_flag("-f,--follow", options->follow,
+                    "copy one input's records as they are written, waiting at its end like "
+                    "tail -f, until Ctrl-C (SIGINT) or SIGTERM; the output then ends with the "
+                    "last complete record");
+  command->footer(std::string(
       "Each input is read through first; a damaged one is an error (exit status 1) and "
       "nothing is written. The lines keep their order: a reader sees the lines of the first "
-      "file, then those of the second, and so on.\n"
-      "Example:\n"
-      "  gcuproto blackbox cat monday.bin tuesday.bin -o week.bin");
+      "file, then those of the second, and so on. With --follow there is one pass, each record "
+      "checked as it is copied.\n") +
+      kFilterHelp +
+      "\nExamples:\n"
+      "  gcuproto blackbox cat monday.bin tuesday.bin -o week.bin\n"
+      "  gcuproto blackbox cat day.bin --kind can --can-id 7E8,7E0 -o obd.bin\n"
+      "  gcuproto blackbox cat --follow live.bin -o - | gcuproto blackbox export - --format jsonl");
   command->callback([options] { run_cat(*options); });
 }
 

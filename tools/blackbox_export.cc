@@ -1,71 +1,224 @@
-// gcuproto blackbox export: a blackbox file as CSV, JSON lines or candump log.
+// gcuproto blackbox export: blackbox files as CSV, JSON lines or candump log.
 #include <CLI/CLI.hpp>
+#include <fcntl.h>
 #include <fmt/format.h>
 #include <gcuproto/blackbox/exporter.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <ctime>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "blackbox_files.h"
+#include "blackbox_filters.h"
 #include "errors.h"
+#include "output.h"
+#include "live_input.h"
 
 namespace gcuproto::cli {
 
 namespace {
 
 struct ExportOptions {
-  std::string file;
+  std::vector<std::string> files;
   std::string format;
   std::string output = "-";
   std::string iface = "can0";
-  std::string time_scale = "0.001";
   std::string id_field = "canId";
+  FilterOptions filter;
+  std::string channels;
+  bool time = false;
+  std::optional<std::size_t> inputs;
+  std::optional<std::size_t> outputs;
+  bool source = false;
+  bool follow = false;
+  std::string start_time;
 };
 
-std::unique_ptr<blackbox::LineFormatter> make_formatter(const ExportOptions& options) {
-  if (options.format == "jsonl") return std::make_unique<blackbox::JsonLinesFormatter>();
-  blackbox::CandumpOptions candump;
-  if (!blackbox::TimeScale::Parse(options.time_scale, &candump.time_scale)) {
-    throw UsageError(fmt::format(
-        "--time-scale: '{}' is not a positive decimal number of seconds per tick", options.time_scale));
+std::uint64_t parse_start_time(const std::string& text) {
+  if (text == "now") return static_cast<std::uint64_t>(std::time(nullptr));
+  std::uint64_t seconds = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || seconds >= 10000000000ull) {
+    throw UsageError(fmt::format("--start-time: '{}' is neither whole epoch seconds (below 10^10) nor 'now'", text));
   }
+  return seconds;
+}
+
+// What the format and the filter allow together; UsageError otherwise.
+void check_combination(const ExportOptions& options, bool can_csv) {
+  const bool csv = options.format == "csv";
+  auto only = [](bool allowed, const char* option, const char* what) {
+    if (!allowed) throw UsageError(fmt::format("{} is only for {}", option, what));
+  };
+  only(csv || options.channels.empty(), "--channels", "--format csv");
+  only(csv || !options.time, "--time", "--format csv");
+  only(csv || (!options.inputs && !options.outputs), "--inputs/--outputs", "--format csv");
+  only(!can_csv || (options.channels.empty() && !options.inputs && !options.outputs),
+       "--channels, --inputs and --outputs", "logger lines (the CAN CSV has fixed columns)");
+  only(options.format != "candump" || !options.source, "--source", "--format csv and jsonl");
+  only(options.format == "candump" || options.start_time.empty(), "--start-time", "--format candump");
+  if (options.inputs.has_value() != options.outputs.has_value()) {
+    throw UsageError("--inputs and --outputs go together: give both, 0 for none");
+  }
+  if (!options.channels.empty() && options.inputs) {
+    throw UsageError("--channels chooses the columns itself: leave out --inputs and --outputs");
+  }
+  if (options.follow && options.files.size() != 1) throw UsageError("--follow follows one input");
+  if (options.follow && csv && !can_csv && options.channels.empty() && !options.inputs) {
+    throw UsageError(
+        "--follow with --format csv needs --inputs and --outputs (or --channels): the header "
+        "must be known before the first row");
+  }
+  std::size_t stdin_count = 0;
+  for (const std::string& file : options.files) stdin_count += file == "-";
+  if (stdin_count > 1) throw UsageError("'-' (stdin) can be given once");
+}
+
+// A temporary file for rows whose header is not known yet: beside the output
+// file, or in TMPDIR for stdout; removed at once, so nothing stays behind.
+int open_spool(const std::string& output) {
+  std::string dir;
+  if (output.empty() || output == "-") {
+    const char* tmp = std::getenv("TMPDIR");
+    dir = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+  } else {
+    const std::size_t slash = output.rfind('/');
+    dir = slash == std::string::npos ? "." : output.substr(0, slash + 1);
+  }
+  std::string name = dir + "/.gcuproto-rows-XXXXXX";
+  const int fd = ::mkstemp(name.data());
+  if (fd < 0) throw InputError(fmt::format("cannot create a temporary file in {}: {}", dir, std::strerror(errno)));
+  ::unlink(name.c_str());
+  return fd;
+}
+
+// The header, then the rows of the spool with the cells a widening left out.
+void write_spooled_csv(int spool, const blackbox::CsvFormatter& csv, blackbox::Sink* sink,
+                       StreamingOutput& output, const blackbox::FdSink& fd_sink) {
+  blackbox::TextBuffer out(sink);
+  csv.WriteHeader(&out);
+  blackbox::CsvWidener widener(csv);
+  constexpr std::size_t kBlock = std::size_t{1} << 20;
+  std::unique_ptr<char[]> block(new char[kBlock]);
+  off_t offset = 0;
+  for (;;) {
+    const ssize_t n = ::pread(spool, block.get(), kBlock, offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw InputError(fmt::format("cannot read back the temporary rows: {}", std::strerror(errno)));
+    if (n == 0) break;
+    widener.Feed(std::string_view(block.get(), static_cast<std::size_t>(n)), &out);
+    if (out.failed()) output.fail(fd_sink.error_number());
+    offset += n;
+  }
+  if (!out.Flush()) output.fail(fd_sink.error_number());
+}
+
+std::unique_ptr<blackbox::LineFormatter> make_formatter(const ExportOptions& options, bool can_csv,
+                                                        const blackbox::TimeScale& scale) {
+  if (options.format == "jsonl") return std::make_unique<blackbox::JsonLinesFormatter>();
+  if (options.format == "csv" && can_csv) {
+    blackbox::CanCsvOptions can;
+    can.time = options.time;
+    can.time_scale = scale;
+    can.source = options.source;
+    return std::make_unique<blackbox::CanCsvFormatter>(can);
+  }
+  if (options.format == "csv") {
+    blackbox::CsvOptions csv;
+    std::string error;
+    if (!options.channels.empty() && !blackbox::ParseCsvChannels(options.channels, &csv.channels, &error)) {
+      throw UsageError("--channels: " + error);
+    }
+    csv.grow = csv.channels.empty() && !options.inputs;
+    csv.time = options.time;
+    csv.time_scale = scale;
+    csv.source = options.source;
+    const blackbox::CsvColumns columns{options.inputs.value_or(0), options.outputs.value_or(0)};
+    return std::make_unique<blackbox::CsvFormatter>(columns, csv);
+  }
+  blackbox::CandumpOptions candump;
+  candump.time_scale = scale;
   if (options.iface.empty() || options.iface.find_first_of(" \t\n()#") != std::string::npos) {
     throw UsageError(fmt::format("--iface: '{}' is no interface name", options.iface));
   }
   candump.interface_name = options.iface;
   candump.id_field = parse_id_field(options.id_field);
+  if (!options.start_time.empty()) candump.start_seconds = parse_start_time(options.start_time);
   return std::make_unique<blackbox::CandumpFormatter>(candump);
 }
 
 void run_export(const ExportOptions& options) {
+  refuse_output_over_input(options.output, options.files,
+                           fmt::format("write the export to a file of its own, e.g. -o {}.{}",
+                                       options.files.front(), options.format));
   blackbox::ReaderOptions read;
   read.decode = false;  // the formatters decode what they write
-  const std::uint64_t size = file_size(options.file);
-  Progress progress("export", size);
-  auto on_progress = [&progress](std::uint64_t offset) { progress.update(offset); };
+  read.follow = options.follow;
+  read.filter = make_filter(options.filter, options.id_field);
+  const bool can_csv = options.format == "csv" &&
+                       (read.filter.kind == blackbox::RecordKind::kCanLine || !read.filter.can_ids.empty());
+  check_combination(options, can_csv);
+  const blackbox::TimeScale scale = parse_time_scale(options.filter.time_scale);
+  std::unique_ptr<blackbox::LineFormatter> formatter = make_formatter(options, can_csv, scale);
 
-  std::unique_ptr<blackbox::LineFormatter> formatter;
-  if (options.format == "csv") {
-    // A first pass finds the widest line, so that the header fits every row.
-    progress.set_label("export (sizing columns)");
-    std::unique_ptr<blackbox::Reader> scan = open_blackbox(options.file, read, "--format csv reads its input twice: give a file, not '-'");
-    const blackbox::CsvColumns columns = blackbox::ScanCsvColumns(scan.get(), on_progress);
-    if (scan->damaged()) throw InputError(damage_message(options.file, *scan));
-    formatter = std::make_unique<blackbox::CsvFormatter>(columns);
-    progress.set_label("export");
-  } else {
-    formatter = make_formatter(options);
-  }
+  std::uint64_t total = 0;
+  for (const std::string& file : options.files) total += file_size(file);
+  Progress progress("export", options.follow ? 0 : total);
 
-  std::unique_ptr<blackbox::Reader> reader = open_blackbox(options.file, read);
   StreamingOutput output(options.output);
-  blackbox::FdSink sink(output.fd());
-  const blackbox::ExportResult result = blackbox::Export(reader.get(), formatter.get(), &sink, on_progress);
-  if (result.sink_failed) output.fail(sink.error_number());
-  if (!result.ok) {
-    throw InputError(fmt::format("{}: line at byte {}: {}", options.file, result.offset, result.reason));
+  blackbox::FdSink output_sink(output.fd());
+  // A logger CSV without given widths collects its rows until the widest line
+  // is known; everything else goes straight out.
+  auto* csv = dynamic_cast<blackbox::CsvFormatter*>(formatter.get());
+  const bool spooled = csv != nullptr && csv->options().grow;
+  int spool = -1;
+  std::optional<blackbox::FdSink> spool_sink;
+  if (spooled) {
+    spool = open_spool(options.output);
+    spool_sink.emplace(spool);
   }
-  if (reader->damaged()) throw InputError(damage_message(options.file, *reader));
+  blackbox::Sink* sink = spooled ? static_cast<blackbox::Sink*>(&*spool_sink) : &output_sink;
+  auto sink_failed = [&] {
+    if (spooled) throw InputError(fmt::format("cannot write the temporary rows: {}", std::strerror(spool_sink->error_number())));
+    output.fail(output_sink.error_number());
+  };
+
+  std::optional<StopSignals> signals;
+  if (options.follow) signals.emplace();
+  blackbox::Exporter exporter(formatter.get(), sink);
+  exporter.Begin();
+  std::uint64_t done = 0;
+  for (const std::string& file : options.files) {
+    const std::string name = file == "-" ? "stdin" : file;
+    if (options.source && !formatter->SetSource(name)) {
+      throw UsageError(fmt::format("--source: the name '{}' holds a line break, which CSV cannot hold", name));
+    }
+    // Output so far goes out whenever the input has to be waited for.
+    std::function<void()> on_wait;
+    if (!spooled) on_wait = [&exporter, &sink_failed] { if (!exporter.Flush()) sink_failed(); };
+    LiveInput input(file, on_wait);
+    blackbox::Reader reader(&input, read);
+    read_to_end(name, input, reader, options.follow, [&] {
+      const blackbox::ExportResult result =
+          exporter.Run(&reader, [&](std::uint64_t offset) { progress.update(done + offset); });
+      if (result.sink_failed) sink_failed();
+      if (!result.ok) throw InputError(fmt::format("{}: line at byte {}: {}", name, result.offset, result.reason));
+    });
+    done += file_size(file);
+  }
+  if (!exporter.Flush()) sink_failed();
+  if (spooled) {
+    write_spooled_csv(spool, *csv, &output_sink, output, output_sink);
+    ::close(spool);
+  }
   output.commit();
 }
 
@@ -75,9 +228,9 @@ void add_blackbox_export_command(CLI::App& group) {
   auto options = std::make_shared<ExportOptions>();
   CLI::App* command = group.add_subcommand(
       "export",
-      "Write a blackbox file's lines as text: CSV of the logger lines, JSON lines of both kinds, "
-      "or the CAN lines as a candump log.");
-  command->add_option("FILE", options->file, "the blackbox file; '-' reads stdin (not for csv)")
+      "Write blackbox files' lines as text: CSV of the logger lines or of the CAN lines, JSON "
+      "lines of both kinds, or the CAN lines as a candump log.");
+  command->add_option("FILE", options->files, "the blackbox files, one after the other; '-' reads stdin")
       ->required();
   command->add_option("--format", options->format, "csv, jsonl or candump")
       ->required()
@@ -85,20 +238,45 @@ void add_blackbox_export_command(CLI::App& group) {
   command->add_option("-o,--output", options->output,
                       "file to write, '-' for stdout; it appears only once complete")
       ->capture_default_str();
-  command->add_option("--iface", options->iface, "candump: the interface name of every frame")
-      ->capture_default_str();
-  command->add_option("--time-scale", options->time_scale,
-                      "candump: seconds per time-stamp tick; the default takes the unit's time "
-                      "stamps for milliseconds")
-      ->capture_default_str();
+  add_filter_options(command, &options->filter);
   command->add_option("--id-field", options->id_field, kIdFieldHelp)
       ->check(CLI::IsMember({"canId", "messageId"}))
       ->capture_default_str();
-  command->footer(
+  const std::string csv_group = "CSV";
+  command->add_option("--channels", options->channels,
+                      "csv: only these sample columns, in this order (in2,out0)")
+      ->group(csv_group);
+  command->add_option("--inputs", options->inputs,
+                      "csv: exactly N input columns; a line with more is an error (with "
+                      "--outputs; the CSV is then written as it is read)")
+      ->type_name("N")
+      ->group(csv_group);
+  command->add_option("--outputs", options->outputs, "csv: exactly M output columns (with --inputs)")
+      ->type_name("M")
+      ->group(csv_group);
+  command->add_flag("--time", options->time,
+                    "csv: a 'time' column after timestamp, in seconds through --time-scale")
+      ->group(csv_group);
+  command->add_flag("--source", options->source,
+                    "csv and jsonl: the input file's name in a last 'source' column or a first "
+                    "\"source\" field ('stdin' for '-')");
+  command->add_flag("-f,--follow", options->follow,
+                    "at the end of the file wait for more, like tail -f, until Ctrl-C (SIGINT) "
+                    "or SIGTERM; the output then ends with the last complete line");
+  const std::string candump_group = "candump";
+  command->add_option("--iface", options->iface, "candump: the interface name of every frame")
+      ->capture_default_str()
+      ->group(candump_group);
+  command->add_option("--start-time", options->start_time,
+                      "candump: epoch seconds of time stamp 0, added to every time, or 'now'")
+      ->group(candump_group);
+  command->footer(std::string(
       "csv: the logger lines, a header row 'seqNo,timestamp,in0,...,inN,out0,...,outM' and one "
-      "row per line. The file is read twice: first to find the most input and output samples "
-      "any line has, so that the header fits every row; a line with fewer samples leaves its "
-      "last cells empty. CAN lines are left out.\n"
+      "row per line; a line with fewer samples leaves its last cells empty. The input is read "
+      "once: with --inputs and --outputs (or --channels) the rows go out as they come, else "
+      "they are collected in a temporary file until the widest line is known. With --kind can "
+      "(or --can-id) the CAN lines instead: 'seqNo,timestamp,canId,messageId,extended,dlc,data', "
+      "numbers in decimal, extended true or false, dlc the number of data bytes, data in hex.\n"
       "jsonl: one JSON object per line of either kind, in file order, every field present:\n"
       "  {\"kind\":\"line\",\"seqNo\":1,\"timestamp\":1000,\"dataInput\":[12,-3],\"dataOutput\":[0]}\n"
       "  {\"kind\":\"lineCan\",\"seqNo\":2,\"timestamp\":1005,\"canId\":291,\"messageId\":0,"
@@ -107,16 +285,21 @@ void add_blackbox_export_command(CLI::App& group) {
       "candump: the CAN lines in the log format of candump -l, read by can-utils (canplayer, "
       "log2asc) and python-can:\n"
       "  (0000000001.005000) can0 123#00FF10\n"
-      "  time = time stamp x --time-scale, ten digits of seconds and six of microseconds "
-      "(rounded half up); the identifier is canId (see --id-field), three hex digits for a "
-      "standard frame, eight for an extended one (extended set); data as hex pairs; 12 to 64 "
-      "data bytes give a CAN FD frame (ID##0DATA). A frame that cannot be written so (an "
-      "identifier too large for its format, another data length) is an error.\n"
+      "  time = time stamp x --time-scale (+ --start-time), ten digits of seconds and six of "
+      "microseconds (rounded half up); the identifier is canId (see --id-field), three hex "
+      "digits for a standard frame, eight for an extended one (extended set); data as hex pairs; "
+      "12 to 64 data bytes give a CAN FD frame (ID##0DATA). A frame that cannot be written so "
+      "(an identifier too large for its format, another data length) is an error.\n") +
+      kFilterHelp +
+      "\nFrom a pipe or with --follow, the output is handed on whenever the input has to be "
+      "waited for.\n"
       "A damaged input is an error (exit status 1): a file output is removed, stdout has the "
       "lines before the damage. Run 'gcuproto blackbox recover' to keep the complete records.\n"
       "Examples:\n"
       "  gcuproto blackbox export examples/samples/blackbox.bin --format csv\n"
-      "  gcuproto blackbox export log.bin --format candump --iface vcan0 -o log.candump");
+      "  gcuproto blackbox export day.bin --format csv --kind can --can-id 7E8 --from 36000s --to 39600s\n"
+      "  gcuproto blackbox export unit*.bin --format csv --inputs 8 --outputs 4 --source -o fleet.csv\n"
+      "  gcuproto blackbox export log.bin --format candump --start-time 1700000000 -o log.candump");
   command->callback([options] { run_export(*options); });
 }
 

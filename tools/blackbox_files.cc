@@ -1,9 +1,7 @@
 #include "blackbox_files.h"
 
-#include <fcntl.h>
 #include <fmt/format.h>
 #include <google/protobuf/io/zero_copy_stream_impl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,77 +15,49 @@ namespace gcuproto::cli {
 
 namespace {
 
-bool names_stdout(const std::string& path) { return path.empty() || path == "-"; }
-
 constexpr std::uint64_t kProgressThreshold = std::uint64_t{64} << 20;
 
 }  // namespace
 
 StreamingOutput::StreamingOutput(const std::string& path) : path_(path) {
-  if (names_stdout(path)) {
-    fd_ = STDOUT_FILENO;
+  if (is_stdout()) {
+    output_ = platform::Output::standard_output();
     return;
   }
-  temporary_ = path + ".XXXXXX";
-  fd_ = ::mkstemp(temporary_.data());
-  if (fd_ < 0) throw InputError(fmt::format("cannot write {}: {}", path, std::strerror(errno)));
-  // mkstemp gives the owner alone access; a plain open() would have given
-  // what the umask allows.
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd_, 0666 & ~mask);
-}
-
-StreamingOutput::~StreamingOutput() {
-  if (!temporary_.empty()) {
-    if (fd_ >= 0) ::close(fd_);
-    ::unlink(temporary_.c_str());
-  }
+  std::error_code error;
+  output_ = platform::Output::open(path, &error);
+  if (error) fail(error);
 }
 
 void StreamingOutput::fail(int error_number) const {
-  throw InputError(fmt::format("cannot write {}: {}", names_stdout(path_) ? "stdout" : path_,
-                               std::strerror(error_number)));
+  fail(std::error_code(error_number, std::generic_category()));
+}
+
+void StreamingOutput::fail(std::error_code error, const std::string& detail) const {
+  throw InputError(fmt::format("cannot write {}: {}{}", is_stdout() ? "stdout" : path_,
+                               error.message(), detail.empty() ? "" : "; " + detail));
 }
 
 void StreamingOutput::commit() {
-  if (temporary_.empty()) return;
-  const int fd = fd_;
-  fd_ = -1;
-  if (::close(fd) != 0) fail(errno);
-  if (std::rename(temporary_.c_str(), path_.c_str()) != 0) fail(errno);
-  temporary_.clear();
+  std::string detail;
+  if (const std::error_code error = output_.commit(&detail)) fail(error, detail);
 }
 
 void copy_bytes(const std::string& path, std::uint64_t from, std::uint64_t to,
                 StreamingOutput& output, Progress* progress, std::uint64_t progress_base) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw InputError(fmt::format("{}: {}", path, std::strerror(errno)));
-  constexpr std::size_t kBlock = std::size_t{1} << 20;
-  std::unique_ptr<char[]> buffer(new char[kBlock]);
-  blackbox::FdSink sink(output.fd());
-  std::uint64_t done_since_progress = 0;
+  std::error_code error;
+  platform::File input = platform::File::open(path, platform::File::Mode::kRead, &error);
+  if (error) throw InputError(fmt::format("{}: {}", path, error.message()));
+  constexpr std::uint64_t kProgressStep = std::uint64_t{16} << 20;
   while (from < to) {
-    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, to - from));
-    const ssize_t n = ::pread(fd, buffer.get(), want, static_cast<off_t>(from));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const int error = n < 0 ? errno : 0;
-      ::close(fd);
-      throw InputError(fmt::format("{}: {}", path, error != 0 ? std::strerror(error) : "file shrank while being read"));
-    }
-    if (!sink.Write(std::string_view(buffer.get(), static_cast<std::size_t>(n)))) {
-      ::close(fd);
-      output.fail(sink.error_number());
-    }
-    from += static_cast<std::uint64_t>(n);
-    done_since_progress += static_cast<std::uint64_t>(n);
-    if (progress != nullptr && done_since_progress >= (std::uint64_t{16} << 20)) {
-      progress->update(progress_base + from);
-      done_since_progress = 0;
-    }
+    const std::uint64_t want = std::min(kProgressStep, to - from);
+    const platform::CopyResult copy = platform::copy_range(input, from, want, output.file());
+    if (copy.error && copy.output_failed) output.fail(copy.error);
+    if (copy.error) throw InputError(fmt::format("{}: {}", path, copy.error.message()));
+    if (copy.copied < want) throw InputError(fmt::format("{}: file shrank while being read", path));
+    from += copy.copied;
+    if (progress != nullptr) progress->update(progress_base + from);
   }
-  ::close(fd);
 }
 
 std::string damage_message(const std::string& path, const blackbox::Reader& reader) {
@@ -97,14 +67,23 @@ std::string damage_message(const std::string& path, const blackbox::Reader& read
 std::unique_ptr<blackbox::Reader> open_blackbox(const std::string& path,
                                                 blackbox::ReaderOptions options,
                                                 const char* not_stdin_reason) {
+  if (not_stdin_reason != nullptr && !readable_twice(path)) {
+    platform::FileInfo info;
+    if (path != "-" && !platform::stat_path(path, &info) && info.kind != platform::PathKind::kMissing) {
+      const std::string reason(not_stdin_reason);
+      throw UsageError(fmt::format("{} is a {}, which can be read only once, and {}; copy it to a file first",
+                                   path, platform::path_kind_name(info.kind),
+                                   reason.substr(0, reason.find(':'))));
+    }
+    if (path == "-") throw UsageError(not_stdin_reason);
+  }
   if (path == "-") {
-    if (not_stdin_reason != nullptr) throw UsageError(not_stdin_reason);
     // One stream for the whole run: standard input is read once.
     static google::protobuf::io::FileInputStream stdin_stream(STDIN_FILENO, 1 << 20);
     return std::make_unique<blackbox::Reader>(&stdin_stream, std::move(options));
   }
-  struct stat info;
-  if (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+  platform::FileInfo info;
+  if (!platform::stat_path(path, &info) && info.kind == platform::PathKind::kDirectory) {
     throw InputError(fmt::format("{}: is a directory", path));
   }
   std::string error;
@@ -113,10 +92,18 @@ std::unique_ptr<blackbox::Reader> open_blackbox(const std::string& path,
   return reader;
 }
 
+bool readable_twice(const std::string& path) {
+  platform::FileInfo info;
+  if (path.empty() || path == "-" || platform::stat_path(path, &info)) return false;
+  // A missing file is not refused here: opening it gives the clearer error.
+  return info.kind == platform::PathKind::kRegular || info.kind == platform::PathKind::kBlockDevice ||
+         info.kind == platform::PathKind::kMissing;
+}
+
 std::uint64_t file_size(const std::string& path) {
-  struct stat info;
-  if (path == "-" || ::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return 0;
-  return static_cast<std::uint64_t>(info.st_size);
+  platform::FileInfo info;
+  if (path == "-" || platform::stat_path(path, &info)) return 0;
+  return info.size;
 }
 
 Progress::Progress(std::string label, std::uint64_t total)

@@ -6,6 +6,8 @@
 #include <gcuproto/blackbox/exporter.h>
 #include <gcuproto/blackbox/reader.h>
 
+#include <gcuproto/platform/file.h>
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -24,26 +26,27 @@ void add_blackbox_recover_command(CLI::App& group);
 void add_blackbox_cat_command(CLI::App& group);
 
 // An output written as it goes: standard output for "" and "-", else a
-// temporary file beside `path` that commit() renames onto it. Destroyed
-// without commit(), the temporary file is removed: a failed run leaves no
-// file behind.
+// platform::Output: a regular file (a symbolic link's target) is replaced by
+// commit() once complete, keeping its mode, owner and hard links; destroyed
+// without commit(), nothing of it remains. A device, FIFO or socket is
+// written directly. Call refuse_output_over_input() (output.h) first.
 class StreamingOutput {
  public:
   explicit StreamingOutput(const std::string& path);  // throws InputError
-  ~StreamingOutput();
   StreamingOutput(const StreamingOutput&) = delete;
   StreamingOutput& operator=(const StreamingOutput&) = delete;
 
-  int fd() const { return fd_; }
-  bool is_stdout() const { return temporary_.empty(); }
+  int fd() { return output_.file().descriptor(); }
+  platform::File& file() { return output_.file(); }
+  bool is_stdout() const { return path_.empty() || path_ == "-"; }
   // Throws InputError naming the output and the errno of a failed write.
   [[noreturn]] void fail(int error_number) const;
+  [[noreturn]] void fail(std::error_code error, const std::string& detail = {}) const;
   void commit();  // throws InputError
 
  private:
   std::string path_;
-  std::string temporary_;
-  int fd_ = -1;
+  platform::Output output_;
 };
 
 // Copies bytes [from, to) of the file at `path` to `output`; throws
@@ -54,9 +57,14 @@ void copy_bytes(const std::string& path, std::uint64_t from, std::uint64_t to,
 // "PATH: damaged at byte N: reason", the one-line message for damaged input.
 std::string damage_message(const std::string& path, const blackbox::Reader& reader);
 
-// Opens a blackbox file for reading; "-" reads standard input unless
-// `not_stdin_reason` says why it cannot (a UsageError). Throws InputError
-// when the file cannot be opened.
+// True when `path` can be read more than once: a regular file (or a block
+// device), not standard input, a FIFO, <(...) or a character device.
+bool readable_twice(const std::string& path);
+
+// Opens a blackbox file for reading; "-" reads standard input. A command
+// that must read its input twice gives `not_stdin_reason`, and is refused (a
+// UsageError) any input that can be read only once. Throws InputError when
+// the file cannot be opened.
 std::unique_ptr<blackbox::Reader> open_blackbox(const std::string& path,
                                                 blackbox::ReaderOptions options,
                                                 const char* not_stdin_reason = nullptr);

@@ -1,114 +1,155 @@
-// gcuproto blackbox info: what a blackbox file holds, read a line at a time.
+// gcuproto blackbox info: what blackbox files hold, read a line at a time.
 #include <CLI/CLI.hpp>
+#include <fcntl.h>
 #include <fmt/format.h>
 #include <gcuproto/blackbox/stats.h>
+#include <google/protobuf/io/zero_copy_stream_impl.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "blackbox_files.h"
+#include "blackbox_info_report.h"
 #include "errors.h"
 #include "output.h"
-#include "table.h"
 
 namespace gcuproto::cli {
 
 namespace {
 
 struct InfoOptions {
-  std::string file;
+  std::vector<std::string> files;
   std::string id_field = "canId";
+  std::string time_scale = "0.001";
+  bool json = false;
 };
 
-std::string range_text(const blackbox::ValueRange& range) {
-  if (!range.any) return "none";
-  if (range.min == range.max) return std::to_string(range.min);
-  return fmt::format("{}..{}", range.min, range.max);
-}
-
-std::string sequence_text(const blackbox::SequenceSummary& sequence) {
-  if (sequence.lines == 0) return "none";
-  std::string text = fmt::format("{}, {} distinct; {} missing", range_text(sequence.numbers),
-                                 sequence.distinct, sequence.missing);
-  if (sequence.gaps > 0) {
-    text += fmt::format(" in {} gap{}:", sequence.gaps, sequence.gaps == 1 ? "" : "s");
-    const char* separator = " ";
-    for (const auto& [first, last] : sequence.first_gaps) {
-      text += separator;
-      text += first == last ? std::to_string(first) : fmt::format("{}..{}", first, last);
-      separator = ", ";
+// Fails before any output when a file cannot be opened, so that a summary
+// is never printed for only some of the files asked for.
+void check_inputs(const std::vector<std::string>& files) {
+  bool stdin_named = false;
+  for (const std::string& file : files) {
+    if (file == "-") {
+      if (stdin_named) throw UsageError("'-' (stdin) can be read only once");
+      stdin_named = true;
+      continue;
     }
-    if (sequence.gaps > sequence.first_gaps.size()) text += ", ...";
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw InputError(fmt::format("{}: {}", file, std::strerror(errno)));
+    ::close(fd);
   }
-  text += fmt::format("; {} repeated", sequence.repeated);
-  return text;
 }
 
-std::string can_id_table(const blackbox::FileStats& stats) {
-  Table table({2});
-  table.add_row({"id", "frame", "lines"});
-  for (const blackbox::CanIdCount& id : stats.can_ids) {
-    table.add_row({id.extended ? fmt::format("{:08X}", id.id) : fmt::format("{:03X}", id.id),
-                   id.extended ? "extended" : "standard", std::to_string(id.lines)});
+// Reads one file to its end (or its damage) into `info`.
+void read_file(const std::string& path, blackbox::CanIdField id_field,
+               Progress& progress, std::uint64_t progress_base, FileInfo* info) {
+  blackbox::ReaderOptions read;
+  read.decode = false;  // the statistics read the encoded lines themselves
+  // Standard input has no size to ask for: it is read through a stream of
+  // our own, drained to its end afterwards to count what the reader left.
+  std::unique_ptr<google::protobuf::io::FileInputStream> stdin_stream;
+  std::unique_ptr<blackbox::Reader> reader;
+  if (path == "-") {
+    stdin_stream = std::make_unique<google::protobuf::io::FileInputStream>(STDIN_FILENO, 1 << 20);
+    reader = std::make_unique<blackbox::Reader>(stdin_stream.get(), read);
+  } else {
+    reader = open_blackbox(path, read);
   }
-  std::string text = table.render("  ");
-  if (stats.can_ids_capped) {
-    text += fmt::format("  (more: only the first {} distinct ids are listed)\n",
-                        blackbox::StatsCollector::kMaxCanIds);
-  }
-  return text;
-}
-
-void run_info(const InfoOptions& options) {
-  const std::uint64_t size = file_size(options.file);
-  std::unique_ptr<blackbox::Reader> reader = open_blackbox(options.file, {});
-  blackbox::StatsCollector collector(parse_id_field(options.id_field));
-  Progress progress("info", size);
+  blackbox::StatsOptions stats_options;
+  stats_options.id_field = id_field;
+  blackbox::StatsCollector collector(stats_options);
+  info->name = path == "-" ? "stdin" : path;
   std::uint64_t next_progress = 0;
+  bool undecodable = false;
   while (reader->next()) {
-    if (reader->kind() == blackbox::RecordKind::kLoggerLine) {
-      collector.Add(reader->logger_line());
-    } else {
-      collector.Add(reader->can_line());
+    if (!collector.AddEncoded(reader->kind(), reader->raw(), reader->offset())) {
+      // As a decoding reader stops there, so do the statistics.
+      undecodable = true;
+      break;
     }
     if (reader->end_offset() >= next_progress) {
-      progress.update(reader->end_offset());
+      progress.update(progress_base + reader->end_offset());
       next_progress = reader->end_offset() + (std::uint64_t{16} << 20);
     }
   }
-  const blackbox::FileStats stats = collector.Finish();
-
-  Table table;
-  const std::string name = options.file == "-" ? "stdin" : options.file;
-  const std::uint64_t read = reader->damaged() ? reader->complete_bytes() : reader->offset();
-  table.add_row({"file:", fmt::format("{} ({} bytes)", name, options.file == "-" ? read : size)});
-  table.add_row({"logger lines:", std::to_string(stats.logger_lines)});
-  table.add_row({"CAN lines:", std::to_string(stats.can_lines)});
-  if (reader->unknown_records() > 0) {
-    table.add_row({"other records:", fmt::format("{} (neither line kind; skipped)", reader->unknown_records())});
+  info->stats = collector.Finish();
+  info->other_records = reader->unknown_records();
+  std::uint64_t size = file_size(path);
+  if (stdin_stream) {
+    const void* data;
+    int length;
+    while (stdin_stream->Next(&data, &length)) {
+    }
+    size = static_cast<std::uint64_t>(stdin_stream->ByteCount());
   }
-  table.add_row({"sequence numbers:", ""});
-  table.add_row({"  all lines:", sequence_text(stats.sequence_all)});
-  table.add_row({"  logger lines:", sequence_text(stats.sequence_logger)});
-  table.add_row({"  CAN lines:", sequence_text(stats.sequence_can)});
-  table.add_row({"time stamps:", ""});
-  table.add_row({"  logger lines:", range_text(stats.timestamps_logger)});
-  table.add_row({"  CAN lines:", range_text(stats.timestamps_can)});
-  table.add_row({"input samples per line:", range_text(stats.inputs_per_line)});
-  table.add_row({"output samples per line:", range_text(stats.outputs_per_line)});
-  table.add_row({"CAN data bytes per line:", range_text(stats.can_data_bytes)});
-  if (reader->damaged()) {
-    table.add_row({"damaged tail:", fmt::format("at byte {}: {}; {} bytes after the last complete record",
-                                               reader->damage_offset(), reader->damage_reason(),
-                                               size > reader->complete_bytes() ? size - reader->complete_bytes() : 0)});
+  if (undecodable) {
+    const char* kind = reader->kind() == blackbox::RecordKind::kLoggerLine ? "logger line" : "CAN line";
+    info->complete_bytes = reader->offset();
+    info->bytes = size != 0 ? size : reader->end_offset();
+    info->damage.push_back({reader->offset(), info->bytes - reader->offset(),
+                            fmt::format("{} does not decode", kind), 0, 0, true});
+  } else if (reader->damaged()) {
+    info->complete_bytes = reader->complete_bytes();
+    info->bytes = size != 0 ? size : reader->complete_bytes();
+    info->damage.push_back({reader->damage_offset(), info->bytes - info->complete_bytes, reader->damage_reason(),
+                            0, 0, true});
   } else {
-    table.add_row({"damaged tail:", "none"});
+    info->complete_bytes = reader->complete_bytes();
+    info->bytes = size != 0 ? size : reader->complete_bytes();
   }
-  table.add_row({"CAN ids:", fmt::format("{} distinct (from {})", stats.can_ids.size(), options.id_field)});
-  std::string text = table.render();
-  if (!stats.can_ids.empty()) text += can_id_table(stats);
-  write_output("", text);
-  if (reader->damaged()) throw InputError(damage_message(options.file, *reader));
+}
+
+void run_info(const InfoOptions& options) {
+  InfoSettings settings;
+  settings.id_field = options.id_field;
+  settings.time_scale_text = options.time_scale;
+  if (!blackbox::TimeScale::Parse(options.time_scale, &settings.time_scale)) {
+    throw UsageError(fmt::format("--time-scale: '{}' is not a positive decimal number of seconds per tick",
+                                 options.time_scale));
+  }
+  check_inputs(options.files);
+  std::uint64_t total_size = 0;
+  for (const std::string& file : options.files) total_size += file_size(file);
+  Progress progress("info", total_size);
+
+  std::string out = options.json ? "{\"files\":[" : "";
+  blackbox::TotalStats total;
+  std::uint64_t bytes = 0;
+  std::uint64_t progress_base = 0;
+  std::vector<std::string> damaged;
+  for (const std::string& file : options.files) {
+    FileInfo info;
+    read_file(file, parse_id_field(options.id_field), progress, progress_base, &info);
+    progress_base += file_size(file);
+    if (options.json) {
+      if (total.files > 0) out += ',';
+      out += file_json(info, settings);
+    } else {
+      if (total.files > 0) out += '\n';
+      out += file_text(info, settings);
+    }
+    total.Add(info.stats);
+    bytes += info.bytes;
+    if (!info.damage.empty()) {
+      const DamageInfo& first = info.damage.front();
+      damaged.push_back(fmt::format("{}: damaged at byte {}: {}", file, first.offset, first.reason));
+    }
+  }
+  if (options.json) {
+    out += "],\"total\":" + total_json(total, bytes, damaged.size(), settings) + "}\n";
+  } else if (options.files.size() > 1) {
+    out += '\n' + total_text(total, bytes, damaged.size(), settings);
+  }
+  write_output("", out);
+  if (!damaged.empty()) {
+    std::string message = damaged.front();
+    if (damaged.size() > 1) message += fmt::format(" (and {} more damaged files)", damaged.size() - 1);
+    throw InputError(message);
+  }
 }
 
 }  // namespace
@@ -117,22 +158,45 @@ void add_blackbox_info_command(CLI::App& group) {
   auto options = std::make_shared<InfoOptions>();
   CLI::App* command = group.add_subcommand(
       "info",
-      "Summarise a blackbox file: numbers of logger and CAN lines, sequence-number gaps and "
-      "repeats, time-stamp ranges, samples per line, the CAN ids seen, and a damaged tail if "
-      "any.");
-  command->add_option("FILE", options->file, "the blackbox file; '-' reads stdin")->required();
+      "Summarise blackbox files: numbers of logger and CAN lines and their rates, sequence-number "
+      "gaps and repeats, time stamps with their span, largest steps and steps backwards, samples "
+      "per line, the CAN ids seen with their rates, and any damage.");
+  command->add_option("FILE", options->files, "blackbox files; '-' reads stdin")->required();
   command->add_option("--id-field", options->id_field, kIdFieldHelp)
       ->check(CLI::IsMember({"canId", "messageId"}))
       ->capture_default_str();
+  command->add_option("--time-scale", options->time_scale,
+                      "seconds per time-stamp tick, for durations and rates; the default takes the "
+                      "unit's time stamps for milliseconds")
+      ->capture_default_str();
+  command->add_flag("--json", options->json, "print one JSON object instead of text (described below)");
   command->footer(
       "Sequence numbers are taken as a set, for all lines together and for each kind apart "
       "(a unit may number both kinds in one count or each in its own): a number between the "
       "smallest and the largest that no line has is missing, a number a line shares with an "
-      "earlier one is repeated; the first five gaps are listed.\n"
-      "A damaged file is summarised up to its last complete record, then the command exits "
-      "with status 1 naming the damage.\n"
-      "Example:\n"
-      "  gcuproto blackbox info examples/samples/blackbox.bin");
+      "earlier one is repeated; the first five gaps are listed. Numbers too scattered to keep "
+      "in 32 MiB are counted from a sample and marked estimated.\n"
+      "Time stamps are followed per kind in file order: the span from the earliest to the "
+      "latest in seconds, the five largest steps forward and the steps backwards, each with the "
+      "byte offset and seqNo of the line after the step. Rates are lines per second of that "
+      "span.\n"
+      "Several files give one summary each, then the total. A damaged file is summarised up to "
+      "its last complete record; once all are summarised the command exits with status 1 "
+      "naming the damage.\n"
+      "--json prints {\"files\":[FILE,...],\"total\":TOTAL}. FILE: file, bytes, complete_bytes, "
+      "logger_lines, can_lines, other_records; sequence.{all,logger,can}: lines, numbers "
+      "{min,max} or null, distinct, missing, gaps, repeated, first_gaps [[first,last],...], "
+      "estimated; seconds_per_tick; time.{logger,can}: stamps {min,max} or null, first, last "
+      "(in file order), seconds, lines_per_second (null without a span), largest_steps and "
+      "first_backwards [{from,to,seconds,offset,seqNo}], backwards; inputs_per_line, "
+      "outputs_per_line, can_data_bytes {min,max} or null; input_samples, output_samples; "
+      "damage [{offset,length,reason,lines_skipped,lines_after,tail}]; can_ids {field, "
+      "distinct, estimated, unlisted_lines, ids [{id,hex,extended,lines,per_second}]}. "
+      "TOTAL: files, bytes, damaged_files, logger_lines, can_lines, input_samples, "
+      "output_samples, logger_seconds, can_seconds (sums of the files' spans), can_ids.\n"
+      "Examples:\n"
+      "  gcuproto blackbox info examples/samples/blackbox.bin\n"
+      "  gcuproto blackbox info --json day1.bin day2.bin");
   command->callback([options] { run_info(*options); });
 }
 

@@ -10,6 +10,7 @@
 
 #include "blackbox_files.h"
 #include "errors.h"
+#include "output.h"
 
 namespace gcuproto::cli {
 
@@ -26,6 +27,9 @@ struct Dropped {
 };
 
 void run_recover(const RecoverOptions& options) {
+  refuse_output_over_input(options.output, {options.file},
+                           fmt::format("write to a new file: gcuproto blackbox recover {0} -o {0}.recovered",
+                                       options.file));
   const std::uint64_t size = file_size(options.file);
   Progress progress("recover (checking)", 2 * size);
 

@@ -3,10 +3,15 @@
 #include <fmt/format.h>
 #include <google/protobuf/unknown_field_set.h>
 
+#include <gcuproto/blackbox.pb.h>
+
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "commands.h"
 #include "errors.h"
@@ -28,7 +33,26 @@ struct DecodeOptions {
   bool json = false;
   bool one_line = false;
   bool raw = false;
+  bool each_line = false;
+  std::uint64_t max_size = kMaxMessageSize;
 };
+
+// A whole log parsed as one message takes several times its size in memory;
+// the blackbox commands read it record by record.
+constexpr std::uint64_t kMaxBlackboxMessage = std::uint64_t{64} << 20;
+
+SizeLimit size_limit(const DecodeOptions& options, const google::protobuf::Descriptor* type) {
+  SizeLimit limit;
+  limit.max = std::min(options.max_size, kMaxMessageSize);
+  if (type != nullptr && type->full_name() == BlackboxFile::descriptor()->full_name() &&
+      limit.max > kMaxBlackboxMessage) {
+    limit.max = kMaxBlackboxMessage;
+    limit.advice =
+        "a blackbox log this large is read record by record by 'gcuproto blackbox info' and "
+        "'gcuproto blackbox export --format jsonl'";
+  }
+  return limit;
+}
 
 // Without a type: the fields as the wire format has them, numbered, up to the
 // point where the structure breaks (if it does), which is then the error. The
@@ -38,7 +62,7 @@ void decode_raw(const Input& input, const DecodeOptions& options) {
   const std::optional<WireBreak> fault = find_wire_break(input.bytes, nullptr);
   const std::size_t intact = fault ? fault->offset : input.bytes.size();
   google::protobuf::UnknownFieldSet fields;
-  fields.ParseFromArray(input.bytes.data(), static_cast<int>(intact));
+  fields.ParseFromArray(input.bytes.data(), runtime_size(intact));
   if (!fault || options.output.empty() || options.output == "-") {
     write_output(options.output, print_unknown_fields(fields, options.one_line));
   }
@@ -52,22 +76,41 @@ void run_decode(DecodeOptions options) {
   if (options.raw) {
     // "decode --raw Command x.bin", or "decode --raw Command" with the file
     // forgotten, would otherwise read "Command" as the file.
+    std::error_code exists_error;
     if (!options.file.empty() ||
-        (find_message(options.type) != nullptr && !std::filesystem::exists(options.type))) {
+        (find_message(options.type) != nullptr && !std::filesystem::exists(options.type, exists_error))) {
       throw UsageError("decode --raw takes no TYPE, only a FILE");
     }
     if (options.json) throw UsageError("decode --raw prints text format only, not --json");
     options.file = options.type;
-    decode_raw(read_input(options.file, input_form_names().at(options.in)), options);
+    refuse_output_over_input(options.output, {options.file},
+                             "write the decoded text to a file of its own, e.g. -o " + options.file + ".txt");
+    if (options.each_line) throw UsageError("decode --raw reads one message, not --each-line");
+    decode_raw(read_input(options.file, input_form_names().at(options.in), size_limit(options, nullptr)),
+               options);
     return;
   }
   if (options.type.empty()) throw UsageError("decode needs a TYPE, or --raw");
+  refuse_output_over_input(options.output, {options.file},
+                           "write the decoded text to a file of its own, e.g. -o " + options.file + ".txt");
   const google::protobuf::Descriptor& type = require_message(options.type);
-  const Input input = read_input(options.file, input_form_names().at(options.in));
-  const std::unique_ptr<google::protobuf::Message> message = new_message(type);
-  parse_binary(input, message.get());
-  write_output(options.output, options.json ? print_json(*message, options.one_line, input.describe())
-                                            : print_text(*message, options.one_line));
+  const InputForm form = input_form_names().at(options.in);
+  const SizeLimit limit = size_limit(options, &type);
+  const std::vector<Input> inputs = options.each_line
+                                        ? read_input_lines(options.file, form, limit)
+                                        : std::vector<Input>{read_input(options.file, form, limit)};
+  // All messages are checked before anything is written: a bad line fails
+  // the run, and names its line.
+  std::string text;
+  for (const Input& input : inputs) {
+    const std::unique_ptr<google::protobuf::Message> message = new_message(type);
+    parse_binary(input, message.get());
+    // Several messages in text format are told apart by a blank line.
+    if (!text.empty() && !options.one_line && !options.json) text += '\n';
+    text += options.json ? print_json(*message, options.one_line, input.describe())
+                         : print_text(*message, options.one_line);
+  }
+  write_output(options.output, text);
 }
 
 }  // namespace
@@ -85,11 +128,20 @@ void add_decode_command(CLI::App& app) {
   command->add_flag("--oneline", options->one_line, "print on one line");
   command->add_flag("--raw", options->raw,
                     "decode without a TYPE: every field by number, up to where the input breaks");
+  command->add_flag("--each-line", options->each_line,
+                    "hex or base64 input holds one message per line (pasted packets); each is "
+                    "decoded and printed in turn");
+  command->add_option("--max-size", options->max_size,
+                      "read at most this many bytes (e.g. 64M); the most a message can have is 2 GiB")
+      ->transform(CLI::AsSizeValue(false));
   command->add_option("-o,--output", options->output, "write to this file instead of stdout");
   command->footer(
       "Parses the input as a message of TYPE and prints it. Fields TYPE does not declare are\n"
       "shown by number, enum values outside their enum as numbers. Hex input may hold\n"
-      "whitespace, 0x prefixes, commas and colons. Input that does not parse is reported with\n"
+      "whitespace, 0x prefixes, commas and colons, and may be an xxd or hexdump -C dump (the\n"
+      "offsets and the ASCII column are skipped). Hex on several lines is one message when it\n"
+      "is a dump or wrapped at one width; lines of other lengths are separate packets, which\n"
+      "--each-line decodes one by one. Input that does not parse is reported with\n"
       "the byte offset where its structure breaks; --raw then shows the fields before it.\n\n"
       "Examples:\n"
       "  gcuproto decode Command examples/samples/command.bin\n"

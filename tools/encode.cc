@@ -1,6 +1,8 @@
 // gcuproto encode TYPE [FILE|-]: builds the bytes of a message from its text.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -21,15 +23,21 @@ struct EncodeOptions {
   std::string out = "binary";
   std::string output;
   bool json = false;
+  std::uint64_t max_size = kMaxMessageSize;
 };
 
 void run_encode(const EncodeOptions& options) {
   const google::protobuf::Descriptor& type = require_message(options.type);
   const OutputForm form = output_form_names().at(options.out);
+  refuse_output_over_input(options.output, {options.file},
+                           "write the encoded message to a file of its own, e.g. -o message.bin");
   if (form == OutputForm::kBinary && output_is_terminal(options.output)) {
     throw UsageError("not writing binary to a terminal; use -o FILE, --out hex or --out base64");
   }
-  const std::string text = read_file_or_stdin(options.file);
+  SizeLimit limit;
+  limit.max = std::min(options.max_size, kMaxMessageSize);
+  const std::string content = read_file_or_stdin(options.file, limit);
+  const std::string_view text = text_content(content, input_name(options.file));
   const std::unique_ptr<google::protobuf::Message> message = new_message(type);
   if (options.json) {
     parse_json(text, input_name(options.file), message.get());
@@ -63,6 +71,8 @@ void add_encode_command(CLI::App& app) {
   command->add_option("--out", options->out, "output form; binary is not written to a terminal")
       ->check(CLI::IsMember(output_form_names()))
       ->capture_default_str();
+  command->add_option("--max-size", options->max_size, "read at most this many bytes of text (e.g. 1M)")
+      ->transform(CLI::AsSizeValue(false));
   command->add_option("-o,--output", options->output, "write to this file instead of stdout");
   command->footer(
       "Reads a message of TYPE as protobuf text format (JSON with --json) and writes its bytes\n"

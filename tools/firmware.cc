@@ -4,12 +4,14 @@
 #include <gcuproto/bootloader_commands.pb.h>
 #include <gcuproto/firmwareFile.pb.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 
 #include "commands.h"
+#include "errors.h"
 #include "input.h"
 #include "message_io.h"
 #include "output.h"
@@ -25,6 +27,7 @@ struct FirmwareOptions {
   std::string in = "binary";
   bool commands = false;
   bool loader = false;
+  std::uint64_t max_size = kMaxMessageSize;
 };
 
 std::string summary(const Input& input, const FirmwareFile& firmware) {
@@ -43,9 +46,6 @@ std::string summary(const Input& input, const FirmwareFile& firmware) {
   table.add_row({"command blobs:", std::to_string(firmware.commands_size())});
   table.add_row({"checkpoints:", std::to_string(checkpoints)});
   table.add_row({"total payload:", fmt::format("{} bytes", payload)});
-  if (has_unknown_fields(firmware)) {
-    table.add_row({"unknown fields:", "present; the file may not be a firmware update"});
-  }
   return table.render();
 }
 
@@ -96,9 +96,23 @@ std::string blob_table(const FirmwareFile& firmware, bool loader) {
 }
 
 void run_firmware(const FirmwareOptions& options) {
-  const Input input = read_input(options.file, input_form_names().at(options.in));
+  SizeLimit limit;
+  limit.max = std::min(options.max_size, kMaxMessageSize);
+  const Input input = read_input(options.file, input_form_names().at(options.in), limit);
   FirmwareFile firmware;
   parse_binary(input, &firmware);
+  // Many byte strings parse as some FirmwareFile; an update file declares
+  // nothing it does not know and holds at least something.
+  if (has_unknown_fields(firmware)) {
+    throw InputError(fmt::format("{} is not a firmware update file: it holds fields FirmwareFile does "
+                                 "not declare (see 'gcuproto decode --raw')",
+                                 input.describe()));
+  }
+  if (firmware.ByteSizeLong() == 0) {
+    throw InputError(fmt::format("{} is not a firmware update file: it holds no version, key or "
+                                 "command blob",
+                                 input.describe()));
+  }
   std::string text = summary(input, firmware);
   if (options.commands || options.loader) text += "\n" + blob_table(firmware, options.loader);
   write_output("", text);
@@ -119,6 +133,8 @@ void add_firmware_command(CLI::App& app) {
   command->add_flag("--loader", options->loader,
                     "as --commands, with each blob decoded as a LoaderCommands message (erase, write "
                     "or reset with address and size); blobs that are not one are marked");
+  command->add_option("--max-size", options->max_size, "read at most this many bytes (e.g. 64M)")
+      ->transform(CLI::AsSizeValue(false));
   command->footer(
       "Prints the file's version, key lengths, number of command blobs, checkpoints and total\n"
       "payload; --commands adds one line per blob, --loader also reads each blob as a flash\n"

@@ -1,11 +1,9 @@
 #include "input.h"
 
 #include <fmt/format.h>
+#include <gcuproto/platform/file.h>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <memory>
+#include <utility>
 
 #include "errors.h"
 
@@ -13,13 +11,36 @@ namespace gcuproto::cli {
 
 namespace {
 
-std::string read_stream(std::FILE* file, const std::string& name) {
+// `what` is "is N bytes" or "holds"
+[[noreturn]] void too_large(const std::string& name, const std::string& what, const SizeLimit& limit) {
+  const std::string most = limit.max == kMaxMessageSize
+                               ? std::string("the 2 GiB a message can have")
+                               : fmt::format("--max-size ({} bytes)", limit.max);
+  std::string advice = limit.advice;
+  if (advice.empty() && limit.max != kMaxMessageSize) advice = "raise --max-size to read it";
+  throw InputError(fmt::format("{} {} more than {}{}", name, what, most,
+                               advice.empty() ? "" : "; " + advice));
+}
+
+std::string read_all(platform::File& file, const std::string& name, const SizeLimit& limit) {
   std::string content;
-  char buffer[65536];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) content.append(buffer, n);
-  if (std::ferror(file)) {
-    throw InputError(fmt::format("cannot read {}: {}", name, std::strerror(errno)));
+  platform::FileInfo info;
+  if (!file.info(&info)) {
+    if (info.kind == platform::PathKind::kDirectory) throw InputError(fmt::format("{}: is a directory", name));
+    if (info.kind == platform::PathKind::kRegular) {
+      if (info.size > limit.max) too_large(name, fmt::format("is {} bytes,", info.size), limit);
+      content.reserve(static_cast<std::size_t>(info.size));
+    }
+  }
+  // Counted as it comes too: a pipe has no size, and a file may grow.
+  std::unique_ptr<char[]> buffer(new char[65536]);
+  for (;;) {
+    std::error_code error;
+    const std::size_t n = file.read(buffer.get(), 65536, &error);
+    if (error) throw InputError(fmt::format("cannot read {}: {}", name, error.message()));
+    if (n == 0) break;
+    if (content.size() + n > limit.max) too_large(name, "holds", limit);
+    content.append(buffer.get(), n);
   }
   return content;
 }
@@ -81,12 +102,34 @@ std::string input_name(const std::string& path) {
   return path.empty() || path == "-" ? "stdin" : path;
 }
 
-std::string read_file_or_stdin(const std::string& path) {
-  if (path.empty() || path == "-") return read_stream(stdin, "stdin");
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
-                                                       &std::fclose);
-  if (!file) throw InputError(fmt::format("cannot open {}: {}", path, std::strerror(errno)));
-  return read_stream(file.get(), path);
+std::string read_file_or_stdin(const std::string& path, const SizeLimit& limit) {
+  if (path.empty() || path == "-") {
+    platform::File in = platform::File::standard_input();
+    return read_all(in, "stdin", limit);
+  }
+  std::error_code error;
+  platform::File file = platform::File::open(path, platform::File::Mode::kRead, &error);
+  if (error) throw InputError(fmt::format("cannot open {}: {}", path, error.message()));
+  return read_all(file, path, limit);
+}
+
+std::string_view text_content(std::string_view content, const std::string& name) {
+  if (content.substr(0, 2) == "\xFF\xFE" || content.substr(0, 2) == "\xFE\xFF") {
+    throw InputError(fmt::format(
+        "{} is UTF-16 text (it starts with a UTF-16 byte order mark); save it as UTF-8", name));
+  }
+  // UTF-16 without a mark: ASCII text with a zero byte beside every character.
+  std::size_t pairs = 0;
+  std::size_t half_zero = 0;
+  for (std::size_t i = 0; i + 1 < content.size() && i < 64; i += 2, ++pairs) {
+    if ((content[i] == '\0') != (content[i + 1] == '\0')) ++half_zero;
+  }
+  if (pairs > 0 && 2 * half_zero > pairs) {
+    throw InputError(fmt::format(
+        "{} looks like UTF-16 text (every other byte is zero); save it as UTF-8", name));
+  }
+  if (content.substr(0, 3) == "\xEF\xBB\xBF") content.remove_prefix(3);
+  return content;
 }
 
 std::string Input::describe() const {
@@ -101,39 +144,106 @@ std::string Input::describe() const {
   return fmt::format("{} ({} bytes)", name, bytes.size());
 }
 
-Input read_input(const std::string& path, InputForm form) {
+namespace {
+
+std::string decode_base64_range(std::string_view text, std::size_t begin, std::size_t end,
+                                const std::string& name);
+
+// Lines of hex as one message: a dump, or wrapped at a fixed width.
+bool is_wrapped(const std::vector<HexLine>& lines) {
+  const std::size_t width = lines.front().bytes.size();
+  if (width < 16) return false;
+  for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
+    if (lines[i].bytes.size() != width) return false;
+  }
+  return lines.back().bytes.size() <= width;
+}
+
+}  // namespace
+
+Input read_input(const std::string& path, InputForm form, const SizeLimit& limit) {
   Input input;
   input.name = input_name(path);
   input.form = form;
-  std::string content = read_file_or_stdin(path);
+  std::string content = read_file_or_stdin(path, limit);
   switch (form) {
     case InputForm::kBinary:
       input.bytes = std::move(content);
       break;
-    case InputForm::kHex:
-      input.bytes = decode_hex(content, input.name);
+    case InputForm::kHex: {
+      bool dump = false;
+      const std::vector<HexLine> lines = decode_hex_lines(text_content(content, input.name), input.name, &dump);
+      if (!dump && lines.size() > 1 && !is_wrapped(lines)) {
+        throw InputError(fmt::format(
+            "{}: {} lines of hex (of {} and {} bytes, lines {} and {}) look like separate packets; "
+            "decode one message per line with --each-line, or join the lines",
+            input.name, lines.size(), lines[0].bytes.size(), lines[1].bytes.size(), lines[0].line,
+            lines[1].line));
+      }
+      for (const HexLine& line : lines) input.bytes += line.bytes;
       break;
+    }
     case InputForm::kBase64:
-      input.bytes = decode_base64(content, input.name);
+      input.bytes = decode_base64(text_content(content, input.name), input.name);
       break;
   }
   return input;
 }
 
+std::vector<Input> read_input_lines(const std::string& path, InputForm form, const SizeLimit& limit) {
+  const std::string name = input_name(path);
+  if (form == InputForm::kBinary) {
+    throw UsageError("--each-line reads hex or base64 text, one message per line; add --in hex or --in base64");
+  }
+  const std::string content = read_file_or_stdin(path, limit);
+  const std::string_view text = text_content(content, name);
+  std::vector<Input> inputs;
+  auto add = [&](int line, std::string bytes) {
+    Input input;
+    input.name = fmt::format("{} line {}", name, line);
+    input.form = form;
+    input.bytes = std::move(bytes);
+    inputs.push_back(std::move(input));
+  };
+  if (form == InputForm::kHex) {
+    bool dump = false;
+    std::vector<HexLine> lines = decode_hex_lines(text, name, &dump);
+    if (dump) {
+      throw InputError(fmt::format("{} is a dump with offsets, which is one message; "
+                                   "--each-line reads one packet per line", name));
+    }
+    for (HexLine& line : lines) add(line.line, std::move(line.bytes));
+  } else {
+    int number = 0;
+    for (std::size_t start = 0; start < text.size();) {
+      std::size_t end = text.find('\n', start);
+      if (end == std::string_view::npos) end = text.size();
+      ++number;
+      if (text.substr(start, end - start).find_first_not_of(" \t\r") != std::string_view::npos) {
+        add(number, decode_base64_range(text, start, end, name));
+      }
+      start = end + 1;
+    }
+  }
+  if (inputs.empty()) throw InputError(fmt::format("{} holds no line to decode", name));
+  return inputs;
+}
+
+namespace {
+
 // The protobuf runtime has no public hex decoder, and none that tolerates the
 // separators of pasted dumps, so this one is ours. Each token between
 // whitespace, commas and colons is an optional 0x prefix and an even number of
 // hex digits ("0x8" alone, one digit after 0x, is also one byte).
-std::string decode_hex(std::string_view text, const std::string& name) {
-  std::string bytes;
-  std::size_t i = 0;
-  while (i < text.size()) {
+void decode_hex_tokens(std::string_view text, std::size_t i, std::size_t end, const std::string& name,
+                       std::string* bytes) {
+  while (i < end) {
     if (is_hex_separator(text[i])) {
       ++i;
       continue;
     }
     const std::size_t start = i;
-    while (i < text.size() && !is_hex_separator(text[i])) ++i;
+    while (i < end && !is_hex_separator(text[i])) ++i;
     std::string_view token = text.substr(start, i - start);
     const bool prefixed = token.size() >= 2 && token[0] == '0' && (token[1] == 'x' || token[1] == 'X');
     std::string_view digits = prefixed ? token.substr(2) : token;
@@ -152,26 +262,128 @@ std::string decode_hex(std::string_view text, const std::string& name) {
                                    digits.size(), at(text, start)));
     }
     if (digits.size() == 1) {
-      bytes.push_back(static_cast<char>(hex_value(digits[0])));
+      bytes->push_back(static_cast<char>(hex_value(digits[0])));
       continue;
     }
     for (std::size_t k = 0; k < digits.size(); k += 2) {
-      bytes.push_back(static_cast<char>(hex_value(digits[k]) * 16 + hex_value(digits[k + 1])));
+      bytes->push_back(static_cast<char>(hex_value(digits[k]) * 16 + hex_value(digits[k + 1])));
     }
   }
+}
+
+// The dumps whose offset column and ASCII gutter are not data:
+//   xxd:         "00000010: 0801 3a02 0807  ..:..."   (data ends at two spaces)
+//   hexdump -C:  "00000010  08 01 3a 02  |..:.|"      (data ends at '|')
+enum class DumpForm { kNone, kXxd, kHexdump };
+
+std::size_t hex_digits_at_start(std::string_view line) {
+  std::size_t n = 0;
+  while (n < line.size() && hex_value(line[n]) >= 0) ++n;
+  return n;
+}
+
+DumpForm dump_form(std::string_view line) {
+  const std::size_t n = hex_digits_at_start(line);
+  if (n >= 4 && line.substr(n, 2) == ": ") return DumpForm::kXxd;
+  if (n >= 7 && line.substr(n, 2) == "  " && line.find('|') != std::string_view::npos) {
+    return DumpForm::kHexdump;
+  }
+  return DumpForm::kNone;
+}
+
+std::uint64_t parse_offset(std::string_view digits) {
+  std::uint64_t value = 0;
+  for (char c : digits) value = value * 16 + static_cast<std::uint64_t>(hex_value(c));
+  return value;
+}
+
+}  // namespace
+
+std::vector<HexLine> decode_hex_lines(std::string_view text, const std::string& name, bool* is_dump) {
+  std::vector<HexLine> lines;
+  DumpForm form = DumpForm::kNone;
+  bool form_known = false;
+  std::uint64_t base = 0;
+  std::uint64_t total = 0;  // bytes of a dump so far
+  bool repeat = false;      // a '*' line: the last line repeats up to the next offset
+  int number = 0;
+  for (std::size_t start = 0; start <= text.size();) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    ++number;
+    std::string_view line = text.substr(start, end - start);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) {
+      line.remove_suffix(1);
+    }
+    const std::size_t line_start = start;
+    start = end + 1;
+    if (line.empty()) continue;
+    if (!form_known) {
+      form = dump_form(line);
+      form_known = true;
+    }
+    if (form == DumpForm::kNone) {
+      HexLine decoded{number, {}};
+      decode_hex_tokens(text, line_start, line_start + line.size(), name, &decoded.bytes);
+      if (!decoded.bytes.empty()) lines.push_back(std::move(decoded));
+      continue;
+    }
+    if (line == "*") {
+      repeat = !lines.empty();
+      continue;
+    }
+    const std::size_t digits = hex_digits_at_start(line);
+    const bool xxd = form == DumpForm::kXxd;
+    if (digits == 0 || (xxd && line.substr(digits, 1) != ":") ||
+        (!xxd && digits < line.size() && line[digits] != ' ')) {
+      throw InputError(fmt::format("{}: line {} is not a line of the {} dump that line {} starts", name,
+                                   number, xxd ? "xxd" : "hexdump -C", lines.empty() ? number : lines.front().line));
+    }
+    const std::uint64_t offset = parse_offset(line.substr(0, digits));
+    if (lines.empty() && !repeat && total == 0) base = offset;
+    if (repeat) {
+      const std::string last = lines.back().bytes;
+      while (!last.empty() && total + last.size() <= offset - std::min(offset, base)) {
+        lines.push_back({number, last});
+        total += last.size();
+      }
+      repeat = false;
+    }
+    if (offset < base || offset - base != total) {
+      throw InputError(fmt::format("{}: line {} is at offset 0x{:x} where 0x{:x} was expected; is a line missing?",
+                                   name, number, offset, base + total));
+    }
+    std::size_t data_begin = digits + (xxd ? 1 : 0);
+    std::size_t data_end = xxd ? line.find("  ", data_begin) : line.find('|', data_begin);
+    if (data_end == std::string_view::npos) data_end = line.size();
+    HexLine decoded{number, {}};
+    decode_hex_tokens(text, line_start + data_begin, line_start + data_end, name, &decoded.bytes);
+    total += decoded.bytes.size();
+    if (!decoded.bytes.empty()) lines.push_back(std::move(decoded));
+  }
+  if (is_dump != nullptr) *is_dump = form != DumpForm::kNone;
+  return lines;
+}
+
+std::string decode_hex(std::string_view text, const std::string& name) {
+  std::string bytes;
+  for (const HexLine& line : decode_hex_lines(text, name)) bytes += line.bytes;
   return bytes;
 }
 
 // The protobuf runtime keeps its base64 decoder in internal headers and it
 // reports no position, so this one is ours: standard or URL-safe alphabet,
 // whitespace ignored, padding optional but only at the end.
-std::string decode_base64(std::string_view text, const std::string& name) {
+namespace {
+
+std::string decode_base64_range(std::string_view text, std::size_t begin, std::size_t end,
+                                const std::string& name) {
   std::string bytes;
   unsigned bits = 0;
   int bit_count = 0;
   std::size_t symbols = 0;
   std::size_t padding_at = std::string_view::npos;
-  for (std::size_t i = 0; i < text.size(); ++i) {
+  for (std::size_t i = begin; i < end; ++i) {
     const char c = text[i];
     if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
     if (c == '=') {
@@ -198,6 +410,12 @@ std::string decode_base64(std::string_view text, const std::string& name) {
     throw InputError(fmt::format("{}: base64 text ends in the middle of a byte", name));
   }
   return bytes;
+}
+
+}  // namespace
+
+std::string decode_base64(std::string_view text, const std::string& name) {
+  return decode_base64_range(text, 0, text.size(), name);
 }
 
 }  // namespace gcuproto::cli

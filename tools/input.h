@@ -4,9 +4,11 @@
 #define GCUPROTO_TOOLS_INPUT_H
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace gcuproto::cli {
 
@@ -25,9 +27,24 @@ TextPosition text_position(std::string_view text, std::size_t offset);
 // How errors name an input: its path, or "stdin" for "-" and no path.
 std::string input_name(const std::string& path);
 
+// The most bytes the protobuf runtime parses as one message (2 GiB less one).
+constexpr std::uint64_t kMaxMessageSize = (std::uint64_t{1} << 31) - 1;
+
+// How much of an input is read at most. A regular file's size is checked
+// before anything is read; a pipe's bytes are counted as they come.
+struct SizeLimit {
+  std::uint64_t max = kMaxMessageSize;
+  std::string advice;  // ends the error; empty gives the --max-size advice
+};
+
 // The whole content of the file at `path`, or of standard input for "" and "-".
-// Throws InputError when it cannot be read.
-std::string read_file_or_stdin(const std::string& path);
+// Throws InputError when it cannot be read or is larger than `limit` allows.
+std::string read_file_or_stdin(const std::string& path, const SizeLimit& limit = {});
+
+// Text as editors save it, ready to parse: a leading UTF-8 byte order mark
+// is dropped (CRLF line ends are whitespace to every parser here). UTF-16
+// text is refused with an InputError saying so.
+std::string_view text_content(std::string_view content, const std::string& name);
 
 // Binary input after decoding, with what error messages need to describe it.
 struct Input {
@@ -39,10 +56,27 @@ struct Input {
   std::string describe() const;
 };
 
-Input read_input(const std::string& path, InputForm form);
+// One message's input. Hex on several lines is one message only when the
+// lines are a dump (with offsets, or wrapped: every line but the last of one
+// width of at least 16 bytes, the last no longer); other lines of hex look
+// like separate packets and are refused: read_input_lines() reads those.
+Input read_input(const std::string& path, InputForm form, const SizeLimit& limit = {});
+
+// One message per non-empty line of hex or base64 text, each named
+// "NAME line N".
+std::vector<Input> read_input_lines(const std::string& path, InputForm form,
+                                    const SizeLimit& limit = {});
 
 // Both throw InputError naming the offending text's line and column, prefixed
-// with `name`.
+// with `name`. Hex may be an `xxd` or `hexdump -C` dump: the offset column
+// and the ASCII gutter are skipped, offsets checked and '*' lines (repeats)
+// expanded.
+struct HexLine {
+  int line = 0;  // 1-based line of the text
+  std::string bytes;
+};
+std::vector<HexLine> decode_hex_lines(std::string_view text, const std::string& name,
+                                      bool* is_dump = nullptr);
 std::string decode_hex(std::string_view text, const std::string& name);
 std::string decode_base64(std::string_view text, const std::string& name);
 

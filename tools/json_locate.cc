@@ -157,6 +157,28 @@ std::string path_of(std::string_view message) {
   return path.empty() ? std::string(name) : path + "." + std::string(name);
 }
 
+// The runtime's JSON parser nests at most this many objects (arrays do not
+// count) and then reports "Message too deep" without a place.
+constexpr int kMaxJsonObjectDepth = 100;
+
+// Offset of the '{' that opens the first object nested too deep.
+std::optional<std::size_t> locate_too_deep(std::string_view json) {
+  int depth = 0;
+  bool in_string = false;
+  for (std::size_t i = 0; i < json.size(); ++i) {
+    const char c = json[i];
+    if (in_string) {
+      if (c == '\\') ++i;
+      else if (c == '"') in_string = false;
+      continue;
+    }
+    if (c == '"') in_string = true;
+    else if (c == '}') --depth;
+    else if (c == '{' && ++depth > kMaxJsonObjectDepth) return i;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 JsonFault locate_json_fault(std::string_view json, const pb::Descriptor& type,
@@ -165,6 +187,10 @@ JsonFault locate_json_fault(std::string_view json, const pb::Descriptor& type,
   const std::size_t first_break = message.find('\n');
   if (first_break == std::string_view::npos) {
     fault.what = std::string(message);
+    if (message.substr(0, 16) == "Message too deep") {
+      fault.offset = locate_too_deep(json);
+      return fault;
+    }
     fault.offset = locate_path(json, &type, split_path(path_of(message)));
     return fault;
   }

@@ -4,10 +4,12 @@
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 #include <gcuproto/library.h>
+#include <gcuproto/platform/file.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -38,6 +40,7 @@ std::string help_hint(CLI::App& app) {
 int main(int argc, char** argv) {
   namespace cli = gcuproto::cli;
   cli::capture_runtime_log();
+  gcuproto::platform::set_binary_stdio();
 
   CLI::App app(
       "Decode, encode and inspect the messages of the GCU protocol: device commands and "
@@ -52,7 +55,7 @@ int main(int argc, char** argv) {
       "  gcuproto firmware --loader examples/samples/firmware.bin\n"
       "  gcuproto types Command\n"
       "Run 'gcuproto SUBCOMMAND --help' for each subcommand's options.\n"
-      "Exit status: 0 success, 1 bad input, 2 usage error.");
+      "Exit status: 0 success, 1 bad input, 2 usage error, 3 internal error (a bug).");
 
   cli::add_types_command(app);
   cli::add_decode_command(app);
@@ -83,8 +86,17 @@ int main(int argc, char** argv) {
     return fail(cli::kExitUsage, e.what());
   } catch (const cli::InputError& e) {
     return fail(cli::kExitBadInput, e.what());
+  } catch (const std::bad_alloc&) {
+    return fail(cli::kExitInternal,
+                "internal error: out of memory (the input's size is bounded, so this is a bug in "
+                "gcuproto; please report it)");
   } catch (const std::exception& e) {
-    return fail(cli::kExitBadInput, e.what());
+    return fail(cli::kExitInternal,
+                fmt::format("internal error: {} (a bug in gcuproto, not a fault of the input; please "
+                            "report it)",
+                            e.what()));
+  } catch (...) {
+    return fail(cli::kExitInternal, "internal error: an unknown exception (a bug in gcuproto; please report it)");
   }
   return cli::kExitOk;
 }

@@ -1,9 +1,7 @@
 #include "output.h"
 
-#include <fcntl.h>
 #include <fmt/format.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <gcuproto/platform/file.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -25,24 +23,10 @@ void write_stdout(std::string_view content) {
   }
 }
 
-bool write_all(int fd, std::string_view content) {
-  while (!content.empty()) {
-    const ssize_t n = ::write(fd, content.data(), content.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    content.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
-// mkstemp creates the file readable by its owner only; give it the mode a
-// plain open() would have given.
-void set_default_mode(int fd) {
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  ::fchmod(fd, 0666 & ~mask);
+[[noreturn]] void fail_output(const std::string& path, std::error_code error,
+                              const std::string& detail = {}) {
+  throw InputError(fmt::format("cannot write {}: {}{}", path, error.message(),
+                               detail.empty() ? "" : "; " + detail));
 }
 
 }  // namespace
@@ -84,7 +68,7 @@ std::string encode_base64(std::string_view bytes) {
 }
 
 bool output_is_terminal(const std::string& path) {
-  return is_stdout(path) && ::isatty(STDOUT_FILENO) == 1;
+  return is_stdout(path) && platform::File::standard_output().is_terminal();
 }
 
 void write_output(const std::string& path, std::string_view content) {
@@ -92,21 +76,31 @@ void write_output(const std::string& path, std::string_view content) {
     write_stdout(content);
     return;
   }
-  std::string temporary = path + ".XXXXXX";
-  const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) throw InputError(fmt::format("cannot write {}: {}", path, std::strerror(errno)));
-  set_default_mode(fd);
-  const bool written = write_all(fd, content);
-  const int write_errno = errno;
-  if (::close(fd) != 0 || !written) {
-    const int error = written ? errno : write_errno;
-    ::unlink(temporary.c_str());
-    throw InputError(fmt::format("cannot write {}: {}", path, std::strerror(error)));
-  }
-  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(temporary.c_str());
-    throw InputError(fmt::format("cannot write {}: {}", path, std::strerror(error)));
+  std::error_code error;
+  platform::Output output = platform::Output::open(path, &error);
+  if (error) fail_output(path, error);
+  if ((error = output.file().write_all(content))) fail_output(path, error);
+  std::string detail;
+  if ((error = output.commit(&detail))) fail_output(path, error, detail);
+}
+
+void refuse_output_over_input(const std::string& output, const std::vector<std::string>& inputs,
+                              const std::string& instead) {
+  if (is_stdout(output)) return;  // a terminal or pipe, or the shell's choice
+  platform::FileInfo written;
+  if (platform::stat_path(output, &written) || written.kind == platform::PathKind::kMissing) return;
+  // Devices such as /dev/null may well be both.
+  if (written.kind != platform::PathKind::kRegular) return;
+  for (const std::string& input : inputs) {
+    platform::FileInfo read;
+    const std::error_code error = input.empty() || input == "-"
+                                      ? platform::File::standard_input().info(&read)
+                                      : platform::stat_path(input, &read);
+    if (!error && read.id == written.id) {
+      throw UsageError(fmt::format("the output {} is the input {}: writing it would destroy what is "
+                                   "being read; {}",
+                                   output, input.empty() || input == "-" ? "stdin" : input, instead));
+    }
   }
 }
 

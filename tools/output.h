@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace gcuproto::cli {
 
@@ -26,10 +27,18 @@ std::string encode_base64(std::string_view bytes);
 // ("" or "-") and standard output is a terminal.
 bool output_is_terminal(const std::string& path);
 
-// Writes `content` to standard output for "" and "-", else to the file at
-// `path`: under a temporary name in the same directory, renamed to `path` once
-// written, so a failure leaves no partial file. Throws InputError on failure.
+// Writes `content` to standard output for "" and "-", else to `path` as
+// platform::Output does: a regular file (a symbolic link's target) is replaced
+// once the content is complete, keeping its mode, owner and hard links; a
+// device, FIFO or socket is written directly. Throws InputError on failure.
 void write_output(const std::string& path, std::string_view content);
+
+// Throws UsageError (exit status 2) when `output` names the same file as one
+// of `inputs` ("-" is standard input), before anything is written: replacing
+// an input while reading it loses it. `instead` is the advice that ends the
+// message, e.g. "write to a new file: recover X -o X.recovered".
+void refuse_output_over_input(const std::string& output, const std::vector<std::string>& inputs,
+                              const std::string& instead);
 
 }  // namespace gcuproto::cli
 

@@ -7,6 +7,9 @@
 #include <google/protobuf/wire_format_lite.h>
 
 #include <cstdint>
+#include <limits>
+
+#include "errors.h"
 
 namespace gcuproto::cli {
 
@@ -84,7 +87,7 @@ std::optional<WireBreak> walk_packed(std::string_view payload, std::size_t base,
                                        payload.size(), width)};
   }
   pb::io::CodedInputStream in(reinterpret_cast<const std::uint8_t*>(payload.data()),
-                              static_cast<int>(payload.size()));
+                              runtime_size(payload.size()));
   while (static_cast<std::size_t>(in.CurrentPosition()) < payload.size()) {
     const std::size_t at = base + static_cast<std::size_t>(in.CurrentPosition());
     std::uint64_t value;
@@ -107,7 +110,7 @@ std::optional<WireBreak> walk_payload(std::string_view payload, std::size_t payl
     return walk(payload, payload_base, field.message_type(), depth + 1);
   }
   if (field.type() == pb::FieldDescriptor::TYPE_STRING) {
-    if (pb::internal::IsStructurallyValidUTF8(payload.data(), static_cast<int>(payload.size()))) {
+    if (pb::internal::IsStructurallyValidUTF8(payload.data(), runtime_size(payload.size()))) {
       return std::nullopt;
     }
     return WireBreak{key_offset, fmt::format("{}: string is not valid UTF-8", label)};
@@ -119,7 +122,7 @@ std::optional<WireBreak> walk_payload(std::string_view payload, std::size_t payl
 std::optional<WireBreak> walk(std::string_view bytes, std::size_t base,
                               const pb::Descriptor* type, int depth) {
   pb::io::CodedInputStream in(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                              static_cast<int>(bytes.size()));
+                              runtime_size(bytes.size()));
   while (static_cast<std::size_t>(in.CurrentPosition()) < bytes.size()) {
     const std::size_t position = static_cast<std::size_t>(in.CurrentPosition());
     const std::size_t at = base + position;
@@ -128,7 +131,7 @@ std::optional<WireBreak> walk(std::string_view bytes, std::size_t base,
     if (key_size == 0) return WireBreak{at, "field key is malformed or cut short"};
     const std::uint32_t number = WireFormatLite::GetTagFieldNumber(tag);
     if (number == 0) return WireBreak{at, "field key has field number 0, which no field has"};
-    in.Skip(static_cast<int>(key_size));
+    in.Skip(runtime_size(key_size));
     const auto wire_type = WireFormatLite::GetTagWireType(tag);
     const pb::FieldDescriptor* field = type != nullptr ? type->FindFieldByNumber(static_cast<int>(number)) : nullptr;
     const std::string label = field_label(number, field);
@@ -150,7 +153,7 @@ std::optional<WireBreak> walk(std::string_view bytes, std::size_t base,
     if (length_size == 0) {
       return WireBreak{at, fmt::format("{}: its length is malformed", label)};
     }
-    in.Skip(static_cast<int>(length_size));
+    in.Skip(runtime_size(length_size));
     const std::size_t payload_at = static_cast<std::size_t>(in.CurrentPosition());
     const std::size_t left = bytes.size() - payload_at;
     if (length > left) {
@@ -163,12 +166,19 @@ std::optional<WireBreak> walk(std::string_view bytes, std::size_t base,
         return fault;
       }
     }
-    in.Skip(static_cast<int>(length));
+    in.Skip(runtime_size(length));
   }
   return std::nullopt;
 }
 
 }  // namespace
+
+int runtime_size(std::size_t size) {
+  if (size > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+    throw InternalError(fmt::format("a size of {} bytes reached the protobuf runtime", size));
+  }
+  return static_cast<int>(size);
+}
 
 std::optional<WireBreak> find_wire_break(std::string_view bytes, const pb::Descriptor* type) {
   return walk(bytes, 0, type, 0);

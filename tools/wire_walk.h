@@ -26,6 +26,11 @@ struct WireBreak {
 std::optional<WireBreak> find_wire_break(std::string_view bytes,
                                          const google::protobuf::Descriptor* type);
 
+// A size as the runtime's int-sized interfaces take it. The tool's inputs are
+// bounded below 2 GiB, so a larger one is a bug: it throws InternalError
+// rather than wrap around.
+int runtime_size(std::size_t size);
+
 }  // namespace gcuproto::cli
 
 #endif  // GCUPROTO_TOOLS_WIRE_WALK_H

@@ -1,13 +1,17 @@
 #include "byte_source.h"
 
 #include <algorithm>
-#include <limits>
 
 namespace gcuproto {
 namespace blackbox {
 
 bool ByteSource::Refill() {
+  if (keeping_) return Extend();
   base_ = position();
+  if (in_window_) {
+    in_window_ = false;
+    window_.clear();
+  }
   const void* data;
   int size;
   while (input_->Next(&data, &size)) {
@@ -45,6 +49,19 @@ ByteSource::Status ByteSource::ReadView(std::uint64_t size, std::string_view* vi
     cur_ += size;
     return Status::kOk;
   }
+  if (keeping_) {
+    // The window is contiguous: extend it until the view fits.
+    while (static_cast<std::uint64_t>(end_ - cur_) < size) {
+      if (!Extend()) {
+        *available = static_cast<std::uint64_t>(end_ - cur_);
+        cur_ = end_;
+        return Status::kTruncated;
+      }
+    }
+    *view = std::string_view(reinterpret_cast<const char*>(cur_), static_cast<std::size_t>(size));
+    cur_ += size;
+    return Status::kOk;
+  }
   scratch_.clear();
   while (scratch_.size() < size) {
     if (cur_ == end_ && !Refill()) {
@@ -62,25 +79,71 @@ ByteSource::Status ByteSource::ReadView(std::uint64_t size, std::string_view* vi
 
 ByteSource::Status ByteSource::Skip(std::uint64_t size, std::uint64_t* available) {
   const std::uint64_t start = position();
-  const std::uint64_t in_buffer = std::min<std::uint64_t>(size, static_cast<std::uint64_t>(end_ - cur_));
-  cur_ += in_buffer;
-  std::uint64_t left = size - in_buffer;
-  // Past the current buffer the stream skips by itself (a file seeks).
+  std::uint64_t left = size;
   while (left > 0) {
-    base_ = position();
-    begin_ = cur_ = end_ = nullptr;
-    const int step = static_cast<int>(std::min<std::uint64_t>(left, std::numeric_limits<int>::max()));
-    const std::int64_t before = input_->ByteCount();
-    const bool whole = input_->Skip(step);
-    const std::uint64_t skipped = static_cast<std::uint64_t>(input_->ByteCount() - before);
-    base_ += skipped;
-    left -= skipped;
-    if (!whole) {
+    if (cur_ == end_ && !Refill()) {
       *available = position() - start;
       return Status::kTruncated;
     }
+    const std::uint64_t take = std::min<std::uint64_t>(left, static_cast<std::uint64_t>(end_ - cur_));
+    cur_ += take;
+    left -= take;
   }
   return Status::kOk;
+}
+
+bool ByteSource::SkipToEither(std::uint8_t first, std::uint8_t second) {
+  for (;;) {
+    for (const std::uint8_t* p = cur_; p < end_; ++p) {
+      if (*p == first || *p == second) {
+        cur_ = p;
+        return true;
+      }
+    }
+    cur_ = end_;
+    if (!Refill()) return false;
+  }
+}
+
+void ByteSource::Keep(std::uint64_t from) {
+  const std::uint64_t at = position();
+  if (!in_window_) {
+    // The rest of the stream's buffer becomes the window.
+    const std::size_t size = static_cast<std::size_t>(end_ - begin_) - static_cast<std::size_t>(from - base_);
+    window_.clear();
+    if (size > 0) window_.append(reinterpret_cast<const char*>(begin_ + (from - base_)), size);
+    window_base_ = from;
+    in_window_ = true;
+  } else {
+    // Dropping what is no longer kept, only once it is a large part of the
+    // window, keeps the copying linear.
+    const std::uint64_t drop = from - window_base_;
+    if (drop >= (std::uint64_t{256} << 10) && 2 * drop >= window_.size()) {
+      window_.erase(0, static_cast<std::size_t>(drop));
+      window_base_ = from;
+    }
+  }
+  keeping_ = true;
+  begin_ = reinterpret_cast<const std::uint8_t*>(window_.data());
+  end_ = begin_ + window_.size();
+  base_ = window_base_;
+  cur_ = begin_ + (at - base_);
+}
+
+bool ByteSource::Extend() {
+  const void* data;
+  int size;
+  while (input_->Next(&data, &size)) {
+    if (size > 0) {
+      const std::size_t at = static_cast<std::size_t>(cur_ - begin_);
+      window_.append(static_cast<const char*>(data), static_cast<std::size_t>(size));
+      begin_ = reinterpret_cast<const std::uint8_t*>(window_.data());
+      cur_ = begin_ + at;
+      end_ = begin_ + window_.size();
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace blackbox

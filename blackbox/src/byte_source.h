@@ -15,6 +15,11 @@ namespace blackbox {
 // crosses a buffer boundary. Positions count from the first byte read and
 // are 64-bit, so inputs of any size work (the runtime's coded streams stop
 // at 2 GiB).
+//
+// Kept mode, for reading that must go back (resynchronising after damage, a
+// record still being written when a live log ends): every byte from a kept
+// position on is copied into one contiguous window, so that Rewind() can
+// return to any position in it, also on a pipe.
 class ByteSource {
  public:
   enum class Status { kOk, kEnd, kTruncated, kMalformed };
@@ -56,11 +61,33 @@ class ByteSource {
     return true;
   }
 
-  // Skips `size` bytes; kTruncated when the input ends first.
+  // Skips `size` bytes by reading them (a seek past the end of a file would
+  // look like success); kTruncated when the input ends first.
   Status Skip(std::uint64_t size, std::uint64_t* available);
+
+  // Advances to the next byte that is `first` or `second`; false at the end.
+  bool SkipToEither(std::uint8_t first, std::uint8_t second);
+
+  // Kept mode. Keep(p) keeps every byte from position p (the current
+  // position or one already kept) on; Rewind(p) goes back to a kept
+  // position; View(p, n) is n kept bytes from p, valid until the next call
+  // that reads; Unkeep() ends kept mode.
+  void Keep(std::uint64_t from);
+  bool kept() const { return keeping_; }
+  std::uint64_t kept_from() const { return window_base_; }
+  void Rewind(std::uint64_t to) { cur_ = begin_ + (to - base_); }
+  std::string_view View(std::uint64_t from, std::uint64_t size) const {
+    return std::string_view(reinterpret_cast<const char*>(begin_ + (from - base_)),
+                            static_cast<std::size_t>(size));
+  }
+  void Unkeep() { keeping_ = false; }
+  // Bytes held in the window, for callers that bound their look-ahead.
+  std::uint64_t kept_bytes() const { return keeping_ ? position() - window_base_ : 0; }
 
  private:
   bool Refill();
+  // Kept mode: appends the stream's next buffer to the window.
+  bool Extend();
 
   google::protobuf::io::ZeroCopyInputStream* input_;
   const std::uint8_t* begin_ = nullptr;  // start of the current buffer
@@ -68,6 +95,11 @@ class ByteSource {
   const std::uint8_t* end_ = nullptr;
   std::uint64_t base_ = 0;  // position of begin_
   std::string scratch_;     // a view that crossed buffers
+
+  bool keeping_ = false;
+  std::string window_;            // kept bytes, from window_base_ on
+  std::uint64_t window_base_ = 0;
+  bool in_window_ = false;        // the current buffer is window_
 };
 
 }  // namespace blackbox

@@ -2,15 +2,12 @@
 #include <gcuproto/blackbox/line_decoder.h>
 
 #include <cctype>
-#include <limits>
 
 #include "number_text.h"
 
 namespace gcuproto {
 namespace blackbox {
 namespace {
-
-__extension__ using Wide = unsigned __int128;
 
 constexpr std::uint32_t kMaxStandardId = 0x7FF;
 constexpr std::uint32_t kMaxExtendedId = 0x1FFFFFFF;
@@ -36,66 +33,6 @@ std::string Hex(std::uint32_t value) {
 
 }  // namespace
 
-bool TimeScale::Parse(std::string_view text, TimeScale* scale) {
-  std::uint64_t digits = 0;
-  int exponent = 0;
-  bool any_digit = false;
-  bool fraction = false;
-  std::size_t i = 0;
-  for (; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '.' && !fraction) {
-      fraction = true;
-      continue;
-    }
-    if (c < '0' || c > '9') break;
-    any_digit = true;
-    if (digits == 0 && c == '0') {
-      if (fraction) --exponent;
-      continue;
-    }
-    if (digits > (std::numeric_limits<std::uint64_t>::max() - 9) / 10) return false;
-    digits = digits * 10 + static_cast<std::uint64_t>(c - '0');
-    if (fraction) --exponent;
-  }
-  if (!any_digit) return false;
-  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-    ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    int value = 0;
-    const std::size_t first = i;
-    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-      if (value > 1000) return false;
-      value = value * 10 + (text[i] - '0');
-    }
-    if (i == first) return false;
-    exponent += negative ? -value : value;
-  }
-  if (i != text.size() || digits == 0) return false;
-  scale->digits_ = digits;
-  scale->exponent_ = exponent;
-  return true;
-}
-
-std::uint64_t TimeScale::Microseconds(std::uint32_t ticks) const {
-  Wide value = static_cast<Wide>(ticks) * digits_;  // below 2^96
-  const int shift = exponent_ + 6;
-  if (shift >= 0) {
-    const Wide limit = std::numeric_limits<std::uint64_t>::max();
-    for (int i = 0; i < shift && value != 0; ++i) {
-      if (value > limit) break;
-      value *= 10;
-    }
-    return value > limit ? std::numeric_limits<std::uint64_t>::max() : static_cast<std::uint64_t>(value);
-  }
-  // 10^30 is more than twice any value: everything rounds to zero beyond.
-  if (-shift > 30) return 0;
-  Wide divisor = 1;
-  for (int i = 0; i < -shift; ++i) divisor *= 10;
-  return static_cast<std::uint64_t>((value + divisor / 2) / divisor);
-}
-
 bool CandumpFormatter::AppendLine(const BlackboxCandumpFileLine& line, TextBuffer* out,
                                   std::string* reason) const {
   const std::uint32_t id =
@@ -114,8 +51,11 @@ bool CandumpFormatter::AppendLine(const BlackboxCandumpFileLine& line, TextBuffe
               " data bytes are no CAN or CAN FD frame length (0 to 8, 12, 16, 20, 24, 32, 48, 64)";
     return false;
   }
-  const std::uint64_t microseconds = options_.time_scale.Microseconds(line.timestamp());
-  if (microseconds >= kMicrosecondsLimit) {
+  const std::uint64_t ticks = options_.time_scale.Microseconds(line.timestamp());
+  const std::uint64_t microseconds = options_.start_seconds >= kMicrosecondsLimit / 1000000
+                                         ? kMicrosecondsLimit
+                                         : ticks + options_.start_seconds * 1000000;
+  if (microseconds >= kMicrosecondsLimit || ticks >= kMicrosecondsLimit) {
     *reason = "CAN line's time stamp " + std::to_string(line.timestamp()) +
               " is past the 10 digits of seconds of the candump format";
     return false;

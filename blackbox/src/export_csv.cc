@@ -2,9 +2,11 @@
 #include <gcuproto/blackbox/line_decoder.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 
 #include "number_text.h"
+#include "sample_text.h"
 #include "varint_block.h"
 
 namespace gcuproto {
@@ -13,92 +15,6 @@ namespace {
 
 constexpr std::uint64_t kProgressStep = std::uint64_t{16} << 20;
 constexpr std::string_view kDoesNotDecode = "logger line does not decode";
-
-// Where the four fields of a logger line sit in its encoding, for the
-// encoding the unit writes: each field at most once, samples packed.
-struct Layout {
-  std::uint32_t seq_no = 0;
-  std::uint32_t timestamp = 0;
-  const std::uint8_t* input = nullptr;
-  const std::uint8_t* input_end = nullptr;
-  const std::uint8_t* output = nullptr;
-  const std::uint8_t* output_end = nullptr;
-};
-
-// False for anything else (repeated or unpacked samples, unknown fields,
-// malformed bytes): the general decoder then decides.
-bool FindLayout(std::string_view encoded, Layout* layout) {
-  const auto* p = reinterpret_cast<const std::uint8_t*>(encoded.data());
-  const auto* end = p + encoded.size();
-  while (p < end) {
-    const std::uint8_t key = *p++;
-    switch (key) {
-      case 0x08:
-        p = ReadVarint32(p, end, &layout->seq_no);
-        break;
-      case 0x18:
-        p = ReadVarint32(p, end, &layout->timestamp);
-        break;
-      case 0x12:
-      case 0x22: {
-        const std::uint8_t** begin = key == 0x12 ? &layout->input : &layout->output;
-        std::uint32_t size;
-        if (*begin != nullptr || (p = ReadSize(p, end, &size)) == nullptr) return false;
-        if (size > static_cast<std::size_t>(end - p)) return false;
-        *begin = p;
-        (key == 0x12 ? layout->input_end : layout->output_end) = p + size;
-        p += size;
-        break;
-      }
-      default:
-        return false;
-    }
-    if (p == nullptr) return false;
-  }
-  return true;
-}
-
-// ",sample" for the zigzag-encoded values below 2^14 (samples from -8192 to
-// 8191), eight bytes each with the text's length last: one load and one store
-// write a cell.
-struct SmallCells {
-  static constexpr std::uint32_t kCount = 1u << 14;
-  struct Cell {
-    char text[7];
-    std::uint8_t size;
-  };
-  Cell cells[kCount];
-
-  SmallCells() {
-    for (std::uint32_t n = 0; n < kCount; ++n) {
-      char* q = cells[n].text;
-      *q++ = ',';
-      q = std::to_chars(q, cells[n].text + sizeof cells[n].text, ZigZag32(n)).ptr;
-      cells[n].size = static_cast<std::uint8_t>(q - cells[n].text);
-    }
-  }
-};
-
-const SmallCells& TheSmallCells() {
-  static const SmallCells* const cells = new SmallCells;
-  return *cells;
-}
-
-// Writes ",sample" for each of `count` zigzag-encoded samples.
-inline char* PutSamples(char* q, const std::uint32_t* samples, std::size_t count,
-                        const SmallCells& small) {
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::uint32_t n = samples[i];
-    if (n < SmallCells::kCount) {
-      std::memcpy(q, &small.cells[n], sizeof(SmallCells::Cell));
-      q += small.cells[n].size;
-    } else {
-      *q++ = ',';
-      q = PutDecimal(q, ZigZag32(n));
-    }
-  }
-  return q;
-}
 
 inline char* PutEmptyCells(char* q, std::size_t cells) {
   std::memset(q, ',', cells);
@@ -125,39 +41,143 @@ std::size_t CountVarints(const std::uint8_t* p, const std::uint8_t* end) {
   return terminal;
 }
 
+// Writes the chosen channels' cells from zigzag-encoded samples.
+char* PutChannels(char* q, const std::vector<CsvChannel>& channels, const std::uint32_t* inputs,
+                  std::size_t input_count, const std::uint32_t* outputs, std::size_t output_count) {
+  for (const CsvChannel& channel : channels) {
+    *q++ = ',';
+    const std::uint32_t* samples = channel.output ? outputs : inputs;
+    const std::size_t count = channel.output ? output_count : input_count;
+    if (channel.index < count) q = PutDecimal(q, ZigZag32(samples[channel.index]));
+  }
+  return q;
+}
+
+std::string ChannelName(const CsvChannel& channel) {
+  return (channel.output ? "out" : "in") + std::to_string(channel.index);
+}
+
 }  // namespace
 
-void CsvFormatter::Begin(TextBuffer* out) {
+bool ParseCsvChannels(std::string_view text, std::vector<CsvChannel>* channels, std::string* error) {
+  channels->clear();
+  for (;;) {
+    const std::size_t comma = text.find(',');
+    const std::string_view name = text.substr(0, comma);
+    CsvChannel channel;
+    std::string_view number;
+    if (name.substr(0, 2) == "in") {
+      number = name.substr(2);
+    } else if (name.substr(0, 3) == "out") {
+      channel.output = true;
+      number = name.substr(3);
+    }
+    const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), channel.index);
+    if (number.empty() || ec != std::errc() || end != number.data() + number.size() ||
+        (number.size() > 1 && number.front() == '0')) {
+      *error = "'" + std::string(name) + "' is no channel: give in<N> or out<N>, such as in2,out0";
+      return false;
+    }
+    channels->push_back(channel);
+    if (comma == std::string_view::npos) return true;
+    text.remove_prefix(comma + 1);
+  }
+}
+
+CsvFormatter::CsvFormatter(CsvColumns columns, CsvOptions options)
+    : columns_(columns), options_(std::move(options)) {
+  widenings_.push_back({0, columns_});
+}
+
+void CsvFormatter::WriteHeader(TextBuffer* out) const {
   std::string header = "seqNo,timestamp";
-  for (std::size_t i = 0; i < columns_.inputs; ++i) header += ",in" + std::to_string(i);
-  for (std::size_t i = 0; i < columns_.outputs; ++i) header += ",out" + std::to_string(i);
+  if (options_.time) header += ",time";
+  if (!options_.channels.empty()) {
+    for (const CsvChannel& channel : options_.channels) header += "," + ChannelName(channel);
+  } else {
+    for (std::size_t i = 0; i < columns_.inputs; ++i) header += ",in" + std::to_string(i);
+    for (std::size_t i = 0; i < columns_.outputs; ++i) header += ",out" + std::to_string(i);
+  }
+  if (options_.source) header += ",source";
   header += '\n';
   out->Append(header);
 }
 
-bool CsvFormatter::AppendRow(const BlackboxFileLine& line, TextBuffer* out,
-                             std::string* reason) const {
-  const auto inputs = static_cast<std::size_t>(line.datainput_size());
-  const auto outputs = static_cast<std::size_t>(line.dataoutput_size());
-  if (inputs > columns_.inputs || outputs > columns_.outputs) {
-    *reason = TooWide(inputs, outputs, columns_);
+void CsvFormatter::Begin(TextBuffer* out) {
+  if (!options_.grow) WriteHeader(out);
+  first_row_ = out->position();
+  begun_ = true;
+}
+
+bool CsvFormatter::SetSource(std::string_view name) {
+  if (name.find_first_of("\r\n") != std::string_view::npos) return false;
+  source_cell_ = "," + CsvCell(name);
+  return true;
+}
+
+std::size_t CsvFormatter::RowRoom() const {
+  const std::size_t cells = options_.channels.empty()
+                                ? columns_.inputs + columns_.outputs
+                                : options_.channels.size();
+  return 2 * kMaxDecimal32 + (kMaxDecimal32 + 1) * cells + source_cell_.size() + kMaxSecondsText + 16;
+}
+
+bool CsvFormatter::Fits(std::size_t inputs, std::size_t outputs, TextBuffer* out, std::string* reason) {
+  if (!options_.channels.empty()) return true;
+  CsvColumns& columns = columns_;
+  if (inputs <= columns.inputs && outputs <= columns.outputs) return true;
+  if (!options_.grow) {
+    *reason = TooWide(inputs, outputs, columns);
     return false;
   }
-  char* const start =
-      out->Reserve(2 * kMaxDecimal32 + (kMaxDecimal32 + 1) * (columns_.inputs + columns_.outputs) + 2);
-  char* q = PutDecimal(start, line.seqno());
+  columns.inputs = std::max(columns.inputs, inputs);
+  columns.outputs = std::max(columns.outputs, outputs);
+  const std::uint64_t start = begun_ ? out->position() - first_row_ : 0;
+  if (widenings_.back().start == start) {
+    widenings_.back().columns = columns;
+  } else {
+    widenings_.push_back({start, columns});
+  }
+  return true;
+}
+
+char* CsvFormatter::PutPrefix(char* q, std::uint32_t seq_no, std::uint32_t timestamp) const {
+  q = PutDecimal(q, seq_no);
   *q++ = ',';
-  q = PutDecimal(q, line.timestamp());
-  for (const std::int32_t sample : line.datainput()) {
+  q = PutDecimal(q, timestamp);
+  if (options_.time) {
     *q++ = ',';
-    q = PutDecimal(q, sample);
+    q = PutSeconds(q, timestamp, options_.time_scale.digits(), options_.time_scale.exponent());
   }
-  q = PutEmptyCells(q, columns_.inputs - inputs);
-  for (const std::int32_t sample : line.dataoutput()) {
-    *q++ = ',';
-    q = PutDecimal(q, sample);
+  return q;
+}
+
+bool CsvFormatter::AppendRow(const BlackboxFileLine& line, TextBuffer* out, std::string* reason) {
+  const auto inputs = static_cast<std::size_t>(line.datainput_size());
+  const auto outputs = static_cast<std::size_t>(line.dataoutput_size());
+  if (!Fits(inputs, outputs, out, reason)) return false;
+  char* q = PutPrefix(out->Reserve(RowRoom()), line.seqno(), line.timestamp());
+  if (!options_.channels.empty()) {
+    for (const CsvChannel& channel : options_.channels) {
+      *q++ = ',';
+      const auto& samples = channel.output ? line.dataoutput() : line.datainput();
+      if (channel.index < static_cast<std::uint32_t>(samples.size())) {
+        q = PutDecimal(q, samples.Get(static_cast<int>(channel.index)));
+      }
+    }
+  } else {
+    for (const std::int32_t sample : line.datainput()) {
+      *q++ = ',';
+      q = PutDecimal(q, sample);
+    }
+    q = PutEmptyCells(q, columns_.inputs - inputs);
+    for (const std::int32_t sample : line.dataoutput()) {
+      *q++ = ',';
+      q = PutDecimal(q, sample);
+    }
+    q = PutEmptyCells(q, columns_.outputs - outputs);
   }
-  q = PutEmptyCells(q, columns_.outputs - outputs);
+  q = PutText(q, source_cell_);
   *q++ = '\n';
   out->Advance(q);
   return true;
@@ -171,43 +191,74 @@ bool CsvFormatter::Line(RecordKind kind, std::string_view encoded, TextBuffer* o
     return false;
   }
   Layout layout;
-  if (FindLayout(encoded, &layout)) {
-    // Each sample takes at least one byte: the blocks' lengths bound the count.
-    const auto input_room = static_cast<std::size_t>(layout.input_end - layout.input);
-    const auto output_room = static_cast<std::size_t>(layout.output_end - layout.output);
-    if (samples_.size() < input_room + output_room) samples_.resize(input_room + output_room);
-    std::uint32_t* const inputs = samples_.data();
-    const std::uint32_t* const inputs_end = DecodeBlock<Samples::kZigZag>(layout.input, layout.input_end, inputs);
-    std::uint32_t* const outputs = samples_.data() + input_room;
-    const std::uint32_t* const outputs_end =
-        inputs_end == nullptr ? nullptr : DecodeBlock<Samples::kZigZag>(layout.output, layout.output_end, outputs);
-    if (outputs_end != nullptr) {
-      const auto input_count = static_cast<std::size_t>(inputs_end - inputs);
-      const auto output_count = static_cast<std::size_t>(outputs_end - outputs);
-      if (input_count > columns_.inputs || output_count > columns_.outputs) {
-        *reason = TooWide(input_count, output_count, columns_);
-        return false;
-      }
-      char* q = out->Reserve(2 * kMaxDecimal32 + (kMaxDecimal32 + 1) * (columns_.inputs + columns_.outputs) + 2);
-      q = PutDecimal(q, layout.seq_no);
-      *q++ = ',';
-      q = PutDecimal(q, layout.timestamp);
+  std::size_t input_count;
+  std::size_t output_count;
+  if (FindLayout(encoded, &layout) && DecodeLayout(layout, &samples_, &input_count, &output_count)) {
+    if (!Fits(input_count, output_count, out, reason)) return false;
+    const std::uint32_t* const inputs = samples_.data();
+    const std::uint32_t* const outputs = inputs + input_count;
+    char* q = PutPrefix(out->Reserve(RowRoom()), layout.seq_no, layout.timestamp);
+    if (options_.channels.empty()) {
       const SmallCells& small = TheSmallCells();
       q = PutSamples(q, inputs, input_count, small);
       q = PutEmptyCells(q, columns_.inputs - input_count);
       q = PutSamples(q, outputs, output_count, small);
       q = PutEmptyCells(q, columns_.outputs - output_count);
-      *q++ = '\n';
-      out->Advance(q);
-      return true;
+    } else {
+      q = PutChannels(q, options_.channels, inputs, input_count, outputs, output_count);
     }
-    // Malformed: the decoder below has the last word.
+    q = PutText(q, source_cell_);
+    *q++ = '\n';
+    out->Advance(q);
+    return true;
   }
+  // Unusual or malformed: the decoder has the last word.
   if (!DecodeLoggerLine(encoded, &line_)) {
     *reason = std::string(kDoesNotDecode);
     return false;
   }
   return AppendRow(line_, out, reason);
+}
+
+CsvWidener::CsvWidener(const CsvFormatter& formatter)
+    : widenings_(formatter.widenings()),
+      final_(formatter.columns()),
+      prefix_cells_(formatter.options().time ? 3 : 2) {}
+
+void CsvWidener::Feed(std::string_view rows, TextBuffer* out) {
+  while (!rows.empty()) {
+    while (epoch_ + 1 < widenings_.size() && offset_ >= widenings_[epoch_ + 1].start) ++epoch_;
+    const CsvColumns columns = widenings_[epoch_].columns;
+    const std::uint64_t epoch_end =
+        epoch_ + 1 < widenings_.size() ? widenings_[epoch_ + 1].start : ~std::uint64_t{0};
+    const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(rows.size(), epoch_end - offset_));
+    const std::string_view piece = rows.substr(0, take);
+    const std::size_t add_inputs = final_.inputs - columns.inputs;
+    const std::size_t add_outputs = final_.outputs - columns.outputs;
+    if (add_inputs == 0 && add_outputs == 0) {
+      out->Append(piece);
+    } else {
+      // After this many cells come the missing inputs, and the missing outputs.
+      const std::size_t inputs_at = prefix_cells_ + columns.inputs;
+      const std::size_t outputs_at = inputs_at + columns.outputs;
+      char* q = out->Reserve(piece.size() * (1 + add_inputs + add_outputs));
+      for (const char c : piece) {
+        if (c == ',') {
+          ++commas_;
+          if (commas_ == inputs_at) q = PutEmptyCells(q, add_inputs);
+          if (commas_ == outputs_at) q = PutEmptyCells(q, add_outputs);
+        } else if (c == '\n') {
+          if (commas_ < inputs_at) q = PutEmptyCells(q, add_inputs);
+          if (commas_ < outputs_at) q = PutEmptyCells(q, add_outputs);
+          commas_ = 0;
+        }
+        *q++ = c;
+      }
+      out->Advance(q);
+    }
+    offset_ += take;
+    rows.remove_prefix(take);
+  }
 }
 
 CsvColumns ScanCsvColumns(Reader* reader,

@@ -2,6 +2,7 @@
 #include <gcuproto/blackbox/line_decoder.h>
 
 #include "number_text.h"
+#include "sample_text.h"
 
 namespace gcuproto {
 namespace blackbox {
@@ -19,12 +20,30 @@ char* PutSampleList(char* q, std::string_view name,
   return q;
 }
 
+// "[a,b,c]" from zigzag-encoded samples: the cells come with a comma in
+// front, and the first comma becomes the bracket.
+inline char* PutSampleList(char* q, const std::uint32_t* samples, std::size_t count,
+                           const SmallCells& small) {
+  char* const open = q;
+  q = PutSamples(q, samples, count, small);
+  if (q == open) *q++ = '[';
+  else *open = '[';
+  *q++ = ']';
+  return q;
+}
+
 }  // namespace
 
-void JsonLinesFormatter::AppendLine(const BlackboxFileLine& line, TextBuffer* out) {
+bool JsonLinesFormatter::SetSource(std::string_view name) {
+  prefix_ = "{\"source\":" + JsonString(name) + ",";
+  return true;
+}
+
+void JsonLinesFormatter::AppendLine(const BlackboxFileLine& line, TextBuffer* out) const {
   const auto samples = static_cast<std::size_t>(line.datainput_size() + line.dataoutput_size());
-  char* q = out->Reserve(128 + (kMaxDecimal32 + 1) * samples);
-  q = PutText(q, "{\"kind\":\"line\",\"seqNo\":");
+  char* q = out->Reserve(128 + prefix_.size() + (kMaxDecimal32 + 1) * samples);
+  q = PutText(q, prefix_);
+  q = PutText(q, "\"kind\":\"line\",\"seqNo\":");
   q = PutDecimal(q, line.seqno());
   q = PutText(q, ",\"timestamp\":");
   q = PutDecimal(q, line.timestamp());
@@ -34,9 +53,10 @@ void JsonLinesFormatter::AppendLine(const BlackboxFileLine& line, TextBuffer* ou
   out->Advance(q);
 }
 
-void JsonLinesFormatter::AppendLine(const BlackboxCandumpFileLine& line, TextBuffer* out) {
-  char* q = out->Reserve(192 + 2 * line.data().size());
-  q = PutText(q, "{\"kind\":\"lineCan\",\"seqNo\":");
+void JsonLinesFormatter::AppendLine(const BlackboxCandumpFileLine& line, TextBuffer* out) const {
+  char* q = out->Reserve(192 + prefix_.size() + 2 * line.data().size());
+  q = PutText(q, prefix_);
+  q = PutText(q, "\"kind\":\"lineCan\",\"seqNo\":");
   q = PutDecimal(q, line.seqno());
   q = PutText(q, ",\"timestamp\":");
   q = PutDecimal(q, line.timestamp());
@@ -53,6 +73,26 @@ void JsonLinesFormatter::AppendLine(const BlackboxCandumpFileLine& line, TextBuf
 bool JsonLinesFormatter::Line(RecordKind kind, std::string_view encoded, TextBuffer* out,
                               std::string* reason) {
   if (kind == RecordKind::kLoggerLine) {
+    // The common encoding straight from its bytes, samples through the table.
+    Layout layout;
+    std::size_t inputs;
+    std::size_t outputs;
+    if (FindLayout(encoded, &layout) && DecodeLayout(layout, &samples_, &inputs, &outputs)) {
+      char* q = out->Reserve(128 + prefix_.size() + (kMaxDecimal32 + 1) * (inputs + outputs) + 8);
+      q = PutText(q, prefix_);
+      q = PutText(q, "\"kind\":\"line\",\"seqNo\":");
+      q = PutDecimal(q, layout.seq_no);
+      q = PutText(q, ",\"timestamp\":");
+      q = PutDecimal(q, layout.timestamp);
+      const SmallCells& small = TheSmallCells();
+      q = PutText(q, ",\"dataInput\":");
+      q = PutSampleList(q, samples_.data(), inputs, small);
+      q = PutText(q, ",\"dataOutput\":");
+      q = PutSampleList(q, samples_.data() + inputs, outputs, small);
+      q = PutText(q, "}\n");
+      out->Advance(q);
+      return true;
+    }
     if (!DecodeLoggerLine(encoded, &line_)) {
       *reason = "logger line does not decode";
       return false;

@@ -60,6 +60,7 @@ void TextBuffer::Append(std::string_view text) {
 
 bool TextBuffer::Flush() {
   if (used_ > 0 && !failed_) failed_ = !sink_->Write(std::string_view(data_.get(), used_));
+  handed_ += used_;
   used_ = 0;
   if (capacity_ > block_size_) {
     capacity_ = block_size_;
@@ -72,29 +73,41 @@ LineFormatter::~LineFormatter() = default;
 
 void LineFormatter::Begin(TextBuffer*) {}
 
-ExportResult Export(Reader* reader, LineFormatter* formatter, Sink* sink,
-                    const std::function<void(std::uint64_t offset)>& on_progress) {
+bool LineFormatter::SetSource(std::string_view) { return true; }
+
+ExportResult Exporter::Run(Reader* reader, const std::function<void(std::uint64_t offset)>& on_progress) {
   constexpr std::uint64_t kProgressStep = std::uint64_t{16} << 20;
   ExportResult result;
-  TextBuffer out(sink);
-  formatter->Begin(&out);
   std::uint64_t next_progress = kProgressStep;
   while (reader->next()) {
-    if (!formatter->Line(reader->kind(), reader->raw(), &out, &result.reason)) {
+    if (!formatter_->Line(reader->kind(), reader->raw(), &out_, &result.reason)) {
       result.ok = false;
       result.offset = reader->offset();
       // Text of the lines before it is still handed over: to a file that the
       // caller then removes, to a pipe as far as it went.
-      out.Flush();
+      out_.Flush();
       return result;
     }
-    if (out.failed()) break;
+    if (out_.failed()) break;
     if (on_progress && reader->end_offset() >= next_progress) {
       on_progress(reader->end_offset());
       next_progress = reader->end_offset() + kProgressStep;
     }
   }
-  if (!out.Flush()) {
+  if (out_.failed()) {
+    result.ok = false;
+    result.sink_failed = true;
+  }
+  return result;
+}
+
+ExportResult Export(Reader* reader, LineFormatter* formatter, Sink* sink,
+                    const std::function<void(std::uint64_t offset)>& on_progress) {
+  Exporter exporter(formatter, sink);
+  exporter.Begin();
+  ExportResult result = exporter.Run(reader, on_progress);
+  if (!result.ok) return result;
+  if (!exporter.Flush()) {
     result.ok = false;
     result.sink_failed = true;
   }

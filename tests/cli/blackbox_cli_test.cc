@@ -11,29 +11,18 @@
 #include <string>
 #include <vector>
 
-#include <unistd.h>
-
 #include "tool_run.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-using gcuproto_test::read_file;
+using gcuproto_test::ReadFile;
 using gcuproto_test::ToolRun;
-using gcuproto_test::write_file;
+using gcuproto_test::WriteFile;
 
 class BlackboxCli : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("gcuproto_blackbox_cli_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   ToolRun run(const std::string& args, const std::string& stdout_target = "") {
     return gcuproto_test::run_tool(dir_, args, stdout_target);
   }
@@ -45,7 +34,8 @@ class BlackboxCli : public ::testing::Test {
     return names;
   }
 
-  fs::path dir_;
+  gcuproto_test::ScratchDir scratch_{"gcuproto_blackbox_cli"};
+  const fs::path dir_ = scratch_.path();
 };
 
 // Logger and CAN lines interleaved as a unit writes them, with the record
@@ -77,7 +67,7 @@ TEST_F(BlackboxCli, RecoverKeepsTheCompletePrefixOfACutFile) {
   // Cuts inside the key's record header, inside a line, and on a boundary.
   for (const std::size_t cut : {boundaries[4] + 1, boundaries[7] + 5, boundaries[9] - 1, boundaries[10]}) {
     SCOPED_TRACE(cut);
-    write_file(dir_ / "cut.bin", log.substr(0, cut));
+    WriteFile(dir_ / "cut.bin", log.substr(0, cut));
     const ToolRun result = run("blackbox recover cut.bin -o out.bin");
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, "");
@@ -86,7 +76,7 @@ TEST_F(BlackboxCli, RecoverKeepsTheCompletePrefixOfACutFile) {
     while (lines < static_cast<int>(boundaries.size()) && boundaries[static_cast<std::size_t>(lines)] <= cut) {
       kept = boundaries[static_cast<std::size_t>(lines++)];
     }
-    const std::string out = read_file(dir_ / "out.bin");
+    const std::string out = ReadFile(dir_ / "out.bin");
     EXPECT_EQ(out, log.substr(0, kept));
     BlackboxFile parsed;
     EXPECT_TRUE(parsed.ParseFromString(out));
@@ -110,10 +100,10 @@ TEST_F(BlackboxCli, RecoverDropsALineThatDoesNotDecodeAndKeepsTheRest) {
   const std::string log = make_log(6, &boundaries);
   // A whole logger record whose seqNo varint runs off the line's end.
   const std::string bad("\x52\x02\x08\x80", 4);
-  write_file(dir_ / "in.bin", log.substr(0, boundaries[2]) + bad + log.substr(boundaries[2]) + "\x52");
+  WriteFile(dir_ / "in.bin", log.substr(0, boundaries[2]) + bad + log.substr(boundaries[2]) + "\x52");
   const ToolRun result = run("blackbox recover in.bin -o out.bin");
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(read_file(dir_ / "out.bin"), log);
+  EXPECT_EQ(ReadFile(dir_ / "out.bin"), log);
   const std::string size = std::to_string(log.size() + bad.size() + 1);
   EXPECT_EQ(result.err,
             "in.bin: kept 4 logger and 2 CAN lines, " + std::to_string(log.size()) + " of " + size + " bytes\n"
@@ -125,7 +115,7 @@ TEST_F(BlackboxCli, RecoverDropsALineThatDoesNotDecodeAndKeepsTheRest) {
 
 TEST_F(BlackboxCli, RecoverLeavesNoFileWhenItCannotWrite) {
   std::vector<std::size_t> boundaries;
-  write_file(dir_ / "in.bin", make_log(3, &boundaries));
+  WriteFile(dir_ / "in.bin", make_log(3, &boundaries));
   const ToolRun result = run("blackbox recover in.bin -o in.bin/out.bin");
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "gcuproto: cannot write in.bin/out.bin: Not a directory\n");
@@ -140,13 +130,13 @@ TEST_F(BlackboxCli, CatJoinsFilesIntoOneThatReadsBack) {
   std::vector<std::size_t> boundaries;
   const std::string first = make_log(5, &boundaries);
   const std::string second = make_log(8, &boundaries);
-  write_file(dir_ / "a.bin", first);
-  write_file(dir_ / "b.bin", second);
-  write_file(dir_ / "empty.bin", "");
+  WriteFile(dir_ / "a.bin", first);
+  WriteFile(dir_ / "b.bin", second);
+  WriteFile(dir_ / "empty.bin", "");
   ToolRun result = run("blackbox cat a.bin empty.bin b.bin -o joined.bin");
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(result.err, "");
-  const std::string joined = read_file(dir_ / "joined.bin");
+  const std::string joined = ReadFile(dir_ / "joined.bin");
   EXPECT_EQ(joined, first + second);
   BlackboxFile parsed;
   ASSERT_TRUE(parsed.ParseFromString(joined));
@@ -158,12 +148,12 @@ TEST_F(BlackboxCli, CatJoinsFilesIntoOneThatReadsBack) {
   // The output may be one of the inputs: it is replaced only when complete.
   result = run("blackbox cat a.bin b.bin -o a.bin");
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_EQ(read_file(dir_ / "a.bin"), first + second);
+  EXPECT_EQ(ReadFile(dir_ / "a.bin"), first + second);
 }
 
 TEST_F(BlackboxCli, AFullDiskIsAnError) {
   std::vector<std::size_t> boundaries;
-  write_file(dir_ / "in.bin", make_log(4, &boundaries));
+  WriteFile(dir_ / "in.bin", make_log(4, &boundaries));
   const ToolRun result = run("blackbox export in.bin --format jsonl -o -", "/dev/full");
   EXPECT_EQ(result.status, 1);
   EXPECT_EQ(result.err, "gcuproto: cannot write stdout: No space left on device\n");

@@ -6,23 +6,11 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
+#include "scratch_dir.h"
+
 namespace gcuproto_test {
-
-inline std::string read_file(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream content;
-  content << file.rdbuf();
-  return content.str();
-}
-
-inline void write_file(const std::filesystem::path& path, const std::string& content) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file << content;
-}
 
 struct ToolRun {
   int status = -1;
@@ -44,8 +32,8 @@ inline ToolRun run_tool(const std::filesystem::path& dir, const std::string& arg
   const int status = std::system(command.c_str());
   ToolRun run;
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  run.out = read_file(out);
-  run.err = read_file(err);
+  run.out = ReadFile(out);
+  run.err = ReadFile(err);
   std::filesystem::remove(out);
   std::filesystem::remove(err);
   return run;

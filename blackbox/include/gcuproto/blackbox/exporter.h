@@ -22,6 +22,7 @@
 #include <gcuproto/blackbox/export.h>
 #include <gcuproto/blackbox/reader.h>
 #include <gcuproto/blackbox/record.h>
+#include <gcuproto/blackbox/time_scale.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -91,6 +92,8 @@ class GCUPROTO_BLACKBOX_EXPORT TextBuffer {
   }
   void Advance(const char* end) { used_ = static_cast<std::size_t>(end - data_.get()); }
   void Append(std::string_view text);
+  // Bytes collected since construction, handed over or not.
+  std::uint64_t position() const { return handed_ + used_; }
 
   // Hands what is collected to the sink. Once a write fails, everything after
   // it is dropped and failed() stays true.
@@ -105,6 +108,7 @@ class GCUPROTO_BLACKBOX_EXPORT TextBuffer {
   std::size_t capacity_;
   std::size_t block_size_;
   std::size_t used_ = 0;
+  std::uint64_t handed_ = 0;
   bool failed_ = false;
 };
 
@@ -118,32 +122,133 @@ class GCUPROTO_BLACKBOX_EXPORT LineFormatter {
   virtual void Begin(TextBuffer* out);
   virtual bool Line(RecordKind kind, std::string_view encoded, TextBuffer* out,
                     std::string* reason) = 0;
+  // The input file the next lines come from, for formats with a source
+  // column or field; others ignore it. False when the format cannot hold the
+  // name (CSV: a line break).
+  virtual bool SetSource(std::string_view name);
 };
 
 // CSV of the logger lines; CAN lines are left out (they are still checked to
 // decode). The header row is seqNo,timestamp,in0..in<inputs-1>,
 // out0..out<outputs-1>; a line with fewer samples leaves the remaining cells
 // empty, a line with more is refused. Numbers are plain decimal; there is no
-// quoting, since no cell holds anything but a number.
+// quoting, since no cell holds anything but a number (and the source, quoted
+// when it must be).
 struct CsvColumns {
   std::size_t inputs = 0;
   std::size_t outputs = 0;
 };
 
+// One chosen sample column: "in2" is {false, 2}, "out0" {true, 0}.
+struct CsvChannel {
+  bool output = false;
+  std::uint32_t index = 0;
+};
+
+struct CsvOptions {
+  // A line wider than the columns widens them instead of being refused; the
+  // header comes last, from WriteHeader(), and the rows written before a
+  // widening are put right by CsvWidener. Begin() then writes nothing.
+  bool grow = false;
+  // Non-empty: exactly these sample columns in this order, named as parsed
+  // ("in2,out0"); a line without that sample leaves the cell empty.
+  std::vector<CsvChannel> channels;
+  // A "time" column after timestamp: the time stamp in seconds, with as
+  // many decimals as the scale has.
+  bool time = false;
+  TimeScale time_scale;
+  // A "source" column last, holding what SetSource() gave.
+  bool source = false;
+};
+
+// "in2,out0" as channels; false with `*error` set for anything else.
+GCUPROTO_BLACKBOX_EXPORT bool ParseCsvChannels(std::string_view text, std::vector<CsvChannel>* channels,
+                                               std::string* error);
+
+// Where the columns were widened: from byte `start` of the rows (counting
+// from the first row), rows have `columns`.
+struct CsvWidening {
+  std::uint64_t start = 0;
+  CsvColumns columns;
+};
+
 class GCUPROTO_BLACKBOX_EXPORT CsvFormatter : public LineFormatter {
  public:
-  explicit CsvFormatter(CsvColumns columns) : columns_(columns) {}
+  explicit CsvFormatter(CsvColumns columns, CsvOptions options = {});
   void Begin(TextBuffer* out) override;
   bool Line(RecordKind kind, std::string_view encoded, TextBuffer* out,
             std::string* reason) override;
+  bool SetSource(std::string_view name) override;
 
   // One decoded line as a row, with its newline.
-  bool AppendRow(const BlackboxFileLine& line, TextBuffer* out, std::string* reason) const;
+  bool AppendRow(const BlackboxFileLine& line, TextBuffer* out, std::string* reason);
+
+  // The header row for the columns as they are now.
+  void WriteHeader(TextBuffer* out) const;
+  CsvColumns columns() const { return columns_; }
+  const CsvOptions& options() const { return options_; }
+  // With `grow`: the column counts rows were written with, in order; one
+  // entry when no line was wider than the first.
+  const std::vector<CsvWidening>& widenings() const { return widenings_; }
 
  private:
+  bool Fits(std::size_t inputs, std::size_t outputs, TextBuffer* out, std::string* reason);
+  char* PutPrefix(char* q, std::uint32_t seq_no, std::uint32_t timestamp) const;
+  std::size_t RowRoom() const;
+
   CsvColumns columns_;
+  CsvOptions options_;
+  std::uint64_t first_row_ = 0;  // TextBuffer position of the first row
+  bool begun_ = false;
+  std::vector<CsvWidening> widenings_;
+  std::string source_cell_;              // ",name", quoted when it must be
   std::vector<std::uint32_t> samples_;  // one line's samples, zigzag-encoded
+  std::vector<std::int32_t> decoded_;   // for chosen channels
   BlackboxFileLine line_;   // for encodings the fast path leaves to the decoder
+  BlackboxCandumpFileLine can_line_;
+};
+
+// Puts right the rows a growing CsvFormatter wrote: fed the rows as they were
+// written, in pieces of any size, it hands on every row with the empty cells
+// the final columns need.
+class GCUPROTO_BLACKBOX_EXPORT CsvWidener {
+ public:
+  CsvWidener(const CsvFormatter& formatter);
+  void Feed(std::string_view rows, TextBuffer* out);
+
+ private:
+  std::vector<CsvWidening> widenings_;
+  CsvColumns final_;
+  std::size_t prefix_cells_;
+  std::size_t epoch_ = 0;
+  std::uint64_t offset_ = 0;
+  std::size_t commas_ = 0;
+};
+
+// CAN lines as CSV: seqNo,timestamp[,time],canId,messageId,extended,dlc,data
+// [,source], with integers in decimal, extended as true or false, dlc the
+// number of data bytes and data upper-case hex, two digits a byte. Logger
+// lines are left out (still checked to decode).
+struct CanCsvOptions {
+  bool time = false;
+  TimeScale time_scale;
+  bool source = false;
+};
+
+class GCUPROTO_BLACKBOX_EXPORT CanCsvFormatter : public LineFormatter {
+ public:
+  explicit CanCsvFormatter(CanCsvOptions options) : options_(options) {}
+  void Begin(TextBuffer* out) override;
+  bool Line(RecordKind kind, std::string_view encoded, TextBuffer* out,
+            std::string* reason) override;
+  bool SetSource(std::string_view name) override;
+
+  void AppendRow(const BlackboxCandumpFileLine& line, TextBuffer* out) const;
+
+ private:
+  CanCsvOptions options_;
+  std::string source_cell_;
+  BlackboxFileLine line_;
   BlackboxCandumpFileLine can_line_;
 };
 
@@ -160,33 +265,21 @@ GCUPROTO_BLACKBOX_EXPORT CsvColumns ScanCsvColumns(
 //    "extended":false,"data":"00FF10"}
 // "kind" is the name of the list the line belongs to in BlackboxFile; data is
 // upper-case hex, two digits a byte, "" when empty.
+// With a source (SetSource()), every object starts with "source":"name".
 class GCUPROTO_BLACKBOX_EXPORT JsonLinesFormatter : public LineFormatter {
  public:
   bool Line(RecordKind kind, std::string_view encoded, TextBuffer* out,
             std::string* reason) override;
+  bool SetSource(std::string_view name) override;
 
-  static void AppendLine(const BlackboxFileLine& line, TextBuffer* out);
-  static void AppendLine(const BlackboxCandumpFileLine& line, TextBuffer* out);
+  void AppendLine(const BlackboxFileLine& line, TextBuffer* out) const;
+  void AppendLine(const BlackboxCandumpFileLine& line, TextBuffer* out) const;
 
  private:
+  std::string prefix_ = "{";  // "{" or "{\"source\":\"name\","
+  std::vector<std::uint32_t> samples_;
   BlackboxFileLine line_;
   BlackboxCandumpFileLine can_line_;
-};
-
-// A number of seconds per time-stamp tick, held as an exact decimal so that
-// every machine rounds a time the same way.
-class GCUPROTO_BLACKBOX_EXPORT TimeScale {
- public:
-  // 0.001 s: the unit counts milliseconds.
-  TimeScale() = default;
-  // Accepts a positive decimal such as "0.001", "1", "2.5e-4"; false otherwise.
-  static bool Parse(std::string_view text, TimeScale* scale);
-  // `ticks` in whole microseconds, rounded half up.
-  std::uint64_t Microseconds(std::uint32_t ticks) const;
-
- private:
-  std::uint64_t digits_ = 1;  // the value is digits_ * 10^exponent_
-  int exponent_ = -3;
 };
 
 // Which field of a CAN line holds the frame's identifier.
@@ -195,6 +288,8 @@ enum class CanIdField { kCanId, kMessageId };
 struct CandumpOptions {
   std::string interface_name = "can0";
   TimeScale time_scale;
+  // Added to every time: the epoch seconds of time stamp 0.
+  std::uint64_t start_seconds = 0;
   CanIdField id_field = CanIdField::kCanId;
 };
 
@@ -230,6 +325,22 @@ struct ExportResult {
   std::uint64_t offset = 0;
   std::string reason;
   bool sink_failed = false;
+};
+
+// Runs one formatter over any number of inputs into one sink, and hands
+// what it collected to the sink on request, as when the input would block.
+class GCUPROTO_BLACKBOX_EXPORT Exporter {
+ public:
+  Exporter(LineFormatter* formatter, Sink* sink) : formatter_(formatter), out_(sink) {}
+  void Begin() { formatter_->Begin(&out_); }
+  // Reads `reader` to its end, as Export() does, without the final flush.
+  ExportResult Run(Reader* reader, const std::function<void(std::uint64_t offset)>& on_progress = {});
+  bool Flush() { return out_.Flush(); }
+  TextBuffer* out() { return &out_; }
+
+ private:
+  LineFormatter* formatter_;
+  TextBuffer out_;
 };
 
 // Reads `reader` to its end through `formatter` into `sink`, then flushes.

@@ -4,6 +4,7 @@
 
 #include <gcuproto/blackbox.pb.h>
 #include <gcuproto/blackbox/export.h>
+#include <gcuproto/blackbox/filter.h>
 #include <gcuproto/blackbox/record.h>
 
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace google {
 namespace protobuf {
@@ -36,6 +38,33 @@ struct ReaderOptions {
   // Longest line accepted; a longer length is taken for damage rather than
   // buffered. The runtime itself refuses 2 GiB and more.
   std::uint32_t max_line_size = 64u << 20;
+  // Carry on after damage instead of stopping there: from the next offset
+  // where records frame, decode and continue each other's sequence numbers
+  // and time stamps again. Every byte not delivered is then listed in
+  // damaged_spans(), and no line that breaks those checks is delivered: a
+  // line whose numbering or timing does not fit between its neighbours, a
+  // line with fields a logger line or CAN line does not have, and records of
+  // other kinds (which cannot be checked) are skipped as damage too.
+  // on_undecodable_line is not used: such a line is damage like any other.
+  bool resync = false;
+  // A live log: a record cut short by the end of the input is taken for one
+  // still being written, not for damage. next() returns false with waiting()
+  // set, and resume() reads it again from its start once more has arrived.
+  bool follow = false;
+  // Lines it does not select are skipped, undecoded and uncounted.
+  Filter filter;
+};
+
+// Bytes of the input that were not delivered, as a reader in resync mode
+// skipped them.
+struct DamagedSpan {
+  std::uint64_t offset = 0;  // of the first byte skipped
+  std::uint64_t length = 0;  // bytes skipped
+  std::string reason;        // why the record at `offset` was not taken
+  // Lines lost in the span: the sequence numbers missing between the lines
+  // on either side, or 1 for a single line rejected or cut short; 0 when the
+  // numbering does not tell.
+  std::uint64_t records_skipped = 0;
 };
 
 // Reads a blackbox file one record at a time, holding one line at most:
@@ -49,6 +78,12 @@ struct ReaderOptions {
 // Every complete record before a damaged or cut-short tail is delivered
 // first; the damage is reported once next() has returned false. Top-level
 // records other than the two line kinds are skipped and counted.
+//
+// A record is delivered as soon as its last byte has been read, so a pipe or
+// a growing file is read live. The answer is the same whether the bytes come
+// from a file, a pipe or memory. (A std::istream is read as far as its buffer
+// says bytes are ready; std::cin synchronised with stdio says so for one byte
+// at a time, so give it a FileInputStream on descriptor 0 for speed.)
 class GCUPROTO_BLACKBOX_EXPORT Reader {
  public:
   // Reads from `input`, which must outlive the reader.
@@ -63,8 +98,17 @@ class GCUPROTO_BLACKBOX_EXPORT Reader {
                                       std::string* error);
 
   // Advances to the next line record; false at the end of the input or at
-  // damage.
+  // damage (in resync mode: at the end of the input only).
   bool next();
+
+  // After next() returned false at the end of the input (or, in follow mode,
+  // at a record still being written): reads on from the last complete
+  // record, for an input that has grown since. next() then delivers the new
+  // records. False, changing nothing, after damage or a read error.
+  bool resume();
+  // next() returned false in follow mode at a record cut short by the end of
+  // the input.
+  bool waiting() const { return waiting_; }
 
   // The current record; valid after next() returned true, until the next call.
   RecordKind kind() const { return kind_; }
@@ -74,7 +118,7 @@ class GCUPROTO_BLACKBOX_EXPORT Reader {
   const BlackboxFileLine& logger_line() const { return logger_line_; }
   const BlackboxCandumpFileLine& can_line() const { return can_line_; }
 
-  // After next() returned false.
+  // After next() returned false. In resync mode: the first damaged span.
   bool damaged() const { return !damage_reason_.empty(); }
   std::uint64_t damage_offset() const { return damage_offset_; }
   const std::string& damage_reason() const { return damage_reason_; }
@@ -88,15 +132,45 @@ class GCUPROTO_BLACKBOX_EXPORT Reader {
   std::uint64_t undecodable_lines() const { return undecodable_lines_; }
   // Bytes up to the end of the last complete record.
   std::uint64_t complete_bytes() const { return complete_bytes_; }
+  // Bytes read from the input so far (after the end: the input's size).
+  std::uint64_t bytes_read() const;
+
+  // In resync mode, every span of the input skipped so far, in file order;
+  // adjacent spans are merged. Empty otherwise.
+  const std::vector<DamagedSpan>& damaged_spans() const { return spans_; }
 
  private:
   struct OwnedInput;
 
+  // What resync mode knows of a line before it is delivered.
+  struct Line {
+    RecordKind kind;
+    std::uint64_t offset, payload, end;
+    std::uint32_t seq_no, timestamp;
+    int inputs, outputs;     // samples of a logger line
+    bool before_damage;      // damage follows it directly
+    int slot;                // of its decoded form in the pools
+  };
+  enum class Framed { kLine, kEnd, kCutShort, kDamage };
+
   bool Fail(std::uint64_t offset, std::string reason);
   bool FailCutShort(std::uint64_t offset, std::string reason);
+  bool StopAtEnd();
   bool SkipUnknownRecord(std::uint32_t key);
   bool ReadRecordSlowly();
   bool Decode();
+  // Resync mode.
+  bool NextChecked();
+  Framed ReadLine(std::uint32_t max_size, Line* line, std::string* why);
+  Framed CheckLine(std::string_view bytes, Line* line, std::string* why);
+  int TakeSlot();
+  void FreeSlot(const Line& line) { free_slots_.push_back(line.slot); }
+  void ReadAhead();
+  void Resync(std::uint64_t damage, std::string reason);
+  bool Keeps(const Line& line) const;
+  const Line* Previous(RecordKind kind) const;
+  void AddSpan(std::uint64_t offset, std::uint64_t end, std::string reason,
+               std::uint64_t records);
 
   std::unique_ptr<OwnedInput> owned_;
   std::unique_ptr<ByteSource> source_;
@@ -119,6 +193,24 @@ class GCUPROTO_BLACKBOX_EXPORT Reader {
   std::uint64_t unknown_records_ = 0;
   std::uint64_t undecodable_lines_ = 0;
   std::uint64_t complete_bytes_ = 0;
+  bool waiting_ = false;
+
+  std::vector<DamagedSpan> spans_;
+  std::vector<Line> ahead_;        // read and checked, not yet delivered
+  std::size_t ahead_first_ = 0;    // ahead_[ahead_first_] is delivered next
+  bool input_done_ = false;
+  // Damage met while reading ahead; the search for where the records go on
+  // starts once the lines before it are delivered.
+  bool resync_pending_ = false;
+  std::uint64_t resync_at_ = 0;
+  std::string resync_why_;
+  bool have_last_[2] = {false, false};
+  Line last_[2] = {};              // the last line delivered of each kind
+  // Lines decoded when they were read ahead, by slot, so that delivering one
+  // swaps it in instead of decoding it again.
+  std::vector<BlackboxFileLine> logger_pool_;
+  std::vector<BlackboxCandumpFileLine> can_pool_;
+  std::vector<int> free_slots_;
 };
 
 }  // namespace blackbox

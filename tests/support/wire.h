@@ -1,4 +1,5 @@
-// Helpers for tests that compare wire bytes.
+// Wire bytes for tests: building them (bytes, hex, varints, length-delimited
+// records) and comparing them.
 #ifndef GCUPROTO_TESTS_WIRE_H
 #define GCUPROTO_TESTS_WIRE_H
 
@@ -20,6 +21,18 @@ inline std::string Bytes(std::initializer_list<int> values) {
   for (int v : values) out.push_back(static_cast<char>(static_cast<std::uint8_t>(v)));
   return out;
 }
+
+// The bytes of hex digits; spaces between bytes are ignored. Throws
+// std::invalid_argument on anything else, so a mistyped vector is not
+// silently shortened.
+std::string FromHex(const std::string& hex);
+
+// The base-128 varint of `value`.
+std::string Varint(std::uint64_t value);
+
+// A length-delimited record as blackbox files and the protocol nest them:
+// `key` (the whole key varint, 0x52 for field 10) and the payload's length.
+std::string Record(std::uint64_t key, const std::string& payload);
 
 // "0A 03 01 02 03": failure messages show bytes, not mojibake.
 inline std::string Hex(const std::string& bytes) {

@@ -77,9 +77,17 @@ std::uint64_t RandomMessageFiller::U64() {
   return (static_cast<std::uint64_t>(rng_()) << 32) | rng_();
 }
 
+std::int32_t RandomMessageFiller::UndeclaredEnum(const FieldDescriptor* field) {
+  std::int32_t v = 0;
+  do {
+    v = static_cast<std::int32_t>(U32());
+  } while (field->enum_type()->FindValueByNumber(v) != nullptr);
+  return v;
+}
+
 std::int32_t RandomMessageFiller::Enum(const FieldDescriptor* field) {
   // Enums are open: a value the schema does not declare is stored and written back.
-  if (OneIn(4)) return static_cast<std::int32_t>(U32());
+  if (every_variant_ >= 0 ? every_variant_ % 2 == 1 : OneIn(4)) return UndeclaredEnum(field);
   const auto* type = field->enum_type();
   return type->value(static_cast<int>(Below(static_cast<std::uint32_t>(type->value_count()))))
       ->number();
@@ -151,7 +159,11 @@ void RandomMessageFiller::SetField(Message* message, const FieldDescriptor* fiel
     }
     case FieldDescriptor::CPPTYPE_MESSAGE: {
       Message* sub = repeated ? r->AddMessage(message, field) : r->MutableMessage(message, field);
-      Fill(sub, depth + 1);
+      if (every_variant_ >= 0) {
+        FillEvery(sub, every_variant_, depth + 1);
+      } else {
+        Fill(sub, depth + 1);
+      }
       break;
     }
     default:
@@ -181,6 +193,20 @@ void RandomMessageFiller::Fill(Message* message, int depth) {
     SetField(message, field, depth);
   }
   if (OneIn(2)) AddUnknownFields(message);
+}
+
+void RandomMessageFiller::FillEvery(Message* message, int variant, int depth) {
+  every_variant_ = variant;
+  const Descriptor* type = message->GetDescriptor();
+  for (int i = 0; i < type->field_count(); ++i) {
+    const FieldDescriptor* field = type->field(i);
+    if (const auto* oneof = field->containing_oneof()) {
+      if (field->index_in_oneof() != variant % oneof->field_count()) continue;
+    }
+    if (field->cpp_type() == FieldDescriptor::CPPTYPE_MESSAGE && depth >= kMaxDepth) continue;
+    for (int n = field->is_repeated() ? 2 : 1; n > 0; --n) SetField(message, field, depth);
+  }
+  if (depth == 0) every_variant_ = -1;
 }
 
 void RandomMessageFiller::AddUnknownFields(Message* message) {

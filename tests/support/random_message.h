@@ -1,5 +1,6 @@
 // Random messages of any type of the library, filled through reflection, for
-// round-trip properties and fuzzing seeds. Shared by the tests and fuzz/.
+// round-trip properties, the tool's tests and fuzzing seeds. Shared by the
+// tests and fuzz/; needs no test framework.
 #ifndef GCUPROTO_TESTS_RANDOM_MESSAGE_H
 #define GCUPROTO_TESTS_RANDOM_MESSAGE_H
 
@@ -28,8 +29,15 @@ class RandomMessageFiller {
 
   void Fill(google::protobuf::Message* message) { Fill(message, 0); }
 
+  // Every field set, repeated fields with two elements, of each oneof the
+  // member `variant` picks (variant modulo the member count); enums get
+  // declared values on even variants and undeclared ones on odd variants. No
+  // unknown fields, so the message survives JSON and text as well as binary.
+  void FillEvery(google::protobuf::Message* message, int variant) { FillEvery(message, variant, 0); }
+
  private:
   void Fill(google::protobuf::Message* message, int depth);
+  void FillEvery(google::protobuf::Message* message, int variant, int depth);
   void SetField(google::protobuf::Message* message, const google::protobuf::FieldDescriptor* field,
                 int depth);
   void AddUnknownFields(google::protobuf::Message* message);
@@ -41,10 +49,12 @@ class RandomMessageFiller {
   std::uint32_t U32();
   std::uint64_t U64();
   std::int32_t Enum(const google::protobuf::FieldDescriptor* field);
+  std::int32_t UndeclaredEnum(const google::protobuf::FieldDescriptor* field);
   std::string Utf8();
   std::string RawBytes();
 
   std::mt19937 rng_;
+  int every_variant_ = -1;  // FillEvery's variant while it runs, else -1
 };
 
 }  // namespace gcuproto_test

@@ -1,0 +1,139 @@
+#include <fcntl.h>
+#include <gcuproto/platform/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <utility>
+
+#include "posix_util.h"
+
+namespace gcuproto::platform {
+
+using posix::last_error;
+
+std::error_code stat_path(const std::string& path, FileInfo* info) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) {
+      *info = FileInfo{};
+      return {};
+    }
+    return last_error();
+  }
+  *info = posix::to_info(st);
+  return {};
+}
+
+File::~File() {
+  if (owned_ && fd_ >= 0) ::close(fd_);
+}
+
+File::File(File&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), owned_(std::exchange(other.owned_, false)) {}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    if (owned_ && fd_ >= 0) ::close(fd_);
+    fd_ = std::exchange(other.fd_, -1);
+    owned_ = std::exchange(other.owned_, false);
+  }
+  return *this;
+}
+
+File File::open(const std::string& path, Mode mode, std::error_code* error) {
+  int flags = O_CLOEXEC | O_NOCTTY;
+  switch (mode) {
+    case Mode::kRead: flags |= O_RDONLY; break;
+    case Mode::kWrite: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+    case Mode::kAppend: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
+    case Mode::kReadWrite: flags |= O_RDWR | O_CREAT; break;
+  }
+  int fd;
+  do {
+    fd = ::open(path.c_str(), flags, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) {
+    *error = last_error();
+    return File();
+  }
+  *error = {};
+  return File(fd, true);
+}
+
+File File::standard_input() { return File(STDIN_FILENO, false); }
+File File::standard_output() { return File(STDOUT_FILENO, false); }
+
+std::size_t File::read(void* buffer, std::size_t size, std::error_code* error) {
+  *error = {};
+  for (;;) {
+    const ssize_t n = ::read(fd_, buffer, size);
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (errno != EINTR) break;
+  }
+  *error = last_error();
+  return 0;
+}
+
+std::size_t File::read_at(void* buffer, std::size_t size, std::uint64_t offset,
+                          std::error_code* error) {
+  *error = {};
+  for (;;) {
+    const ssize_t n = ::pread(fd_, buffer, size, static_cast<off_t>(offset));
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (errno != EINTR) break;
+  }
+  *error = last_error();
+  return 0;
+}
+
+std::error_code File::write_all(std::string_view data) {
+  while (!data.empty()) {
+    const ssize_t n = ::write(fd_, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return last_error();
+    }
+    data.remove_prefix(static_cast<std::size_t>(n));
+  }
+  return {};
+}
+
+std::error_code File::seek(std::uint64_t offset) {
+  if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) return last_error();
+  return {};
+}
+
+std::error_code File::info(FileInfo* info) const {
+  struct stat st;
+  if (::fstat(fd_, &st) != 0) return last_error();
+  *info = posix::to_info(st);
+  return {};
+}
+
+std::error_code File::truncate(std::uint64_t size) {
+  while (::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
+    if (errno != EINTR) return last_error();
+  }
+  return {};
+}
+
+std::error_code File::sync() {
+  while (::fsync(fd_) != 0) {
+    if (errno != EINTR) return last_error();
+  }
+  return {};
+}
+
+bool File::is_terminal() const { return fd_ >= 0 && ::isatty(fd_) == 1; }
+
+std::error_code File::close() {
+  const int fd = std::exchange(fd_, -1);
+  if (fd < 0 || !std::exchange(owned_, false)) return {};
+  // Linux closes the descriptor even when close() reports EINTR: never retry.
+  if (::close(fd) != 0 && errno != EINTR) return last_error();
+  return {};
+}
+
+void set_binary_stdio() {}  // POSIX streams carry bytes unchanged
+
+}  // namespace gcuproto::platform

@@ -1,0 +1,201 @@
+#include <fcntl.h>
+#include <gcuproto/platform/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <utility>
+#include <vector>
+
+#include "posix_util.h"
+
+namespace gcuproto::platform {
+
+using posix::last_error;
+
+namespace {
+
+std::string directory_of(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Follows symbolic links to the path that is finally written, which may not
+// exist yet (a dangling link creates its target, as open() would).
+std::error_code resolve_links(std::string path, std::string* resolved, struct stat* st,
+                              bool* exists) {
+  for (int hops = 0; hops < 40; ++hops) {
+    if (::lstat(path.c_str(), st) != 0) {
+      if (errno != ENOENT) return last_error();
+      *exists = false;
+      *resolved = path;
+      return {};
+    }
+    if (!S_ISLNK(st->st_mode)) {
+      *exists = true;
+      *resolved = path;
+      return {};
+    }
+    std::vector<char> link(static_cast<std::size_t>(st->st_size > 0 ? st->st_size : PATH_MAX) + 1);
+    const ssize_t n = ::readlink(path.c_str(), link.data(), link.size());
+    if (n < 0) return last_error();
+    if (static_cast<std::size_t>(n) >= link.size()) return std::make_error_code(std::errc::filename_too_long);
+    std::string target(link.data(), static_cast<std::size_t>(n));
+    path = target.front() == '/' ? target : directory_of(path) + "/" + target;
+  }
+  return std::error_code(ELOOP, std::generic_category());
+}
+
+// Gives the replacement the old file's owner, group and mode. Returns false
+// when the owner or group could not be kept (the caller then rewrites the old
+// file in place, which keeps them).
+bool copy_attributes(int fd, const struct stat& old) {
+  bool kept = true;
+  struct stat now;
+  if (::fstat(fd, &now) == 0 && (now.st_uid != old.st_uid || now.st_gid != old.st_gid)) {
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0) {
+      kept = false;
+      if (now.st_gid != old.st_gid) (void)::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+    }
+  }
+  // After the owner: chown clears the set-user-ID bit.
+  (void)::fchmod(fd, old.st_mode & 07777);
+  return kept;
+}
+
+void sync_directory(const std::string& path) {
+  const int fd = ::open(directory_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  (void)::fsync(fd);  // best effort: not every file system syncs directories
+  ::close(fd);
+}
+
+}  // namespace
+
+Output::~Output() {
+  if (!temporary_.empty()) {
+    file_.close();
+    ::unlink(temporary_.c_str());
+  }
+}
+
+Output::Output(Output&& other) noexcept
+    : file_(std::move(other.file_)),
+      target_(std::move(other.target_)),
+      temporary_(std::exchange(other.temporary_, {})),
+      copy_in_place_(other.copy_in_place_) {}
+
+Output& Output::operator=(Output&& other) noexcept {
+  if (this != &other) {
+    if (!temporary_.empty()) {
+      file_.close();
+      ::unlink(temporary_.c_str());
+    }
+    file_ = std::move(other.file_);
+    target_ = std::move(other.target_);
+    temporary_ = std::exchange(other.temporary_, {});
+    copy_in_place_ = other.copy_in_place_;
+  }
+  return *this;
+}
+
+Output Output::standard_output() {
+  Output output;
+  output.file_ = File::standard_output();
+  output.target_ = "-";
+  return output;
+}
+
+Output Output::open(const std::string& path, std::error_code* error) {
+  Output output;
+  struct stat st;
+  bool exists = false;
+  *error = resolve_links(path, &output.target_, &st, &exists);
+  if (*error) return Output();
+  if (exists && S_ISDIR(st.st_mode)) {
+    *error = std::make_error_code(std::errc::is_a_directory);
+    return Output();
+  }
+  if (exists && !S_ISREG(st.st_mode)) {
+    // Devices, FIFOs, sockets: written directly, never created or truncated.
+    int fd;
+    do {
+      fd = ::open(output.target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+      *error = last_error();
+      return Output();
+    }
+    output.file_ = File(fd, true);
+    return output;
+  }
+  if (exists && ::access(output.target_.c_str(), W_OK) != 0) {
+    // Renaming over a file we may not write would bypass its permissions.
+    *error = last_error();
+    return Output();
+  }
+  std::string temporary = output.target_ + ".XXXXXX";
+  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+  if (fd < 0) {
+    *error = last_error();
+    return Output();
+  }
+  output.temporary_ = temporary;
+  output.file_ = File(fd, true);
+  if (exists) {
+    const bool owner_kept = copy_attributes(fd, st);
+    output.copy_in_place_ = st.st_nlink > 1 || !owner_kept;
+  } else {
+    // mkostemp gives the owner alone access; a new file gets what open()
+    // would have given it.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    (void)::fchmod(fd, 0666 & ~mask);
+  }
+  *error = {};
+  return output;
+}
+
+std::error_code Output::commit(std::string* detail) {
+  if (temporary_.empty()) return file_.close();
+  const std::string temporary = temporary_;
+  auto discard = [&](std::error_code error) {
+    file_.close();
+    ::unlink(temporary.c_str());
+    temporary_.clear();
+    return error;
+  };
+  if (std::error_code error = file_.sync()) return discard(error);
+  if (!copy_in_place_) {
+    if (std::error_code error = file_.close()) return discard(error);
+    if (std::rename(temporary.c_str(), target_.c_str()) != 0) return discard(last_error());
+    temporary_.clear();
+    sync_directory(target_);
+    return {};
+  }
+  // In place: the old content goes only now, and only to be replaced by the
+  // complete output that is safely in the temporary file.
+  FileInfo info;
+  if (std::error_code error = file_.info(&info)) return discard(error);
+  std::error_code error;
+  File target = File::open(target_, File::Mode::kReadWrite, &error);
+  if (error) return discard(error);
+  const CopyResult copy = copy_range(file_, 0, info.size, target);
+  error = copy.error;
+  if (!error && copy.copied != info.size) error = std::make_error_code(std::errc::io_error);
+  if (!error) error = target.truncate(info.size);
+  if (!error) error = target.sync();
+  if (!error) error = target.close();
+  if (error) {
+    // The old file may be half rewritten; the temporary keeps the output.
+    file_.close();
+    temporary_.clear();
+    if (detail != nullptr) *detail = "the complete output is in " + temporary;
+    return error;
+  }
+  return discard({});
+}
+
+}  // namespace gcuproto::platform

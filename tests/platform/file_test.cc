@@ -1,0 +1,154 @@
+// The platform layer: outputs that are whole or absent and keep what the old
+// file was, range copies, offsets past 4 GiB.
+#include <gcuproto/platform/file.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace gcuproto::platform {
+namespace {
+
+class PlatformFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = ::testing::TempDir() + "gcuproto_platform_XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern + "/";
+  }
+  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+  std::string path(const char* name) const { return dir_ + name; }
+  static void put(const std::string& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
+  }
+  static std::string get(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  std::string dir_;
+};
+
+std::error_code write_output(const std::string& path, const std::string& content) {
+  std::error_code error;
+  Output output = Output::open(path, &error);
+  if (error) return error;
+  if ((error = output.file().write_all(content))) return error;
+  return output.commit();
+}
+
+TEST_F(PlatformFile, ReplacedFileKeepsModeAndLinks) {
+  struct Case {
+    const char* name;
+    mode_t mode;
+    bool hard_link;
+    uid_t owner;  // another owner, when root may give it
+  } cases[] = {{"private", 0600, false, 0}, {"shared", 0644, false, 0}, {"linked", 0640, true, 0},
+               {"owned", 0604, false, 4321}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.owner != 0 && ::geteuid() != 0) continue;
+    const std::string file = path(c.name);
+    put(file, "old content");
+    if (c.owner != 0) ASSERT_EQ(::chown(file.c_str(), c.owner, c.owner), 0);
+    ASSERT_EQ(::chmod(file.c_str(), c.mode), 0);
+    const std::string link = file + ".link";
+    if (c.hard_link) {
+      ASSERT_EQ(::link(file.c_str(), link.c_str()), 0);
+    }
+    ASSERT_FALSE(write_output(file, "new"));
+    EXPECT_EQ(get(file), "new");
+    struct stat st;
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, c.mode);
+    if (c.owner != 0) EXPECT_EQ(st.st_uid, c.owner);
+    if (c.hard_link) {
+      EXPECT_EQ(get(link), "new");
+    }
+  }
+}
+
+TEST_F(PlatformFile, SymlinkTargetIsReplacedAndLinkStays) {
+  const std::string target = path("target");
+  put(target, "old");
+  ASSERT_EQ(::symlink("target", path("link").c_str()), 0);
+  ASSERT_EQ(::symlink("link", path("link2").c_str()), 0);
+  ASSERT_FALSE(write_output(path("link2"), "new"));
+  struct stat st;
+  ASSERT_EQ(::lstat(path("link2").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(get(target), "new");
+  // A dangling link creates its target.
+  ASSERT_EQ(::symlink("absent", path("dangling").c_str()), 0);
+  ASSERT_FALSE(write_output(path("dangling"), "made"));
+  EXPECT_EQ(get(path("absent")), "made");
+}
+
+TEST_F(PlatformFile, UncommittedOrFailedOutputLeavesOldFileWhole) {
+  const std::string file = path("kept");
+  put(file, "old content");
+  {
+    std::error_code error;
+    Output output = Output::open(file, &error);
+    ASSERT_FALSE(error);
+    ASSERT_FALSE(output.file().write_all("partial"));
+  }  // not committed
+  EXPECT_EQ(get(file), "old content");
+  // A write that fails half-way (the file size limit) leaves it as well.
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old_limit;
+  ::getrlimit(RLIMIT_FSIZE, &old_limit);
+  rlimit limit = old_limit;
+  limit.rlim_cur = 4096;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const std::error_code error = write_output(file, std::string(10000, 'x'));
+  ::setrlimit(RLIMIT_FSIZE, &old_limit);
+  EXPECT_EQ(error, std::errc::file_too_large);
+  EXPECT_EQ(get(file), "old content");
+  EXPECT_EQ(std::system(("test $(ls -A '" + dir_ + "' | wc -l) = 1").c_str()), 0) << "temporary left behind";
+}
+
+TEST_F(PlatformFile, SpecialFilesAreWrittenDirectly) {
+  std::error_code error;
+  Output full = Output::open("/dev/full", &error);
+  if (error) GTEST_SKIP() << "no /dev/full: " << error.message();
+  EXPECT_FALSE(full.replaces());
+  EXPECT_EQ(full.file().write_all("x"), std::errc::no_space_on_device);
+  Output directory = Output::open(dir_, &error);
+  EXPECT_EQ(error, std::errc::is_a_directory);
+}
+
+TEST_F(PlatformFile, OffsetsPast4GiB) {
+  const std::string file = path("sparse");
+  const std::uint64_t far = (std::uint64_t{5} << 30) + 3;
+  std::error_code error;
+  {
+    File f = File::open(file, File::Mode::kReadWrite, &error);
+    ASSERT_FALSE(error);
+    if (f.truncate(far + 16)) GTEST_SKIP() << "no sparse files of 5 GiB here";
+    ASSERT_FALSE(f.seek(far));
+    ASSERT_FALSE(f.write_all("beyond"));
+    FileInfo info;
+    ASSERT_FALSE(f.info(&info));
+    EXPECT_EQ(info.size, far + 16);
+    char buffer[6];
+    EXPECT_EQ(f.read_at(buffer, 6, far, &error), 6u);
+    EXPECT_EQ(std::string(buffer, 6), "beyond");
+    File out = File::open(path("copy"), File::Mode::kWrite, &error);
+    const CopyResult copy = copy_range(f, far - 2, 100, out);
+    EXPECT_FALSE(copy.error);
+    EXPECT_EQ(copy.copied, 18u);  // to the end of the file
+  }
+  EXPECT_EQ(get(path("copy")), std::string(2, '\0') + "beyond" + std::string(10, '\0'));
+}
+
+}  // namespace
+}  // namespace gcuproto::platform
