@@ -11,13 +11,13 @@ namespace {
 
 std::atomic<bool> stop{false};
 
-extern "C" void on_stop_signal(int) { stop = true; }
+void note_stop_signal(int) { stop = true; }
 
 }  // namespace
 
 void catch_stop_signals() {
-  std::signal(SIGINT, on_stop_signal);
-  std::signal(SIGTERM, on_stop_signal);
+  std::signal(SIGINT, note_stop_signal);
+  std::signal(SIGTERM, note_stop_signal);
 }
 
 bool stop_requested() { return stop; }
