@@ -5,7 +5,7 @@ include(CMakePackageConfigHelpers)
 
 set(GCUPROTO_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/gcuproto")
 
-install(TARGETS gcuproto gcuproto_blackbox
+install(TARGETS gcuproto gcuproto_blackbox gcuproto_link
   EXPORT gcuprotoTargets
   LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}"
   ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}"
@@ -44,7 +44,7 @@ if(IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDEDIR}")
 else()
   set(GCUPROTO_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
 endif()
-foreach(pc gcuproto gcuproto-blackbox)
+foreach(pc gcuproto gcuproto-blackbox gcuproto-link)
   configure_file(cmake/${pc}.pc.in "${PROJECT_BINARY_DIR}/${pc}.pc" @ONLY)
   install(FILES "${PROJECT_BINARY_DIR}/${pc}.pc" DESTINATION "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
 endforeach()

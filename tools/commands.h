@@ -14,6 +14,9 @@ void add_decode_command(CLI::App& app);
 void add_encode_command(CLI::App& app);
 void add_firmware_command(CLI::App& app);
 void add_blackbox_command(CLI::App& app);
+void add_sim_command(CLI::App& app);
+void add_serve_command(CLI::App& app);
+void add_send_command(CLI::App& app);
 
 }  // namespace gcuproto::cli
 

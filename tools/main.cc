@@ -62,6 +62,9 @@ int main(int argc, char** argv) {
   cli::add_encode_command(app);
   cli::add_firmware_command(app);
   cli::add_blackbox_command(app);
+  cli::add_sim_command(app);
+  cli::add_serve_command(app);
+  cli::add_send_command(app);
 
   // CLI11 reports a mistyped subcommand as a missing one; name the nearest.
   if (argc > 1 && argv[1][0] != '-') {

@@ -1,0 +1,129 @@
+#include "link_rig.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace gcuproto::link::testing {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+std::string TestData(const std::string& name) { return std::string(GCUPROTO_LINK_TEST_DIR) + "/" + name; }
+
+std::shared_ptr<const UnitSetup> Unit(const std::string& replay, double speed) {
+  VirtualUnitOptions options;
+  options.config_text = ReadFile(TestData("unit.txt"));
+  options.replay_path = replay;
+  options.speed = speed;
+  std::string error;
+  std::shared_ptr<const UnitSetup> setup = PrepareVirtualUnit(options, &error);
+  EXPECT_TRUE(setup) << error;
+  return setup;
+}
+
+std::function<void(const std::string&)> Log::Sink() {
+  return [this](const std::string& line) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.push_back(line);
+  };
+}
+
+bool Log::Holds(const std::string& part) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const std::string& line : lines_) {
+    if (line.find(part) != std::string::npos) return true;
+  }
+  return false;
+}
+
+std::string Log::All() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::string all;
+  for (const std::string& line : lines_) all += line + "\n";
+  return all;
+}
+
+Endpoint Loopback(std::uint16_t port) {
+  Endpoint endpoint;
+  endpoint.port = port;
+  return endpoint;
+}
+
+ServerOptions Options(Log* log) {
+  ServerOptions options;
+  options.log = log->Sink();
+  options.limits.frame_timeout = std::chrono::milliseconds(2000);
+  return options;
+}
+
+Rig::Rig(Path path, std::shared_ptr<const UnitSetup> setup, ServerOptions options) : path_(path) {
+  std::string error;
+  options.log = log.Sink();
+  if (path != Path::kServer) {
+    ServerOptions unit_options = options;
+    if (path == Path::kServerOverTcp) unit_options.token.clear();  // the token is the server's
+    unit_server_ = UnitServer::Start(unit_options, setup, &error);
+    EXPECT_TRUE(unit_server_) << error;
+  }
+  if (path == Path::kDirect) return;
+  std::unique_ptr<UnitLink> unit =
+      path == Path::kServer
+          ? MakeVirtualUnitLink(setup)
+          : MakeTcpUnitLink(Loopback(unit_server_->port()), options.limits,
+                            VirtualUnit(setup, {}).Identity());
+  software_server_ = SoftwareServer::Start(options, std::move(unit), &error);
+  EXPECT_TRUE(software_server_) << error;
+}
+
+std::uint16_t Rig::port() const {
+  return path_ == Path::kDirect ? unit_server_->port() : software_server_->port();
+}
+
+std::unique_ptr<UnitClient> Rig::Client(const ClientOptions& options) const {
+  std::string error;
+  std::unique_ptr<UnitClient> client =
+      path_ == Path::kDirect
+          ? ConnectUnit(Loopback(port()), options, &error)
+          : std::unique_ptr<UnitClient>(ServerClient::Connect(Loopback(port()), options, &error));
+  EXPECT_TRUE(client) << error;
+  return client;
+}
+
+RawSocket::RawSocket(std::uint16_t port) {
+  fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  EXPECT_EQ(0, ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address));
+}
+
+RawSocket::~RawSocket() { ::close(fd_); }
+
+void RawSocket::Write(const std::string& bytes) {
+  EXPECT_EQ(static_cast<ssize_t>(bytes.size()), ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL));
+}
+
+void RawSocket::CloseWrite() { ::shutdown(fd_, SHUT_WR); }
+
+bool RawSocket::ClosedByPeer(double seconds) {
+  pollfd entry{fd_, POLLIN, 0};
+  char byte;
+  while (::poll(&entry, 1, static_cast<int>(seconds * 1000)) > 0) {
+    const ssize_t got = ::recv(fd_, &byte, 1, 0);
+    if (got <= 0) return true;
+  }
+  return false;
+}
+
+}  // namespace gcuproto::link::testing

@@ -1,0 +1,62 @@
+// gcuproto sim: the virtual unit, serving Command/Response frames over TCP
+// as a unit bridge would, until interrupted.
+#include <CLI/CLI.hpp>
+#include <gcuproto/link/server.h>
+
+#include <memory>
+
+#include "commands.h"
+#include "errors.h"
+#include "link_options.h"
+#include "stop_signal.h"
+
+namespace gcuproto::cli {
+
+namespace {
+
+struct SimOptions {
+  UnitOptions unit;
+  ListenOptions listen;
+  ConnectionOptions connection;
+  std::size_t max_clients = 64;
+};
+
+void run_sim(const SimOptions& options) {
+  link::ServerOptions server;
+  server.listen = options.listen.endpoint();
+  server.token = options.connection.secret();
+  server.limits = options.connection.limits();
+  server.max_clients = options.max_clients;
+  std::shared_ptr<const link::UnitSetup> setup = prepare_unit(options.unit);
+  catch_stop_signals();
+  std::string error;
+  std::unique_ptr<link::UnitServer> unit = link::UnitServer::Start(server, setup, &error);
+  if (!unit) throw InputError(error);
+  announce("sim", server.listen, unit->port());
+  wait_for_stop_signal();
+  unit->Stop();
+}
+
+}  // namespace
+
+void add_sim_command(CLI::App& app) {
+  auto options = std::make_shared<SimOptions>();
+  CLI::App* command = app.add_subcommand(
+      "sim", "Run a virtual unit that answers Command frames over TCP, without hardware");
+  add_unit_options(command, &options->unit);
+  add_listen_options(command, &options->listen);
+  add_connection_options(command, &options->connection);
+  command->add_option("--max-clients", options->max_clients, "connections served at once")
+      ->capture_default_str();
+  command->footer(
+      "Each connection gets a unit of its own, made from --config, that answers every Command\n"
+      "with a Response. The data logger answers data requests with the logger lines of --replay\n"
+      "and the CAN capture sends its CAN lines, at the log's own pace or as --speed says. The\n"
+      "port is printed on stdout; SIGINT or SIGTERM stops the unit.\n\n"
+      "Examples:\n"
+      "  gcuproto sim --port 0 --config unit.txt --replay examples/samples/blackbox.bin\n"
+      "  gcuproto sim --port 7000 --speed max --replay log.bin");
+  command->callback([options] { run_sim(*options); });
+}
+
+}  // namespace gcuproto::cli

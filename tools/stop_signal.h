@@ -1,0 +1,15 @@
+// SIGINT and SIGTERM as a request to stop that long-running subcommands
+// (sim, serve, send --record) look at, so that they end cleanly.
+#ifndef GCUPROTO_TOOLS_STOP_SIGNAL_H
+#define GCUPROTO_TOOLS_STOP_SIGNAL_H
+
+namespace gcuproto::cli {
+
+void catch_stop_signals();
+bool stop_requested();
+// Returns once a stop signal has come.
+void wait_for_stop_signal();
+
+}  // namespace gcuproto::cli
+
+#endif  // GCUPROTO_TOOLS_STOP_SIGNAL_H
