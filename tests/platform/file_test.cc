@@ -58,7 +58,9 @@ TEST_F(PlatformFile, ReplacedFileKeepsModeAndLinks) {
     if (c.owner != 0 && ::geteuid() != 0) continue;
     const std::string file = path(c.name);
     put(file, "old content");
-    if (c.owner != 0) ASSERT_EQ(::chown(file.c_str(), c.owner, c.owner), 0);
+    if (c.owner != 0) {
+      ASSERT_EQ(::chown(file.c_str(), c.owner, c.owner), 0);
+    }
     ASSERT_EQ(::chmod(file.c_str(), c.mode), 0);
     const std::string link = file + ".link";
     if (c.hard_link) {
@@ -69,7 +71,9 @@ TEST_F(PlatformFile, ReplacedFileKeepsModeAndLinks) {
     struct stat st;
     ASSERT_EQ(::stat(file.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, c.mode);
-    if (c.owner != 0) EXPECT_EQ(st.st_uid, c.owner);
+    if (c.owner != 0) {
+      EXPECT_EQ(st.st_uid, c.owner);
+    }
     if (c.hard_link) {
       EXPECT_EQ(get(link), "new");
     }
