@@ -171,33 +171,31 @@ class Client {
   link::ServerClient* server_;  // unit_ itself, when it is the software server
 };
 
-Client ConnectServer(const std::string& address, double timeout, const std::string& token,
-                     std::uint32_t max_frame_size) {
+// Connects with `connect(endpoint, options, &error)` while the GIL is free.
+template <typename Connect>
+Client Open(const std::string& address, double timeout, const std::string& token,
+            std::uint32_t max_frame_size, bool server, Connect connect) {
   const link::Endpoint endpoint = Address(address);
   const link::ClientOptions options = Options(timeout, token, max_frame_size);
   std::string error;
-  std::unique_ptr<link::ServerClient> server;
+  std::unique_ptr<link::UnitClient> client;
   {
     py::gil_scoped_release unlocked;
-    server = link::ServerClient::Connect(endpoint, options, &error);
+    client = connect(endpoint, options, &error);
   }
-  if (!server) Fail(link::ReadStatus::kClosed, error);
-  link::ServerClient* raw = server.get();
-  return Client(std::move(server), raw);
+  if (!client) Fail(link::ReadStatus::kClosed, error);
+  link::ServerClient* as_server = server ? static_cast<link::ServerClient*>(client.get()) : nullptr;
+  return Client(std::move(client), as_server);
+}
+
+Client ConnectServer(const std::string& address, double timeout, const std::string& token,
+                     std::uint32_t max_frame_size) {
+  return Open(address, timeout, token, max_frame_size, true, &link::ServerClient::Connect);
 }
 
 Client ConnectUnit(const std::string& address, double timeout, const std::string& token,
                    std::uint32_t max_frame_size) {
-  const link::Endpoint endpoint = Address(address);
-  const link::ClientOptions options = Options(timeout, token, max_frame_size);
-  std::string error;
-  std::unique_ptr<link::UnitClient> unit;
-  {
-    py::gil_scoped_release unlocked;
-    unit = link::ConnectUnit(endpoint, options, &error);
-  }
-  if (!unit) Fail(link::ReadStatus::kClosed, error);
-  return Client(std::move(unit), nullptr);
+  return Open(address, timeout, token, max_frame_size, false, &link::ConnectUnit);
 }
 
 }  // namespace
