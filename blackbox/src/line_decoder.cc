@@ -14,6 +14,9 @@ namespace {
 // container's size for every sample.
 inline bool ReadPackedSamples(const std::uint8_t* p, const std::uint8_t* end,
                               google::protobuf::RepeatedField<std::int32_t>* samples) {
+  // An empty record adds nothing; it must not reach DecodeBlock, whose null
+  // result means malformed, through the null elements of an empty field.
+  if (p == end) return true;
   // Each sample takes at least one byte, so the record's length bounds the count.
   const int old_size = samples->size();
   const int room = static_cast<int>(end - p);

@@ -67,7 +67,9 @@ inline bool DecodeLayout(const Layout& layout, std::vector<std::uint32_t>* sampl
   // Each sample takes at least one byte: the blocks' lengths bound the count.
   const auto input_room = static_cast<std::size_t>(layout.input_end - layout.input);
   const auto output_room = static_cast<std::size_t>(layout.output_end - layout.output);
-  if (samples->size() < input_room + output_room) samples->resize(input_room + output_room);
+  // One cell to spare keeps data() from being null, which DecodeBlock would
+  // return for a line without samples and the caller would take as malformed.
+  if (samples->size() <= input_room + output_room) samples->resize(input_room + output_room + 1);
   std::uint32_t* const in = samples->data();
   const std::uint32_t* const in_end = DecodeBlock<Samples::kZigZag>(layout.input, layout.input_end, in);
   if (in_end == nullptr) return false;
