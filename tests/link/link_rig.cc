@@ -6,17 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
 
 namespace gcuproto::link::testing {
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
 
 std::string TestData(const std::string& name) { return std::string(GCUPROTO_LINK_TEST_DIR) + "/" + name; }
 

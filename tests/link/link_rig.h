@@ -13,9 +13,12 @@
 #include <string>
 #include <vector>
 
+#include "scratch_dir.h"
+
 namespace gcuproto::link::testing {
 
-std::string ReadFile(const std::string& path);
+using gcuproto_test::ReadFile;
+using gcuproto_test::ScratchDir;
 std::string TestData(const std::string& name);  // a file of tests/link
 
 std::shared_ptr<const UnitSetup> Unit(const std::string& replay = "", double speed = 0);

@@ -214,9 +214,7 @@ TEST(BadFrames, CloseOnlyTheirConnection) {
 
 // An interleaved log whose CAN lines are numbered by their place among all
 // lines, as a recording numbers them.
-std::string WriteLog(const std::string& name) {
-  const std::string path = ::testing::TempDir() + name;
-  std::remove(path.c_str());
+std::string WriteLog(const std::string& path) {
   std::string error;
   std::unique_ptr<blackbox::Writer> writer = blackbox::Writer::Open(path, {}, &error);
   EXPECT_TRUE(writer) << error;
@@ -253,14 +251,16 @@ class Recording : public ::testing::TestWithParam<Path> {};
 // What arrives is the log itself: byte for byte for a log kept as it
 // arrived, line for line for one with its two kinds of line apart.
 TEST_P(Recording, GivesBackTheReplayedLog) {
-  const std::string logs[] = {WriteLog("link_interleaved.bin"),
+  // Each parameter runs in its own process under ctest, at the same time.
+  const ScratchDir scratch("link_recording");
+  const std::string logs[] = {WriteLog((scratch / "interleaved.bin").string()),
                               std::string(GCUPROTO_SAMPLES_DIR) + "/blackbox.bin"};
   for (const std::string& log : logs) {
     const BlackboxFile expected = Lines(log);
     const std::size_t lines = static_cast<std::size_t>(expected.line_size() + expected.linecan_size());
     Rig rig(GetParam(), Unit(log), Options(&rig.log));
     std::unique_ptr<UnitClient> client = rig.Client();
-    const std::string out = ::testing::TempDir() + "link_recorded.bin";
+    const std::string out = (scratch / "recorded.bin").string();
     std::remove(out.c_str());
     RecordSummary summary;
     RecordOptions options;

@@ -136,9 +136,9 @@ std::uint64_t FileSize(const std::string& path) {
 // the replayed log, byte for byte.
 TEST(Tool, RecordsUntilInterrupted) {
   if (!HaveTool()) GTEST_SKIP() << "the tool is not built";
-  const std::string log = ::testing::TempDir() + "tool_replayed.bin";
+  const ScratchDir scratch("link_tool_record");
+  const std::string log = (scratch / "replayed.bin").string();
   {
-    std::remove(log.c_str());
     std::string error;
     std::unique_ptr<blackbox::Writer> writer = blackbox::Writer::Open(log, {}, &error);
     for (std::uint32_t seq = 1; seq <= 40; ++seq) {
@@ -163,7 +163,7 @@ TEST(Tool, RecordsUntilInterrupted) {
     Tool unit({server, "--port", "0", "--replay", log, "--speed", "max", "--config", TestData("unit.txt")});
     const std::string port = unit.Line(10);
     ASSERT_FALSE(port.empty()) << server;
-    const std::string out = ::testing::TempDir() + "tool_recorded.bin";
+    const std::string out = (scratch / "recorded.bin").string();
     std::remove(out.c_str());
     Tool record({"send", std::string(server) == "serve" ? "--server" : "--unit", "127.0.0.1:" + port,
                  "--record", out});
