@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -124,8 +125,33 @@ void write_spooled_csv(int spool, const blackbox::CsvFormatter& csv, blackbox::S
   if (!out.Flush()) output.fail(fd_sink.error_number());
 }
 
+// A logger CSV that takes its widths from the lines: no --inputs, no
+// --channels.
+bool csv_needs_widths(const ExportOptions& options, bool can_csv) {
+  return options.format == "csv" && !can_csv && options.channels.empty() && !options.inputs;
+}
+
+// The widest selected line of all files, from their encoded samples: a pass
+// at close to the speed of a plain scan, after which the rows can go straight
+// out. Damage is left for the export pass to report.
+blackbox::CsvColumns scan_widths(const ExportOptions& options, const blackbox::ReaderOptions& read,
+                                 Progress& progress) {
+  blackbox::CsvColumns widest;
+  std::uint64_t done = 0;
+  for (const std::string& file : options.files) {
+    std::unique_ptr<blackbox::Reader> reader = open_blackbox(file, read);
+    const blackbox::CsvColumns columns =
+        blackbox::ScanCsvColumns(reader.get(), [&](std::uint64_t offset) { progress.update(done + offset); });
+    widest.inputs = std::max(widest.inputs, columns.inputs);
+    widest.outputs = std::max(widest.outputs, columns.outputs);
+    done += file_size(file);
+  }
+  return widest;
+}
+
 std::unique_ptr<blackbox::LineFormatter> make_formatter(const ExportOptions& options, bool can_csv,
-                                                        const blackbox::TimeScale& scale) {
+                                                        const blackbox::TimeScale& scale,
+                                                        std::optional<blackbox::CsvColumns> widths) {
   if (options.format == "jsonl") return std::make_unique<blackbox::JsonLinesFormatter>();
   if (options.format == "csv" && can_csv) {
     blackbox::CanCsvOptions can;
@@ -140,11 +166,12 @@ std::unique_ptr<blackbox::LineFormatter> make_formatter(const ExportOptions& opt
     if (!options.channels.empty() && !blackbox::ParseCsvChannels(options.channels, &csv.channels, &error)) {
       throw UsageError("--channels: " + error);
     }
-    csv.grow = csv.channels.empty() && !options.inputs;
+    csv.grow = csv_needs_widths(options, can_csv) && !widths;
     csv.time = options.time;
     csv.time_scale = scale;
     csv.source = options.source;
-    const blackbox::CsvColumns columns{options.inputs.value_or(0), options.outputs.value_or(0)};
+    const blackbox::CsvColumns columns =
+        widths ? *widths : blackbox::CsvColumns{options.inputs.value_or(0), options.outputs.value_or(0)};
     return std::make_unique<blackbox::CsvFormatter>(columns, csv);
   }
   blackbox::CandumpOptions candump;
@@ -170,11 +197,19 @@ void run_export(const ExportOptions& options) {
                        (read.filter.kind == blackbox::RecordKind::kCanLine || !read.filter.can_ids.empty());
   check_combination(options, can_csv);
   const blackbox::TimeScale scale = parse_time_scale(options.filter.time_scale);
-  std::unique_ptr<blackbox::LineFormatter> formatter = make_formatter(options, can_csv, scale);
 
   std::uint64_t total = 0;
   for (const std::string& file : options.files) total += file_size(file);
-  Progress progress("export", options.follow ? 0 : total);
+  // A CSV that needs its widths reads files that can be read twice twice:
+  // writing every row to a temporary file and back costs several times
+  // more. Inputs read once (stdin, a pipe, --follow) are collected instead.
+  const bool scan = csv_needs_widths(options, can_csv) && !options.follow &&
+                    std::all_of(options.files.begin(), options.files.end(), readable_twice);
+  Progress progress("export", options.follow ? 0 : (scan ? 2 : 1) * total);
+  std::optional<blackbox::CsvColumns> widths;
+  if (scan) widths = scan_widths(options, read, progress);
+  std::unique_ptr<blackbox::LineFormatter> formatter = make_formatter(options, can_csv, scale, widths);
+  const std::uint64_t progress_base = scan ? total : 0;
 
   StreamingOutput output(options.output);
   blackbox::FdSink output_sink(output.fd());
@@ -198,7 +233,7 @@ void run_export(const ExportOptions& options) {
   if (options.follow) signals.emplace();
   blackbox::Exporter exporter(formatter.get(), sink);
   exporter.Begin();
-  std::uint64_t done = 0;
+  std::uint64_t done = progress_base;
   for (const std::string& file : options.files) {
     const std::string name = file == "-" ? "stdin" : file;
     if (options.source && !formatter->SetSource(name)) {
@@ -275,9 +310,10 @@ void add_blackbox_export_command(CLI::App& group) {
       ->group(candump_group);
   command->footer(std::string(
       "csv: the logger lines, a header row 'seqNo,timestamp,in0,...,inN,out0,...,outM' and one "
-      "row per line; a line with fewer samples leaves its last cells empty. The input is read "
-      "once: with --inputs and --outputs (or --channels) the rows go out as they come, else "
-      "they are collected in a temporary file until the widest line is known. With --kind can "
+      "row per line; a line with fewer samples leaves its last cells empty. With --inputs and "
+      "--outputs (or --channels) the input is read once and the rows go out as they come; "
+      "else files are read twice, first for the widest line, and stdin, a pipe or --follow "
+      "has its rows collected in a temporary file until the widest line is known. With --kind can "
       "(or --can-id) the CAN lines instead: 'seqNo,timestamp,canId,messageId,extended,dlc,data', "
       "numbers in decimal, extended true or false, dlc the number of data bytes, data in hex.\n"
       "jsonl: one JSON object per line of either kind, in file order, every field present:\n"

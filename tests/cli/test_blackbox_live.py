@@ -205,6 +205,10 @@ def test_files_of_different_widths_give_one_table(tmp_path):
     assert fixed.stdout.decode() == table
     # Without the widths the rows written before the wider line are put right.
     assert run("blackbox", "export", str(narrow), str(wide), "--format", "csv", "--source").stdout == fixed.stdout
+    # Read once, from stdin, the rows are collected and put right: the same table.
+    piped = run("blackbox", "export", "-", "--format", "csv", stdin=narrow.read_bytes() + wide.read_bytes())
+    assert piped.stdout == run("blackbox", "export", str(narrow), str(wide), "--format", "csv").stdout
+    assert piped.stdout.decode().splitlines()[0] == "seqNo,timestamp,in0,in1,in2,in3,out0"
     reverse = run("blackbox", "export", str(wide), str(narrow), "--format", "csv", "--source", "--time")
     assert reverse.stdout.decode().splitlines() == [
         "seqNo,timestamp,time,in0,in1,in2,in3,out0,source",
