@@ -47,7 +47,9 @@ using gcuproto::blackbox::TimeStep;
 using gcuproto::blackbox::TimeSummary;
 using gcuproto::blackbox::ValueRange;
 
-constexpr std::size_t kMaxSyntheticLines = 70000;  // past the 65536 listed CAN ids
+// Enough for a block of a set to turn its list into a bitmap (past 3072
+// numbers), few enough to keep a run fast.
+constexpr std::size_t kMaxSyntheticLines = 12000;
 
 struct NaiveSequence {
   std::uint64_t lines = 0;
@@ -271,7 +273,7 @@ std::vector<Encoded> Program(std::string_view program) {
     std::uint32_t seq = in.Number(op & 0x80 ? 4 : 2);
     const std::uint32_t count_byte = in.Number(1);
     const std::size_t count = std::min<std::size_t>(
-        kMaxSyntheticLines - lines.size(), op & 0x40 ? count_byte * count_byte / 2 + 1 : count_byte % 8 + 1);
+        kMaxSyntheticLines - lines.size(), op & 0x40 ? count_byte * 16 + 1 : count_byte % 8 + 1);
     const std::uint32_t step = in.Number(1) % 5;  // 0 repeats a number
     std::uint32_t stamp = in.Number(op & 0x20 ? 4 : 1);
     const std::uint32_t tick = in.Number(1);

@@ -131,7 +131,7 @@ int WriteBlackboxSeeds(const fs::path& out, const std::string& stem, const std::
   if (file.size() < 0x10000) {
     // Op bytes, each followed by what it takes: a logger line (shape, number),
     // a CAN line (shape, number, time, id, two data bytes), a flush, a raw
-    // line, a reopen, a cut of one byte, a sync, a logger line with three
+    // line, a reopen, a cut of one byte, another flush, a logger line with three
     // samples, a fresh open and a CAN line.
     const std::string program = std::string("\x00\x01\x05\x02\x07\x01\x00\x10\x00\x00\x00\x23\x01\x02", 14) +
                                 "ab\x04\x03\x02\x08\x07\x05\x06\x01" + std::string("\x00\x0C\x00\x31\x09\x10\x20\x30\x07\x02\x00\x00", 12);
@@ -310,16 +310,11 @@ int main(int argc, char** argv) {
   // repeated ones, and many CAN ids, in either memory limit.
   // Each run: kind and shape, first number, count, step, first time stamp,
   // tick, CAN id.
-  const std::string kRun1 = std::string("\x40\x00\x00\xFF\x01\x00\x01\x00\x00", 9);  // 0..32512
+  const std::string kRun1 = std::string("\x40\x00\x00\xFF\x01\x00\x01\x00\x00", 9);  // 0..4080
   const std::string kRun2 = std::string("\x43\x10\x00\xFF\x03\x00\x85\x00\x07", 9);  // every third, ids up
   const std::string kRun3 = std::string("\x45\xFF\xFF\xC0\x00\x00\x02\x00\x00", 9);  // one number repeated
   const std::string kRun4 = std::string("\xC8\x00\xFF\x00\x00\xFF\x01\x40\x02\x00\x00", 11);  // across blocks
-  // Extended ids counting up from 0x1000000, 0x2000000, 0x3000000: more
-  // than can be listed.
-  const std::string kRun5 = std::string("\x57\x00\x00\xFF\x01\x00\x01\x00\x00\x00\x01", 11);
-  const std::string kIds = kRun5 + kRun5.substr(0, 10) + "\x02" + kRun5.substr(0, 10) + "\x03";
-  const std::vector<std::string> programs = {kRun1, kRun2, kRun3, kRun4, kRun1 + kRun2 + kRun4,
-                                             kIds};
+  const std::vector<std::string> programs = {kRun1, kRun2, kRun3, kRun4, kRun1 + kRun2 + kRun4};
   int stats_seeds = 0;
   for (std::size_t i = 0; i < programs.size(); ++i) {
     stats_seeds += WriteSeeds(out / "blackbox_stats", "p" + std::to_string(i), {0x04, 0x06, 0x0D}, programs[i]);
