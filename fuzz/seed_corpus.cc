@@ -101,14 +101,50 @@ std::unique_ptr<Message> NewMessage(const google::protobuf::Descriptor* type) {
       google::protobuf::MessageFactory::generated_factory()->GetPrototype(type)->New());
 }
 
-// The blackbox fuzzer's first byte picks how the reader is driven; each file
-// goes in with a few of those choices.
-int WriteBlackboxSeeds(const fs::path& stem, const std::string& file) {
-  static const std::uint8_t kModes[] = {0x00, 0x03, 0x07, 0x08, 0x12, 0x25};
-  for (const std::uint8_t mode : kModes) {
-    WriteFile(stem.string() + "-m" + std::to_string(mode), std::string(1, static_cast<char>(mode)) + file);
+// The blackbox targets' first byte picks how the file is read, exported or
+// counted; each file goes in with a few of those choices.
+int WriteSeeds(const fs::path& dir, const std::string& stem, const std::vector<std::uint8_t>& modes,
+               const std::string& file) {
+  for (const std::uint8_t mode : modes) {
+    WriteFile(dir / (stem + "-m" + std::to_string(mode)), std::string(1, static_cast<char>(mode)) + file);
   }
-  return static_cast<int>(sizeof kModes);
+  return static_cast<int>(modes.size());
+}
+
+// Every blackbox target's seeds for one file.
+int WriteBlackboxSeeds(const fs::path& out, const std::string& stem, const std::string& file) {
+  int seeds = WriteSeeds(out / "blackbox", stem, {0x00, 0x03, 0x07, 0x08, 0x12, 0x25}, file);
+  // Formats and options: CSV, JSON lines, candump, CAN CSV; time, source,
+  // channels, few columns, scales, decoding.
+  seeds += WriteSeeds(out / "blackbox_export", stem, {0x00, 0x01, 0x02, 0x03, 0x0C, 0x1D, 0x26, 0x47, 0x8C, 0xC1},
+                      file);
+  // Encoded or decoded, canId or messageId, a small memory limit.
+  seeds += WriteSeeds(out / "blackbox_stats", stem, {0x00, 0x09, 0x02}, file);
+  // Chunk sizes, no decoding, resync, a handler, a small line limit.
+  seeds += WriteSeeds(out / "blackbox_sources", stem, {0x00, 0x0B, 0x11, 0x42, 0x87}, file);
+  // Follow mode: the file arrives in two parts, split in its middle.
+  const std::size_t half = file.size() / 2;
+  const std::string split{static_cast<char>(half & 0xFF), static_cast<char>(half >> 8)};
+  seeds += WriteSeeds(out / "blackbox_sources", stem + "-follow", {0x20, 0x34}, split + file);
+  // The writer appends to the file, whole and cut short, then writes a line
+  // of each kind, flushes, reopens and cuts.
+  if (file.size() < 0x10000) {
+    // Op bytes, each followed by what it takes: a logger line (shape, number),
+    // a CAN line (shape, number, time, id, two data bytes), a flush, a raw
+    // line, a reopen, a cut of one byte, another flush, a logger line with three
+    // samples, a fresh open and a CAN line.
+    const std::string program = std::string("\x00\x01\x05\x02\x07\x01\x00\x10\x00\x00\x00\x23\x01\x02", 14) +
+                                "ab\x04\x03\x02\x08\x07\x05\x06\x01" + std::string("\x00\x0C\x00\x31\x09\x10\x20\x30\x07\x02\x00\x00", 12);
+    for (const std::size_t cut : {std::size_t{0}, std::size_t{1}, std::size_t{3}}) {
+      if (cut > file.size()) continue;
+      const std::size_t size = file.size() - cut;
+      const std::string existing =
+          std::string{static_cast<char>(size & 0xFF), static_cast<char>(size >> 8)} + file.substr(0, size);
+      seeds += WriteSeeds(out / "blackbox_writer", stem + "-cut" + std::to_string(cut), {0x80, 0x83, 0x86},
+                          existing + program);
+    }
+  }
+  return seeds;
 }
 
 // The tool's input fuzzer reads its path from the first byte and the type
@@ -180,7 +216,9 @@ int main(int argc, char** argv) {
   google::protobuf::SetLogHandler(nullptr);  // test vectors with invalid UTF-8 are expected
   const fs::path out = argv[1];
   fs::create_directories(out / "messages");
-  fs::create_directories(out / "blackbox");
+  for (const char* target : {"blackbox", "blackbox_export", "blackbox_stats", "blackbox_sources", "blackbox_writer"}) {
+    fs::create_directories(out / target);
+  }
   fs::create_directories(out / "tool_input");
   const auto& types = gcuproto_test::AllMessageTypes();
   int tool_seeds = 0;
@@ -227,7 +265,7 @@ int main(int argc, char** argv) {
     }
     BlackboxFile file;
     if (file.ParseFromString(vectors[v]) && file.line_size() + file.linecan_size() > 0) {
-      blackbox_seeds += WriteBlackboxSeeds(out / "blackbox" / ("v" + std::to_string(v)), vectors[v]);
+      blackbox_seeds += WriteBlackboxSeeds(out, "v" + std::to_string(v), vectors[v]);
     }
   }
 
@@ -265,9 +303,23 @@ int main(int argc, char** argv) {
   for (int k = 0; k < 8; ++k) {
     BlackboxFile file;
     filler.Fill(&file);
-    blackbox_seeds +=
-        WriteBlackboxSeeds(out / "blackbox" / ("r" + std::to_string(k)), file.SerializeAsString());
+    blackbox_seeds += WriteBlackboxSeeds(out, "r" + std::to_string(k), file.SerializeAsString());
   }
+  // The statistics' programs of runs: long runs of consecutive numbers fill
+  // the number sets' blocks until their lists become bitmaps; scattered and
+  // repeated ones, and many CAN ids, in either memory limit.
+  // Each run: kind and shape, first number, count, step, first time stamp,
+  // tick, CAN id.
+  const std::string kRun1 = std::string("\x40\x00\x00\xFF\x01\x00\x01\x00\x00", 9);  // 0..4080
+  const std::string kRun2 = std::string("\x43\x10\x00\xFF\x03\x00\x85\x00\x07", 9);  // every third, ids up
+  const std::string kRun3 = std::string("\x45\xFF\xFF\xC0\x00\x00\x02\x00\x00", 9);  // one number repeated
+  const std::string kRun4 = std::string("\xC8\x00\xFF\x00\x00\xFF\x01\x40\x02\x00\x00", 11);  // across blocks
+  const std::vector<std::string> programs = {kRun1, kRun2, kRun3, kRun4, kRun1 + kRun2 + kRun4};
+  int stats_seeds = 0;
+  for (std::size_t i = 0; i < programs.size(); ++i) {
+    stats_seeds += WriteSeeds(out / "blackbox_stats", "p" + std::to_string(i), {0x04, 0x06, 0x0D}, programs[i]);
+  }
+  blackbox_seeds += stats_seeds;
   std::cout << vectors.size() << " vectors: " << message_seeds << " message seeds, "
             << blackbox_seeds << " blackbox seeds, " << tool_seeds << " tool input seeds\n";
   return 0;

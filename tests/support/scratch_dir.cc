@@ -1,8 +1,8 @@
 #include "scratch_dir.h"
 
-#include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -10,8 +10,19 @@
 
 namespace gcuproto_test {
 
+namespace {
+
+// Where GoogleTest's TempDir() points (TEST_TMPDIR when the runner sets it),
+// without GoogleTest: the fuzz targets use scratch directories too.
+std::filesystem::path TempRoot() {
+  if (const char* dir = std::getenv("TEST_TMPDIR"); dir != nullptr && *dir != '\0') return dir;
+  return std::filesystem::temp_directory_path();
+}
+
+}  // namespace
+
 ScratchDir::ScratchDir(const std::string& prefix) {
-  std::string pattern = (std::filesystem::path(testing::TempDir()) / (prefix + ".XXXXXX")).string();
+  std::string pattern = (TempRoot() / (prefix + ".XXXXXX")).string();
   if (mkdtemp(pattern.data()) == nullptr) {
     throw std::system_error(errno, std::generic_category(), "mkdtemp " + pattern);
   }

@@ -1,5 +1,6 @@
-// A directory of a test's own under testing::TempDir(), removed with
-// everything in it when the test ends, and whole-file reads and writes.
+// A directory of a test's own under TEST_TMPDIR or the system's temporary
+// directory, removed with everything in it when the test ends, and
+// whole-file reads and writes.
 #ifndef GCUPROTO_TESTS_SCRATCH_DIR_H
 #define GCUPROTO_TESTS_SCRATCH_DIR_H
 
