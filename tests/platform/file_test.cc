@@ -49,7 +49,7 @@ std::size_t entries(const std::string& dir) {
   return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(dir), {}));
 }
 
-std::error_code write_output(const std::string& path, const std::string& content) {
+[[maybe_unused]] std::error_code write_output(const std::string& path, const std::string& content) {
   std::error_code error;
   Output output = Output::open(path, &error);
   if (error) return error;
