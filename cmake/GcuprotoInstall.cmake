@@ -5,7 +5,13 @@ include(CMakePackageConfigHelpers)
 
 set(GCUPROTO_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/gcuproto")
 
-install(TARGETS gcuproto gcuproto_blackbox gcuproto_link
+set(gcuproto_installed_libraries gcuproto gcuproto_blackbox)
+set(gcuproto_pc_files gcuproto gcuproto-blackbox)
+if(TARGET gcuproto_link)
+  list(APPEND gcuproto_installed_libraries gcuproto_link)
+  list(APPEND gcuproto_pc_files gcuproto-link)
+endif()
+install(TARGETS ${gcuproto_installed_libraries}
   EXPORT gcuprotoTargets
   LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}"
   ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}"
@@ -44,7 +50,7 @@ if(IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDEDIR}")
 else()
   set(GCUPROTO_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
 endif()
-foreach(pc gcuproto gcuproto-blackbox gcuproto-link)
+foreach(pc IN LISTS gcuproto_pc_files)
   configure_file(cmake/${pc}.pc.in "${PROJECT_BINARY_DIR}/${pc}.pc" @ONLY)
   install(FILES "${PROJECT_BINARY_DIR}/${pc}.pc" DESTINATION "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
 endforeach()

@@ -2,6 +2,7 @@
 // that filters select.
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
+#include <gcuproto/platform/wait.h>
 
 #include <cstring>
 #include <memory>
@@ -64,7 +65,7 @@ void run_follow(const CatOptions& options, const blackbox::ReaderOptions& read) 
   StreamingOutput output(options.output);
   blackbox::FdSink sink(output.fd());
   blackbox::TextBuffer out(&sink);
-  StopSignals signals;
+  platform::StopRequests stop_requests;
   LiveInput input(file, [&] { if (!out.Flush()) output.fail(sink.error_number()); });
   blackbox::Reader reader(&input, read);
   Progress progress("cat", 0);

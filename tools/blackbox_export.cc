@@ -1,10 +1,9 @@
 // gcuproto blackbox export: blackbox files as CSV, JSON lines or candump log.
 #include <CLI/CLI.hpp>
-#include <fcntl.h>
 #include <fmt/format.h>
 #include <gcuproto/blackbox/exporter.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <gcuproto/platform/file.h>
+#include <gcuproto/platform/wait.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -84,41 +83,39 @@ void check_combination(const ExportOptions& options, bool can_csv) {
 }
 
 // A temporary file for rows whose header is not known yet: beside the output
-// file, or in TMPDIR for stdout, a device or a FIFO; removed at once, so
-// nothing stays behind.
-int open_spool(const std::string& output) {
-  std::string dir;
-  struct stat info;
-  const bool not_a_file = ::stat(output.c_str(), &info) == 0 && !S_ISREG(info.st_mode);
-  if (output.empty() || output == "-" || not_a_file) {
-    const char* tmp = std::getenv("TMPDIR");
-    dir = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
-  } else {
-    const std::size_t slash = output.rfind('/');
-    dir = slash == std::string::npos ? "." : output.substr(0, slash + 1);
+// file, or in the temporary directory for stdout, a device or a FIFO; it has
+// no name, so nothing stays behind.
+platform::File open_spool(const std::string& output) {
+  platform::FileInfo info;
+  const bool not_a_file = !platform::stat_path(output, &info) &&
+                          info.kind != platform::PathKind::kMissing &&
+                          info.kind != platform::PathKind::kRegular;
+  const std::string dir =
+      output.empty() || output == "-" || not_a_file ? std::string() : platform::directory_of(output);
+  std::error_code error;
+  platform::File spool = platform::File::scratch(dir, &error);
+  if (error) {
+    throw InputError(fmt::format("cannot create a temporary file in {}: {}",
+                                 dir.empty() ? "the temporary directory" : dir, error.message()));
   }
-  std::string name = dir + "/.gcuproto-rows-XXXXXX";
-  const int fd = ::mkstemp(name.data());
-  if (fd < 0) throw InputError(fmt::format("cannot create a temporary file in {}: {}", dir, std::strerror(errno)));
-  ::unlink(name.c_str());
-  return fd;
+  return spool;
 }
 
 // The header, then the rows of the spool with the cells a widening left out.
-void write_spooled_csv(int spool, const blackbox::CsvFormatter& csv, blackbox::Sink* sink,
+void write_spooled_csv(platform::File& spool, const blackbox::CsvFormatter& csv, blackbox::Sink* sink,
                        StreamingOutput& output, const blackbox::FdSink& fd_sink) {
   blackbox::TextBuffer out(sink);
   csv.WriteHeader(&out);
   blackbox::CsvWidener widener(csv);
   constexpr std::size_t kBlock = std::size_t{1} << 20;
   std::unique_ptr<char[]> block(new char[kBlock]);
-  off_t offset = 0;
+  std::uint64_t offset = 0;
   for (;;) {
-    const ssize_t n = ::pread(spool, block.get(), kBlock, offset);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw InputError(fmt::format("cannot read back the temporary rows: {}", std::strerror(errno)));
+    std::error_code error;
+    const std::size_t n = spool.read_at(block.get(), kBlock, offset, &error);
+    if (error) throw InputError(fmt::format("cannot read back the temporary rows: {}", error.message()));
     if (n == 0) break;
-    widener.Feed(std::string_view(block.get(), static_cast<std::size_t>(n)), &out);
+    widener.Feed(std::string_view(block.get(), n), &out);
     if (out.failed()) output.fail(fd_sink.error_number());
     offset += n;
   }
@@ -217,11 +214,11 @@ void run_export(const ExportOptions& options) {
   // is known; everything else goes straight out.
   auto* csv = dynamic_cast<blackbox::CsvFormatter*>(formatter.get());
   const bool spooled = csv != nullptr && csv->options().grow;
-  int spool = -1;
+  platform::File spool;
   std::optional<blackbox::FdSink> spool_sink;
   if (spooled) {
     spool = open_spool(options.output);
-    spool_sink.emplace(spool);
+    spool_sink.emplace(spool.descriptor());
   }
   blackbox::Sink* sink = spooled ? static_cast<blackbox::Sink*>(&*spool_sink) : &output_sink;
   auto sink_failed = [&] {
@@ -229,8 +226,8 @@ void run_export(const ExportOptions& options) {
     output.fail(output_sink.error_number());
   };
 
-  std::optional<StopSignals> signals;
-  if (options.follow) signals.emplace();
+  std::optional<platform::StopRequests> stop_requests;
+  if (options.follow) stop_requests.emplace();
   blackbox::Exporter exporter(formatter.get(), sink);
   exporter.Begin();
   std::uint64_t done = progress_base;
@@ -255,7 +252,6 @@ void run_export(const ExportOptions& options) {
   if (!exporter.Flush()) sink_failed();
   if (spooled) {
     write_spooled_csv(spool, *csv, &output_sink, output, output_sink);
-    ::close(spool);
   }
   output.commit();
 }

@@ -2,11 +2,8 @@
 
 #include <fmt/format.h>
 #include <google/protobuf/io/zero_copy_stream_impl.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <algorithm>
 
 #include "errors.h"
@@ -79,7 +76,8 @@ std::unique_ptr<blackbox::Reader> open_blackbox(const std::string& path,
   }
   if (path == "-") {
     // One stream for the whole run: standard input is read once.
-    static google::protobuf::io::FileInputStream stdin_stream(STDIN_FILENO, 1 << 20);
+    static google::protobuf::io::FileInputStream stdin_stream(
+        platform::File::standard_input().descriptor(), 1 << 20);
     return std::make_unique<blackbox::Reader>(&stdin_stream, std::move(options));
   }
   platform::FileInfo info;
@@ -109,7 +107,7 @@ std::uint64_t file_size(const std::string& path) {
 Progress::Progress(std::string label, std::uint64_t total)
     : label_(std::move(label)),
       total_(total),
-      shown_(total >= kProgressThreshold && ::isatty(STDERR_FILENO) == 1) {}
+      shown_(total >= kProgressThreshold && platform::File::standard_error().is_terminal()) {}
 
 Progress::~Progress() {
   if (drawn_ > 0) std::fprintf(stderr, "\r%*s\r", static_cast<int>(drawn_), "");

@@ -1,13 +1,10 @@
 // gcuproto blackbox info: what blackbox files hold, read a line at a time.
 #include <CLI/CLI.hpp>
-#include <fcntl.h>
 #include <fmt/format.h>
 #include <gcuproto/blackbox/stats.h>
+#include <gcuproto/platform/file.h>
 #include <google/protobuf/io/zero_copy_stream_impl.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,9 +35,9 @@ void check_inputs(const std::vector<std::string>& files) {
       stdin_named = true;
       continue;
     }
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw InputError(fmt::format("{}: {}", file, std::strerror(errno)));
-    ::close(fd);
+    std::error_code error;
+    platform::File::open(file, platform::File::Mode::kRead, &error);
+    if (error) throw InputError(fmt::format("{}: {}", file, error.message()));
   }
 }
 
@@ -54,7 +51,8 @@ void read_file(const std::string& path, blackbox::CanIdField id_field,
   std::unique_ptr<google::protobuf::io::FileInputStream> stdin_stream;
   std::unique_ptr<blackbox::Reader> reader;
   if (path == "-") {
-    stdin_stream = std::make_unique<google::protobuf::io::FileInputStream>(STDIN_FILENO, 1 << 20);
+    stdin_stream = std::make_unique<google::protobuf::io::FileInputStream>(
+        platform::File::standard_input().descriptor(), 1 << 20);
     reader = std::make_unique<blackbox::Reader>(stdin_stream.get(), read);
   } else {
     reader = open_blackbox(path, read);

@@ -2,10 +2,12 @@
 // a hook that runs whenever the next read would wait, so that the output so
 // far can be handed on. For --follow, a reader in follow mode stops at the
 // end of the file and WaitForMore() waits, like tail -f, until the file
-// grows or SIGINT or SIGTERM comes; then the reader resumes.
+// grows or a stop request comes (platform::StopRequests, which the caller
+// holds); then the reader resumes.
 #ifndef GCUPROTO_TOOLS_LIVE_INPUT_H
 #define GCUPROTO_TOOLS_LIVE_INPUT_H
 
+#include <gcuproto/platform/file.h>
 #include <google/protobuf/io/zero_copy_stream.h>
 
 #include <cstdint>
@@ -18,17 +20,6 @@ class Reader;
 }  // namespace gcuproto::blackbox
 
 namespace gcuproto::cli {
-
-// While one exists, SIGINT and SIGTERM do not end the process: they end the
-// waiting of every LiveInput, which then reports the end of its input.
-class StopSignals {
- public:
-  StopSignals();
-  ~StopSignals();
-  StopSignals(const StopSignals&) = delete;
-  StopSignals& operator=(const StopSignals&) = delete;
-  static bool received();
-};
 
 class LiveInput : public google::protobuf::io::ZeroCopyInputStream {
  public:
@@ -55,10 +46,8 @@ class LiveInput : public google::protobuf::io::ZeroCopyInputStream {
 
  private:
   bool Fill();
-  bool Wait(bool for_data);
 
-  int fd_ = -1;
-  bool owns_fd_ = false;
+  platform::File file_;
   bool regular_ = false;
   std::function<void()> on_wait_;
   std::unique_ptr<char[]> buffer_;

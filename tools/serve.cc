@@ -3,7 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 #include <gcuproto/link/server.h>
-#include <unistd.h>
+#include <gcuproto/platform/file.h>
 
 #include <cstdio>
 #include <iostream>
@@ -104,7 +104,7 @@ void run_serve(const ServeOptions& options) {
   server.max_clients = options.max_clients;
   if (!options.answer.empty()) {
     server.show_message = headless_answer(options.answer);
-  } else if (isatty(STDIN_FILENO)) {
+  } else if (platform::File::standard_input().is_terminal()) {
     server.show_message = ask_on_terminal;
   } else {
     server.show_message = [](const ShowMessageReq& box) {

@@ -1,10 +1,8 @@
 #include <gcuproto/blackbox/line_decoder.h>
 #include <gcuproto/blackbox/reader.h>
 
+#include <gcuproto/platform/file.h>
 #include <google/protobuf/io/zero_copy_stream_impl.h>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -91,16 +89,11 @@ constexpr std::uint32_t kMaxSeqStep = 1u << 16;
 }  // namespace
 
 struct Reader::OwnedInput {
-  int fd = -1;
+  platform::File handle;  // outlives the stream over its descriptor
   std::unique_ptr<google::protobuf::io::FileInputStream> file;
   std::istream* istream = nullptr;
   std::unique_ptr<ReadyBytesInput> ready_bytes;
   std::unique_ptr<google::protobuf::io::CopyingInputStreamAdaptor> stream;
-
-  ~OwnedInput() {
-    file.reset();
-    if (fd >= 0) ::close(fd);
-  }
 };
 
 Reader::Reader(google::protobuf::io::ZeroCopyInputStream* input, ReaderOptions options)
@@ -120,12 +113,14 @@ Reader::~Reader() = default;
 std::unique_ptr<Reader> Reader::Open(const std::string& path, ReaderOptions options,
                                      std::string* error) {
   auto owned = std::make_unique<OwnedInput>();
-  owned->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (owned->fd < 0) {
-    *error = path + ": " + std::strerror(errno);
+  std::error_code failure;
+  owned->handle = platform::File::open(path, platform::File::Mode::kRead, &failure);
+  if (failure) {
+    *error = path + ": " + failure.message();
     return nullptr;
   }
-  owned->file = std::make_unique<google::protobuf::io::FileInputStream>(owned->fd, kBufferSize);
+  owned->file = std::make_unique<google::protobuf::io::FileInputStream>(owned->handle.descriptor(),
+                                                                        kBufferSize);
   auto reader = std::make_unique<Reader>(owned->file.get(), std::move(options));
   reader->owned_ = std::move(owned);
   return reader;

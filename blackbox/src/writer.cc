@@ -3,12 +3,7 @@
 
 #include <google/protobuf/io/coded_stream.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
+#include <gcuproto/platform/file.h>
 #include <limits>
 
 namespace gcuproto {
@@ -39,45 +34,40 @@ bool CheckExistingFile(const std::string& path, std::uint64_t* valid_size, std::
 
 std::unique_ptr<Writer> Writer::Open(const std::string& path, WriterOptions options,
                                      std::string* error) {
-  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_APPEND;
-  if (!options.append) flags |= O_TRUNC;
-  const int fd = ::open(path.c_str(), flags, 0666);
-  if (fd < 0) {
-    *error = path + ": " + std::strerror(errno);
+  using platform::File;
+  std::error_code failure;
+  auto file = std::make_unique<File>(
+      File::open(path, options.append ? File::Mode::kAppend : File::Mode::kWrite, &failure));
+  if (failure) {
+    *error = path + ": " + failure.message();
     return nullptr;
   }
   std::uint64_t valid_size = 0;
   std::uint64_t dropped = 0;
   if (options.append) {
-    struct stat info;
-    if (::fstat(fd, &info) != 0) {
-      *error = path + ": " + std::strerror(errno);
-      ::close(fd);
+    platform::FileInfo info;
+    if ((failure = file->info(&info))) {
+      *error = path + ": " + failure.message();
       return nullptr;
     }
-    if (info.st_size > 0) {
-      if (!CheckExistingFile(path, &valid_size, error)) {
-        ::close(fd);
-        return nullptr;
-      }
-      const auto file_size = static_cast<std::uint64_t>(info.st_size);
-      if (valid_size < file_size) {
-        if (::ftruncate(fd, static_cast<off_t>(valid_size)) != 0) {
-          *error = path + ": cannot remove the cut-short record at its end: " +
-                   std::strerror(errno);
-          ::close(fd);
+    if (info.size > 0) {
+      if (!CheckExistingFile(path, &valid_size, error)) return nullptr;
+      if (valid_size < info.size) {
+        if ((failure = file->truncate(valid_size))) {
+          *error = path + ": cannot remove the cut-short record at its end: " + failure.message();
           return nullptr;
         }
-        dropped = file_size - valid_size;
+        dropped = info.size - valid_size;
       }
     }
   }
-  return std::unique_ptr<Writer>(new Writer(fd, path, std::move(options), valid_size, dropped));
+  return std::unique_ptr<Writer>(
+      new Writer(std::move(file), path, std::move(options), valid_size, dropped));
 }
 
-Writer::Writer(int fd, std::string path, WriterOptions options, std::uint64_t size,
-               std::uint64_t dropped_tail)
-    : fd_(fd),
+Writer::Writer(std::unique_ptr<platform::File> file, std::string path, WriterOptions options,
+               std::uint64_t size, std::uint64_t dropped_tail)
+    : file_(std::move(file)),
       path_(std::move(path)),
       options_(std::move(options)),
       committed_(size),
@@ -87,18 +77,18 @@ Writer::Writer(int fd, std::string path, WriterOptions options, std::uint64_t si
 
 Writer::~Writer() { Close(); }
 
-bool Writer::Failed(const std::string& what, int error_number) {
-  if (error_.empty()) error_ = path_ + ": " + what + ": " + std::strerror(error_number);
+bool Writer::Failed(const std::string& what, std::error_code error) {
+  if (error_.empty()) error_ = path_ + ": " + what + ": " + error.message();
   return false;
 }
 
 template <typename Line>
 bool Writer::WriteLine(RecordKind kind, const Line& line) {
   if (!error_.empty()) return false;
-  if (fd_ < 0) return Failed("write after close", EBADF);
+  if (!file_) return Failed("write after close", std::make_error_code(std::errc::bad_file_descriptor));
   const std::size_t size = line.ByteSizeLong();
   if (size > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
-    return Failed("line too large", EFBIG);
+    return Failed("line too large", std::make_error_code(std::errc::file_too_large));
   }
   if (!buffer_.empty() && buffer_.size() + kMaxRecordHeader + size > options_.buffer_size) {
     if (!Flush()) return false;
@@ -122,9 +112,9 @@ bool Writer::Write(const BlackboxCandumpFileLine& line) {
 
 bool Writer::WriteRaw(RecordKind kind, std::string_view encoded_line) {
   if (!error_.empty()) return false;
-  if (fd_ < 0) return Failed("write after close", EBADF);
+  if (!file_) return Failed("write after close", std::make_error_code(std::errc::bad_file_descriptor));
   if (encoded_line.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
-    return Failed("line too large", EFBIG);
+    return Failed("line too large", std::make_error_code(std::errc::file_too_large));
   }
   std::uint8_t header[kMaxRecordHeader];
   header[0] = KeyOf(kind);
@@ -137,21 +127,12 @@ bool Writer::WriteRaw(RecordKind kind, std::string_view encoded_line) {
 
 bool Writer::Flush() {
   if (!error_.empty()) return false;
-  std::size_t written = 0;
-  while (written < buffer_.size()) {
-    const ssize_t n = ::write(fd_, buffer_.data() + written, buffer_.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const int saved = n < 0 ? errno : ENOSPC;
-      // Take back what part of the batch did get written, so the file ends
-      // at its last complete record and stays appendable.
-      if (written > 0) {
-        while (::ftruncate(fd_, static_cast<off_t>(committed_)) != 0 && errno == EINTR) {
-        }
-      }
-      return Failed("write failed", saved);
-    }
-    written += static_cast<std::size_t>(n);
+  if (buffer_.empty()) return true;
+  if (const std::error_code failure = file_->write_all(buffer_)) {
+    // Take back what part of the batch did get written, so the file ends at
+    // its last complete record and stays appendable.
+    file_->truncate(committed_);
+    return Failed("write failed", failure);
   }
   committed_ += buffer_.size();
   buffer_.clear();
@@ -160,16 +141,16 @@ bool Writer::Flush() {
 
 bool Writer::Sync() {
   if (!Flush()) return false;
-  if (::fsync(fd_) != 0) return Failed("fsync failed", errno);
+  if (const std::error_code failure = file_->sync()) return Failed("fsync failed", failure);
   return true;
 }
 
 bool Writer::Close() {
-  if (fd_ < 0) return error_.empty();
+  if (!file_) return error_.empty();
   const bool flushed = Flush();
-  const int fd = fd_;
-  fd_ = -1;
-  if (::close(fd) != 0 && flushed) return Failed("close failed", errno);
+  const std::unique_ptr<platform::File> file = std::move(file_);
+  const std::error_code failure = file->close();
+  if (failure && flushed) return Failed("close failed", failure);
   return flushed;
 }
 

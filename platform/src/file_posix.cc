@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <utility>
 
 #include "posix_util.h"
@@ -60,8 +61,27 @@ File File::open(const std::string& path, Mode mode, std::error_code* error) {
   return File(fd, true);
 }
 
+File File::scratch(const std::string& directory, std::error_code* error) {
+  std::string dir = directory;
+  if (dir.empty()) {
+    const char* tmp = std::getenv("TMPDIR");
+    dir = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+  }
+  std::string name = dir + "/.gcuproto-scratch-XXXXXX";
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) {
+    *error = last_error();
+    return File();
+  }
+  // Unlinked at once: nothing stays behind, whatever ends the process.
+  ::unlink(name.c_str());
+  *error = {};
+  return File(fd, true);
+}
+
 File File::standard_input() { return File(STDIN_FILENO, false); }
 File File::standard_output() { return File(STDOUT_FILENO, false); }
+File File::standard_error() { return File(STDERR_FILENO, false); }
 
 std::size_t File::read(void* buffer, std::size_t size, std::error_code* error) {
   *error = {};
@@ -132,6 +152,12 @@ std::error_code File::close() {
   // Linux closes the descriptor even when close() reports EINTR: never retry.
   if (::close(fd) != 0 && errno != EINTR) return last_error();
   return {};
+}
+
+std::string directory_of(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
 }
 
 void set_binary_stdio() {}  // POSIX streams carry bytes unchanged

@@ -79,8 +79,48 @@ File File::open(const std::string& path, Mode mode, std::error_code* error) {
   return File(fd, true);
 }
 
+File File::scratch(const std::string& directory, std::error_code* error) {
+  std::wstring dir;
+  if (directory.empty()) {
+    wchar_t temp[MAX_PATH + 1];
+    const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
+    if (length == 0 || length > MAX_PATH) {
+      *error = last_error();
+      return File();
+    }
+    dir.assign(temp, length);
+  } else if (!win32::widen(directory, &dir)) {
+    *error = std::make_error_code(std::errc::invalid_argument);
+    return File();
+  }
+  wchar_t name[MAX_PATH];
+  if (::GetTempFileNameW(dir.c_str(), L"gcu", 0, name) == 0) {
+    *error = last_error();
+    return File();
+  }
+  // Deleted by the system when the last handle goes, whatever ends the
+  // process; GetTempFileNameW has created it empty.
+  const HANDLE handle = ::CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                                      TRUNCATE_EXISTING,
+                                      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    *error = last_error();
+    ::DeleteFileW(name);
+    return File();
+  }
+  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
+  if (fd < 0) {
+    *error = errno_error();
+    ::CloseHandle(handle);
+    return File();
+  }
+  *error = {};
+  return File(fd, true);
+}
+
 File File::standard_input() { return File(0, false); }
 File File::standard_output() { return File(1, false); }
+File File::standard_error() { return File(2, false); }
 
 std::size_t File::read(void* buffer, std::size_t size, std::error_code* error) {
   *error = {};
@@ -167,6 +207,16 @@ std::error_code File::close() {
   if (fd < 0 || !std::exchange(owned_, false)) return {};
   if (::_close(fd) != 0) return errno_error();
   return {};
+}
+
+std::string directory_of(const std::string& path) {
+  const std::size_t separator = path.find_last_of("/\\:");
+  if (separator == std::string::npos) return ".";
+  // A drive's current directory "C:" and its root keep their separator.
+  if (path[separator] == ':' || separator == 0 || (separator == 2 && path[1] == ':')) {
+    return path.substr(0, separator + 1);
+  }
+  return path.substr(0, separator);
 }
 
 // Text mode would turn "\n" into "\r\n" on the way out and back on the way

@@ -39,8 +39,13 @@ endforeach()
 gcuproto_cli_test(blackbox_export_bad_id ARGS blackbox export blackbox_bad_id.bin --format candump -o out.log
   STATUS 1
   STDERR "^gcuproto: blackbox_bad_id.bin: line at byte 0: CAN line's canId 0x800 does not fit a standard \\(11-bit\\) identifier\n$")
+# Windows calls a path through a file missing, where POSIX says ENOTDIR.
+set(not_a_directory "Not a directory")
+if(WIN32)
+  set(not_a_directory "No such file or directory")
+endif()
 gcuproto_cli_test(blackbox_export_unwritable ARGS blackbox export blackbox.bin --format csv -o blackbox.bin/out.csv
-  STATUS 1 STDERR "^gcuproto: cannot write blackbox.bin/out.csv: Not a directory\n$")
+  STATUS 1 STDERR "^gcuproto: cannot write blackbox.bin/out.csv: ${not_a_directory}\n$")
 gcuproto_cli_test(blackbox_cat_cut ARGS blackbox cat blackbox.bin blackbox_cut.bin -o joined.bin STATUS 1
   STDERR "^gcuproto: blackbox_cut.bin: damaged at byte 90: .* run 'gcuproto blackbox recover' on it first\n$")
 

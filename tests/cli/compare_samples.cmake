@@ -2,7 +2,9 @@
 # files of SAMPLES, byte for byte.
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}")
-execute_process(COMMAND "${GENERATOR}" "${WORK}" RESULT_VARIABLE status)
+# EMULATOR (wine in a cross build) runs the generator, joined by "^^".
+string(REPLACE "^^" ";" EMULATOR "${EMULATOR}")
+execute_process(COMMAND ${EMULATOR} "${GENERATOR}" "${WORK}" RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "the sample generator failed: ${status}")
 endif()

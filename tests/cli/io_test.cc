@@ -3,8 +3,10 @@
 // files written directly, an output over an input refused, inputs that can be
 // read once only, and inputs larger than a message can be.
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <regex>
@@ -79,14 +81,21 @@ void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
 class ToolPaths : public ::testing::TestWithParam<Case> {};
 
+#ifndef _WIN32
 int shell(const std::string& dir, const std::string& script) {
   const std::string command = "cd '" + dir + "' && (" + script + ")";
   const int status = std::system(command.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+#endif
 
 TEST_P(ToolPaths, Run) {
   const Case& c = GetParam();
+#ifdef _WIN32
+  (void)c;
+  GTEST_SKIP() << "the cases set up and check their files with a POSIX shell (sh, ln, mkfifo, stat, "
+                  "truncate, /dev/zero)";
+#else
   std::string root = ::testing::TempDir() + "gcuproto_io_XXXXXX";
   ASSERT_NE(::mkdtemp(root.data()), nullptr);
   const std::string dir = root + "/run";
@@ -105,6 +114,7 @@ TEST_P(ToolPaths, Run) {
   }
   EXPECT_EQ(shell(dir, c.check), 0) << c.check;
   shell(root, "cd / && rm -rf '" + root + "'");
+#endif
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ToolPaths, ::testing::ValuesIn(kCases),

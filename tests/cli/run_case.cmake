@@ -3,6 +3,7 @@
 # (or a pattern), and stderr empty on success or one line matching a pattern
 # on failure. Called by gcuproto_cli_test() in CMakeLists.txt with:
 #   TOOL       the installed gcuproto
+#   EMULATOR   what runs it in a cross build (wine), "" otherwise
 #   ARGS       the arguments, runs separated by "|", list items joined by "^^"
 #   FILES      directories whose files are copied to the run's directory first
 #              (joined by "^^"); the runs name them relative to it
@@ -15,6 +16,7 @@
 #   STDERR     regular expression the one-line error must match
 string(REPLACE "^^" ";" ARGS "${ARGS}")
 string(REPLACE "^^" ";" FILES "${FILES}")
+string(REPLACE "^^" ";" EMULATOR "${EMULATOR}")
 set(run_dir "${WORK}/run")
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${run_dir}")
@@ -28,10 +30,10 @@ if(NOT DEFINED STATUS OR STATUS STREQUAL "")
   set(STATUS 0)
 endif()
 
-set(commands COMMAND "${TOOL}")
+set(commands COMMAND ${EMULATOR} "${TOOL}")
 foreach(arg IN LISTS ARGS)
   if(arg STREQUAL "|")
-    list(APPEND commands COMMAND "${TOOL}")
+    list(APPEND commands COMMAND ${EMULATOR} "${TOOL}")
   else()
     list(APPEND commands "${arg}")
   endif()

@@ -2,7 +2,9 @@
 #ifndef GCUPROTO_TESTS_CLI_TOOL_RUN_H
 #define GCUPROTO_TESTS_CLI_TOOL_RUN_H
 
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
@@ -21,17 +23,28 @@ struct ToolRun {
 // Runs the installed tool with `args` (shell words) in `dir`. Its stdout goes
 // to `stdout_target` (a path the shell resolves in `dir`) when one is given;
 // otherwise both streams are captured in files beside `dir`, so that they do
-// not show up among the files a case checks for.
+// not show up among the files a case checks for. The shell is sh on POSIX and
+// cmd on Windows: the words, a "<" and the quoting below mean the same to both.
 inline ToolRun run_tool(const std::filesystem::path& dir, const std::string& args,
                         const std::string& stdout_target = "") {
   const std::filesystem::path out = dir.parent_path() / (dir.filename().string() + ".out");
   const std::filesystem::path err = dir.parent_path() / (dir.filename().string() + ".err");
-  const std::string command = "cd '" + dir.string() + "' && '" GCUPROTO_CLI_TOOL "' " + args +
-                              " >'" + (stdout_target.empty() ? out.string() : stdout_target) +
-                              "' 2>'" + err.string() + "'";
+  const std::string target = stdout_target.empty() ? out.string() : stdout_target;
+#ifdef _WIN32
+  // The tool's path made whole while the current drive is still the build's:
+  // "cd /d" moves to the drive of the temporary directory.
+  static const std::string tool = std::filesystem::absolute(GCUPROTO_CLI_TOOL).string();
+  const std::string command = "cd /d \"" + dir.string() + "\" && \"" + tool + "\" " + args +
+                              " >\"" + target + "\" 2>\"" + err.string() + "\"";
   const int status = std::system(command.c_str());
+#else
+  const std::string command = "cd '" + dir.string() + "' && '" GCUPROTO_CLI_TOOL "' " + args + " >'" +
+                              target + "' 2>'" + err.string() + "'";
+  const int wait_status = std::system(command.c_str());
+  const int status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+#endif
   ToolRun run;
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.status = status;
   run.out = ReadFile(out);
   run.err = ReadFile(err);
   std::filesystem::remove(out);

@@ -13,8 +13,27 @@ function(run)
   message("${out}")
 endfunction()
 
-run("${CMAKE_COMMAND}" -S "${SOURCE_DIR}" -B "${WORK_DIR}/build" -G "${GENERATOR}"
-    "-DCMAKE_PREFIX_PATH=${moved}" -DCMAKE_BUILD_TYPE=Release)
+# A cross build passes its TOOLCHAIN, the DEPENDENCIES' prefixes and the
+# EMULATOR that runs its programs (lists joined by "^^").
+string(REPLACE "^^" ";" DEPENDENCIES "${DEPENDENCIES}")
+string(REPLACE "^^" ";" EMULATOR "${EMULATOR}")
+set(prefixes "${moved}" ${DEPENDENCIES})
+list(JOIN prefixes "\;" prefixes)
+set(toolchain "")
+if(TOOLCHAIN)
+  set(toolchain "--toolchain=${TOOLCHAIN}")
+endif()
+run("${CMAKE_COMMAND}" -S "${SOURCE_DIR}" -B "${WORK_DIR}/build" -G "${GENERATOR}" ${toolchain}
+    "-DCMAKE_PREFIX_PATH=${prefixes}" -DCMAKE_BUILD_TYPE=Release)
 run("${CMAKE_COMMAND}" --build "${WORK_DIR}/build")
-run("${WORK_DIR}/build/identity_query")
-run("${WORK_DIR}/build/blackbox_lines")
+# Windows finds a program's DLLs beside it, as a user ships them.
+file(GLOB dlls "${moved}/bin/*.dll")
+if(dlls)
+  file(COPY ${dlls} DESTINATION "${WORK_DIR}/build")
+endif()
+set(suffix "")
+if(EMULATOR)
+  set(suffix ".exe")
+endif()
+run(${EMULATOR} "${WORK_DIR}/build/identity_query${suffix}")
+run(${EMULATOR} "${WORK_DIR}/build/blackbox_lines${suffix}")

@@ -1,10 +1,9 @@
 #include "scratch_dir.h"
 
-#include <stdlib.h>
-
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <system_error>
 
@@ -21,12 +20,21 @@ std::filesystem::path TempRoot() {
 
 }  // namespace
 
+// create_directory() fails on a name that exists: a name another program
+// took is passed over, as mkdtemp would, on every system.
 ScratchDir::ScratchDir(const std::string& prefix) {
-  std::string pattern = (TempRoot() / (prefix + ".XXXXXX")).string();
-  if (mkdtemp(pattern.data()) == nullptr) {
-    throw std::system_error(errno, std::generic_category(), "mkdtemp " + pattern);
+  static std::mt19937_64 random{std::random_device{}()};
+  const std::filesystem::path parent = TempRoot();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::filesystem::path candidate = parent / (prefix + "." + std::to_string(random() % 1000000000));
+    std::error_code error;
+    if (std::filesystem::create_directory(candidate, error)) {
+      path_ = candidate;
+      return;
+    }
+    if (error) throw std::system_error(error, "cannot create " + candidate.string());
   }
-  path_ = pattern;
+  throw std::runtime_error("no free scratch directory name under " + parent.string());
 }
 
 ScratchDir::~ScratchDir() {

@@ -10,8 +10,12 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace gcuproto {
+namespace platform {
+class File;
+}  // namespace platform
 namespace blackbox {
 
 struct WriterOptions {
@@ -59,13 +63,14 @@ class GCUPROTO_BLACKBOX_EXPORT Writer {
   std::uint64_t dropped_tail_bytes() const { return dropped_tail_; }
 
  private:
-  Writer(int fd, std::string path, WriterOptions options, std::uint64_t size,
-         std::uint64_t dropped_tail);
+  Writer(std::unique_ptr<platform::File> file, std::string path, WriterOptions options,
+         std::uint64_t size, std::uint64_t dropped_tail);
   template <typename Line>
   bool WriteLine(RecordKind kind, const Line& line);
-  bool Failed(const std::string& what, int error_number);
+  bool Failed(const std::string& what, std::error_code error);
 
-  int fd_;
+  // The library's own file handle; users never see its type.
+  std::unique_ptr<platform::File> file_;
   std::string path_;
   WriterOptions options_;
   std::string buffer_;

@@ -59,9 +59,14 @@ class File {
 
   // Never inherited by child processes. New files get 0666 less the umask.
   static File open(const std::string& path, Mode mode, std::error_code* error);
-  // Standard input and output, not closed by the handle.
+  // A file without a name for scratch data, gone once closed, opened for
+  // reading and writing: in `directory`, or for "" in the system's directory
+  // for temporary files (TMPDIR or /tmp; GetTempPath on Windows).
+  static File scratch(const std::string& directory, std::error_code* error);
+  // Standard input, output and error, not closed by the handle.
   static File standard_input();
   static File standard_output();
+  static File standard_error();
 
   bool is_open() const { return fd_ >= 0; }
   // The C runtime descriptor (for protobuf's FileInputStream and the like).
@@ -90,6 +95,10 @@ class File {
   int fd_ = -1;
   bool owned_ = false;
 };
+
+// The directory part of `path` ("." for a bare name), with the system's
+// separators.
+std::string directory_of(const std::string& path);
 
 // Standard input and output pass bytes unchanged (no newline translation).
 void set_binary_stdio();
