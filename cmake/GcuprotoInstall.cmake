@@ -24,6 +24,12 @@ install(FILES ${GCUPROTO_SCHEMA_FILES}
 install(EXPORT gcuprotoTargets
   NAMESPACE gcuproto::
   DESTINATION "${GCUPROTO_CMAKE_DIR}")
+set(GCUPROTO_COMPONENTS gcuproto blackbox)
+set(GCUPROTO_COMPONENTS_TEXT "gcuproto and blackbox")
+if(GCUPROTO_BUILD_LINK)
+  list(APPEND GCUPROTO_COMPONENTS link)
+  set(GCUPROTO_COMPONENTS_TEXT "gcuproto, blackbox and link")
+endif()
 configure_package_config_file(cmake/gcuprotoConfig.cmake.in
   "${PROJECT_BINARY_DIR}/gcuprotoConfig.cmake"
   INSTALL_DESTINATION "${GCUPROTO_CMAKE_DIR}")

@@ -169,6 +169,7 @@ bool Reader::resume() {
   input_done_ = false;
   // An istream that met its end stays failed until told otherwise.
   if (owned_ && owned_->istream) owned_->istream->clear();
+  if (owned_ && owned_->handle.is_open()) owned_->handle.forget_end();
   return true;
 }
 

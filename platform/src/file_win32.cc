@@ -167,6 +167,10 @@ std::error_code File::seek(std::uint64_t offset) {
   return {};
 }
 
+void File::forget_end() {
+  if (fd_ >= 0) ::_lseeki64(fd_, 0, SEEK_CUR);
+}
+
 std::error_code File::info(FileInfo* info) const {
   const HANDLE handle = handle_of(fd_);
   if (handle == INVALID_HANDLE_VALUE) return std::make_error_code(std::errc::bad_file_descriptor);

@@ -29,6 +29,7 @@ function(expect_components name components expected)
   endif()
 endfunction()
 
-expect_components(all "gcuproto blackbox link" "")
+string(REPLACE ";" " " all "${COMPONENTS}")
+expect_components(all "${all}" "")
 expect_components(unknown "blackbox nosuch"
-  "gcuproto has no component nosuch; its components are gcuproto, blackbox and link")
+  "gcuproto has no component nosuch; its components are ${COMPONENTS_TEXT}")

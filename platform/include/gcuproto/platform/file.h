@@ -80,6 +80,10 @@ class File {
   // All of `data`, or an error.
   std::error_code write_all(std::string_view data);
   std::error_code seek(std::uint64_t offset);
+  // Lets the next read() see bytes appended since a read met the end of the
+  // file: the Windows C runtime answers every read after that with 0 until
+  // the position is set again.
+  void forget_end();
   std::error_code info(FileInfo* info) const;
   std::error_code truncate(std::uint64_t size);
   // Waits until what was written is on stable storage.
