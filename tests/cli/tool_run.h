@@ -36,10 +36,13 @@ inline ToolRun run_tool(const std::filesystem::path& dir, const std::string& arg
   static const std::string tool = std::filesystem::absolute(GCUPROTO_CLI_TOOL).string();
   const std::string command = "cd /d \"" + dir.string() + "\" && \"" + tool + "\" " + args +
                               " >\"" + target + "\" 2>\"" + err.string() + "\"";
-  // Under load wine's cmd now and then fails to start the program and says
-  // it cannot find it (status 9009, which the tool never returns): retried.
+  // Under load wine now and then fails to start cmd (-1) or cmd fails to
+  // start the program and says it cannot find it (9009); the tool returns
+  // neither, so such a run is tried again.
   int status = std::system(command.c_str());
-  for (int attempt = 1; status == 9009 && attempt < 3; ++attempt) status = std::system(command.c_str());
+  for (int attempt = 1; (status == -1 || status == 9009) && attempt < 5; ++attempt) {
+    status = std::system(command.c_str());
+  }
 #else
   const std::string command = "cd '" + dir.string() + "' && '" GCUPROTO_CLI_TOOL "' " + args + " >'" +
                               target + "' 2>'" + err.string() + "'";
