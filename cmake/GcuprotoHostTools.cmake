@@ -3,7 +3,7 @@
 # compiler and protobuf, and imported here as gcuproto_protoc_export.
 include(ExternalProject)
 
-set(_host_dir "${PROJECT_BINARY_DIR}/host_tools")
+set(_host_dir "${CMAKE_CURRENT_BINARY_DIR}/host_tools")
 set(_plugin "${_host_dir}/gcuproto_protoc_export${CMAKE_HOST_EXECUTABLE_SUFFIX}")
 ExternalProject_Add(gcuproto_host_tools
   SOURCE_DIR "${PROJECT_SOURCE_DIR}/cmake/host_tools"

@@ -1,6 +1,9 @@
-# Installs the library as a relocatable CMake package (find_package(gcuproto)
-# gives gcuproto::gcuproto) and a pkg-config file, with the headers under
+# Installs the libraries as a relocatable CMake package (find_package(gcuproto)
+# gives gcuproto::gcuproto) and pkg-config files, with the headers under
 # include/gcuproto/ and the schema files for other languages' generators.
+#
+# The build tree is a package too: a project configured with
+# -Dgcuproto_DIR=<this build directory> uses the libraries where they were built.
 include(CMakePackageConfigHelpers)
 
 set(GCUPROTO_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/gcuproto")
@@ -15,15 +18,22 @@ install(TARGETS ${gcuproto_installed_libraries}
   EXPORT gcuprotoTargets
   LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}"
   ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}"
-  RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
-install(FILES ${GCUPROTO_PUBLIC_HEADERS} ${GCUPROTO_GENERATED_HEADERS}
-  DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/gcuproto")
+  RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}"
+  FILE_SET HEADERS DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}"
+  # The exported file sets give users the include directory from CMake 3.23
+  # on; this gives it to older ones too.
+  INCLUDES DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}")
 install(FILES ${GCUPROTO_SCHEMA_FILES}
   DESTINATION "${CMAKE_INSTALL_DATADIR}/gcuproto/proto")
 
 install(EXPORT gcuprotoTargets
   NAMESPACE gcuproto::
   DESTINATION "${GCUPROTO_CMAKE_DIR}")
+# The configuration file finds its targets beside it, so the same one serves
+# the build tree.
+export(EXPORT gcuprotoTargets
+  NAMESPACE gcuproto::
+  FILE "${PROJECT_BINARY_DIR}/gcuprotoTargets.cmake")
 set(GCUPROTO_COMPONENTS gcuproto blackbox)
 set(GCUPROTO_COMPONENTS_TEXT "gcuproto and blackbox")
 if(GCUPROTO_BUILD_LINK)
@@ -56,7 +66,15 @@ if(IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDEDIR}")
 else()
   set(GCUPROTO_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
 endif()
+# A static library's export macro is left empty by its *_STATIC definition,
+# which the CMake targets carry for their users and the .pc files give here.
 foreach(pc IN LISTS gcuproto_pc_files)
+  set(GCUPROTO_PC_CFLAGS "-I\${includedir}")
+  if(NOT BUILD_SHARED_LIBS)
+    string(TOUPPER "${pc}" macro)
+    string(REPLACE "-" "_" macro "${macro}")
+    string(APPEND GCUPROTO_PC_CFLAGS " -D${macro}_STATIC")
+  endif()
   configure_file(cmake/${pc}.pc.in "${PROJECT_BINARY_DIR}/${pc}.pc" @ONLY)
   install(FILES "${PROJECT_BINARY_DIR}/${pc}.pc" DESTINATION "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
 endforeach()

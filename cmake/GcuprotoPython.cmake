@@ -4,7 +4,10 @@
 # module uses (protobuf, numpy, pandas) are installed for that one.
 #
 # An extension built with sanitizers cannot be loaded into an uninstrumented
-# interpreter, so a sanitized build leaves the package out unless asked.
+# interpreter, so a sanitized build leaves the package out. So does a static
+# build: each of the package's two extension modules would carry its own copy
+# of the messages, and the second to load would register them again. A project
+# that adds gcuproto as a subdirectory gets the package only if it asks.
 if(NOT DEFINED Python3_EXECUTABLE AND NOT DEFINED Python3_ROOT_DIR AND EXISTS /usr/bin/python3)
   set(Python3_EXECUTABLE /usr/bin/python3 CACHE FILEPATH "Interpreter of the Python package")
 endif()
@@ -12,6 +15,8 @@ endif()
 set(gcuproto_python_missing "")
 if(GCUPROTO_SANITIZE)
   set(gcuproto_python_missing "GCUPROTO_SANITIZE is set (a sanitized extension does not load into the interpreter)")
+elseif(NOT BUILD_SHARED_LIBS)
+  set(gcuproto_python_missing "the libraries are static (BUILD_SHARED_LIBS is off)")
 else()
   find_package(Python3 3.9 COMPONENTS Interpreter Development.Module)
   if(NOT Python3_FOUND)
@@ -33,7 +38,7 @@ else()
 endif()
 
 if(gcuproto_python_missing STREQUAL "")
-  option(GCUPROTO_BUILD_PYTHON "Build the Python package" ON)
+  option(GCUPROTO_BUILD_PYTHON "Build the Python package" ${PROJECT_IS_TOP_LEVEL})
 else()
   option(GCUPROTO_BUILD_PYTHON "Build the Python package" OFF)
   if(GCUPROTO_BUILD_PYTHON)

@@ -1,11 +1,7 @@
 # GCUPROTO_SANITIZE: sanitizers for the project's own targets, as a list for
 # -fsanitize= ("address,undefined"). Empty builds without them. The protobuf
 # runtime and GoogleTest come from the system and stay uninstrumented.
-#
-# gcuproto_sanitize(<target>) applies them to one target. A finding stops the
-# program (no recovery), so a test that trips a sanitizer fails. In a fuzzing
-# build the libraries also get libFuzzer's coverage instrumentation, so the
-# fuzzers are guided by the code they exercise.
+# gcuproto_target() (GcuprotoTarget.cmake) applies them.
 if(GCUPROTO_BUILD_FUZZERS)
   set(gcuproto_sanitize_default "address,undefined")
 else()
@@ -20,15 +16,3 @@ endif()
 if(GCUPROTO_BUILD_FUZZERS AND NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   message(FATAL_ERROR "GCUPROTO_BUILD_FUZZERS needs Clang (libFuzzer): -DCMAKE_CXX_COMPILER=clang++")
 endif()
-
-function(gcuproto_sanitize target)
-  if(GCUPROTO_SANITIZE)
-    target_compile_options(${target} PRIVATE
-      "-fsanitize=${GCUPROTO_SANITIZE}" -fno-sanitize-recover=all -fno-omit-frame-pointer)
-    target_link_options(${target} PRIVATE "-fsanitize=${GCUPROTO_SANITIZE}")
-  endif()
-  get_target_property(type ${target} TYPE)
-  if(GCUPROTO_BUILD_FUZZERS AND NOT type STREQUAL "EXECUTABLE")
-    target_compile_options(${target} PRIVATE -fsanitize=fuzzer-no-link)
-  endif()
-endfunction()

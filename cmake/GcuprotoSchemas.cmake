@@ -1,11 +1,13 @@
 # gcuproto_add_schemas(<target> <schema>...)
 #
 # Compiles each schema file with protoc into <gcuproto/NAME.pb.h> and NAME.pb.cc
-# under the current binary directory and adds them to <target>. The schema
-# directory is protoc's only include path, so every file is registered under its
-# bare name ("commands.proto"). Messages are exported through GCUPROTO_EXPORT,
-# which the gcuproto_protoc_export plugin makes each header define. Also writes
-# the list of registered names that gcuproto::schema_file_names() returns.
+# under the current binary directory and adds them to <target>, the headers to
+# its public header set. The schema directory is protoc's only include path, so
+# every file is registered under its bare name ("commands.proto"). Messages are
+# exported through GCUPROTO_EXPORT, which the gcuproto_protoc_export plugin
+# makes each header define. Also writes, beside them, the list of registered
+# names that gcuproto::schema_file_names() returns (schema_list.h, for the
+# target's own sources).
 function(gcuproto_add_schemas target)
   set(out_dir "${CMAKE_CURRENT_BINARY_DIR}/include/gcuproto")
   file(MAKE_DIRECTORY "${out_dir}")
@@ -44,14 +46,14 @@ function(gcuproto_add_schemas target)
   # be defined elsewhere.
   add_custom_target(${target}_generated DEPENDS ${sources} ${headers})
   add_dependencies(${target} ${target}_generated)
-  target_sources(${target} PRIVATE ${sources})
-  target_include_directories(${target} PUBLIC
-    "$<BUILD_INTERFACE:${CMAKE_CURRENT_BINARY_DIR}/include>")
+  target_sources(${target}
+    PRIVATE ${sources}
+    PUBLIC FILE_SET HEADERS BASE_DIRS "${CMAKE_CURRENT_BINARY_DIR}/include" FILES ${headers})
 
   set(GCUPROTO_SCHEMA_NAME_LINES "${name_lines}")
   configure_file("${PROJECT_SOURCE_DIR}/frame/src/schema_list.h.in"
-    "${PROJECT_BINARY_DIR}/frame/src/schema_list.h" @ONLY)
+    "${CMAKE_CURRENT_BINARY_DIR}/src/schema_list.h" @ONLY)
+  target_include_directories(${target} PRIVATE "${CMAKE_CURRENT_BINARY_DIR}/src")
 
-  set(GCUPROTO_GENERATED_HEADERS "${headers}" PARENT_SCOPE)
   set(GCUPROTO_SCHEMA_FILES "${all_schemas}" PARENT_SCOPE)
 endfunction()

@@ -4,8 +4,7 @@ add_executable(gcuproto_cli_io_tests io_test.cc)
 target_link_libraries(gcuproto_cli_io_tests PRIVATE gcuproto_test_support GTest::gtest_main)
 target_compile_definitions(gcuproto_cli_io_tests PRIVATE
   "GCUPROTO_CLI_TOOL=\"${cli_tool}\"" "GCUPROTO_SAMPLES=\"${cli_samples}\"")
-gcuproto_warnings(gcuproto_cli_io_tests)
-gcuproto_sanitize(gcuproto_cli_io_tests)
+gcuproto_target(gcuproto_cli_io_tests)
 gtest_discover_tests(gcuproto_cli_io_tests TEST_PREFIX cli.io. DISCOVERY_TIMEOUT 60
   PROPERTIES FIXTURES_REQUIRED gcuproto_cli)
 

@@ -4,7 +4,11 @@
 #ifndef GCUPROTO_EXPORT_H
 #define GCUPROTO_EXPORT_H
 
-#if defined(_WIN32)
+// A static library has nothing to export or import: its build and its users
+// define GCUPROTO_STATIC (CMake's targets and the .pc files do).
+#if defined(GCUPROTO_STATIC)
+#define GCUPROTO_EXPORT
+#elif defined(_WIN32)
 #if defined(GCUPROTO_BUILDING)
 #define GCUPROTO_EXPORT __declspec(dllexport)
 #elif defined(__GNUC__)

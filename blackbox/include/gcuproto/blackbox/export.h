@@ -2,7 +2,11 @@
 #ifndef GCUPROTO_BLACKBOX_EXPORT_H
 #define GCUPROTO_BLACKBOX_EXPORT_H
 
-#if defined(_WIN32)
+// A static library has nothing to export or import: its build and its users
+// define GCUPROTO_BLACKBOX_STATIC (CMake's targets and the .pc files do).
+#if defined(GCUPROTO_BLACKBOX_STATIC)
+#define GCUPROTO_BLACKBOX_EXPORT
+#elif defined(_WIN32)
 #if defined(GCUPROTO_BLACKBOX_BUILDING)
 #define GCUPROTO_BLACKBOX_EXPORT __declspec(dllexport)
 #elif defined(__GNUC__)

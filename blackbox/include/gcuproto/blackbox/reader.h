@@ -7,6 +7,7 @@
 #include <gcuproto/blackbox/filter.h>
 #include <gcuproto/blackbox/record.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <iosfwd>

@@ -6,6 +6,7 @@
 #include <gcuproto/blackbox/export.h>
 #include <gcuproto/blackbox/record.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>

@@ -2,7 +2,11 @@
 #ifndef GCUPROTO_LINK_EXPORT_H
 #define GCUPROTO_LINK_EXPORT_H
 
-#if defined(_WIN32)
+// A static library has nothing to export or import: its build and its users
+// define GCUPROTO_LINK_STATIC (CMake's targets and the .pc files do).
+#if defined(GCUPROTO_LINK_STATIC)
+#define GCUPROTO_LINK_EXPORT
+#elif defined(_WIN32)
 #if defined(GCUPROTO_LINK_BUILDING)
 #define GCUPROTO_LINK_EXPORT __declspec(dllexport)
 #else
