@@ -160,10 +160,10 @@ int Read(const std::string& path) {
   std::unique_ptr<Reader> reader = Reader::Open(path, ReaderOptions(), &error);
   if (!reader) Die(error);
   std::uint64_t sum = 0;
-  while (reader->next()) {
+  while (reader->Next()) {
     sum += reader->kind() == RecordKind::kLoggerLine ? reader->logger_line().seqno() : reader->can_line().canid();
   }
-  if (reader->damaged()) Die(reader->damage_reason());
+  if (reader->damage()) Die(reader->damage()->message());
   std::printf("%llu\n", static_cast<unsigned long long>(sum));
   return 0;
 }

@@ -2,6 +2,10 @@
 // that filters select.
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
+#include <gcuproto/blackbox/reader.h>
+#include <gcuproto/blackbox/record.h>
+#include <gcuproto/blackbox/sink.h>
+#include <gcuproto/blackbox/text_buffer.h>
 #include <gcuproto/platform/wait.h>
 
 #include <cstring>
@@ -48,7 +52,7 @@ void append_record(blackbox::RecordKind kind, std::string_view line, blackbox::T
 bool copy_records(blackbox::Reader* reader, blackbox::TextBuffer* out, Progress* progress,
                   std::uint64_t progress_base) {
   std::uint64_t next_progress = kProgressStep;
-  while (reader->next()) {
+  while (reader->Next()) {
     append_record(reader->kind(), reader->raw(), out);
     if (out->failed()) return false;
     if (reader->end_offset() >= next_progress) {
@@ -103,14 +107,14 @@ void run_cat(const CatOptions& options) {
   for (const std::string& file : options.files) {
     std::unique_ptr<blackbox::Reader> reader = open_blackbox(file, {}, "cat reads its inputs twice: give files, not '-'");
     std::uint64_t next_progress = 0;
-    while (reader->next()) {
+    while (reader->Next()) {
       if (reader->end_offset() >= next_progress) {
         progress.update(checked + reader->end_offset());
         next_progress = reader->end_offset() + kProgressStep;
       }
     }
-    if (reader->damaged()) {
-      throw InputError(damage_message(file, *reader) + "; run 'gcuproto blackbox recover' on it first");
+    if (reader->damage()) {
+      throw InputError(damage_message(file, *reader->damage()) + "; run 'gcuproto blackbox recover' on it first");
     }
     sizes.push_back(reader->complete_bytes());
     checked += reader->complete_bytes();
@@ -126,7 +130,7 @@ void run_cat(const CatOptions& options) {
       std::unique_ptr<blackbox::Reader> reader = open_blackbox(file, selected);
       if (!copy_records(reader.get(), &out, &progress, copied)) output.fail(sink.error_number());
       // The file changed since it was checked.
-      if (reader->damaged()) throw InputError(damage_message(file, *reader));
+      if (reader->damage()) throw InputError(damage_message(file, *reader->damage()));
       copied += file_size(file);
     }
     if (!out.Flush()) output.fail(sink.error_number());

@@ -159,9 +159,9 @@ std::unique_ptr<blackbox::LineFormatter> make_formatter(const ExportOptions& opt
   }
   if (options.format == "csv") {
     blackbox::CsvOptions csv;
-    std::string error;
+    blackbox::Error error;
     if (!options.channels.empty() && !blackbox::ParseCsvChannels(options.channels, &csv.channels, &error)) {
-      throw UsageError("--channels: " + error);
+      throw UsageError("--channels: " + error.message());
     }
     csv.grow = csv_needs_widths(options, can_csv) && !widths;
     csv.time = options.time;
@@ -233,23 +233,23 @@ void run_export(const ExportOptions& options) {
   std::uint64_t done = progress_base;
   for (const std::string& file : options.files) {
     const std::string name = file == "-" ? "stdin" : file;
-    if (options.source && !formatter->SetSource(name)) {
+    if (options.source && !formatter->SetSource(name, nullptr)) {
       throw UsageError(fmt::format("--source: the name '{}' holds a line break, which CSV cannot hold", name));
     }
     // Output so far goes out whenever the input has to be waited for.
     std::function<void()> on_wait;
-    if (!spooled) on_wait = [&exporter, &sink_failed] { if (!exporter.Flush()) sink_failed(); };
+    if (!spooled) on_wait = [&exporter, &sink_failed] { if (!exporter.Flush(nullptr)) sink_failed(); };
     LiveInput input(file, on_wait);
     blackbox::Reader reader(&input, read);
     read_to_end(name, input, reader, options.follow, [&] {
-      const blackbox::ExportResult result =
-          exporter.Run(&reader, [&](std::uint64_t offset) { progress.update(done + offset); });
-      if (result.sink_failed) sink_failed();
-      if (!result.ok) throw InputError(fmt::format("{}: line at byte {}: {}", name, result.offset, result.reason));
+      blackbox::Error error;
+      if (exporter.Run(&reader, &error, [&](std::uint64_t offset) { progress.update(done + offset); })) return;
+      if (error.kind() == blackbox::ErrorKind::kIo) sink_failed();
+      throw InputError(fmt::format("{}: line at byte {}: {}", name, error.offset(), error.message()));
     });
     done += file_size(file);
   }
-  if (!exporter.Flush()) sink_failed();
+  if (!exporter.Flush(nullptr)) sink_failed();
   if (spooled) {
     write_spooled_csv(spool, *csv, &output_sink, output, output_sink);
   }

@@ -57,8 +57,8 @@ void copy_bytes(const std::string& path, std::uint64_t from, std::uint64_t to,
   }
 }
 
-std::string damage_message(const std::string& path, const blackbox::Reader& reader) {
-  return fmt::format("{}: damaged at byte {}: {}", path, reader.damage_offset(), reader.damage_reason());
+std::string damage_message(const std::string& path, const blackbox::Error& damage) {
+  return fmt::format("{}: damaged at byte {}: {}", path, damage.offset(), damage.message());
 }
 
 std::unique_ptr<blackbox::Reader> open_blackbox(const std::string& path,
@@ -84,9 +84,9 @@ std::unique_ptr<blackbox::Reader> open_blackbox(const std::string& path,
   if (!platform::stat_path(path, &info) && info.kind == platform::PathKind::kDirectory) {
     throw InputError(fmt::format("{}: is a directory", path));
   }
-  std::string error;
+  blackbox::Error error;
   std::unique_ptr<blackbox::Reader> reader = blackbox::Reader::Open(path, std::move(options), &error);
-  if (!reader) throw InputError(error);
+  if (!reader) throw InputError(error.message());
   return reader;
 }
 

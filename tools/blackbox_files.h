@@ -3,7 +3,8 @@
 #ifndef GCUPROTO_TOOLS_BLACKBOX_FILES_H
 #define GCUPROTO_TOOLS_BLACKBOX_FILES_H
 
-#include <gcuproto/blackbox/exporter.h>
+#include <gcuproto/blackbox/can_id_field.h>
+#include <gcuproto/blackbox/error.h>
 #include <gcuproto/blackbox/reader.h>
 
 #include <gcuproto/platform/file.h>
@@ -55,7 +56,7 @@ void copy_bytes(const std::string& path, std::uint64_t from, std::uint64_t to,
                 StreamingOutput& output, Progress* progress = nullptr, std::uint64_t progress_base = 0);
 
 // "PATH: damaged at byte N: reason", the one-line message for damaged input.
-std::string damage_message(const std::string& path, const blackbox::Reader& reader);
+std::string damage_message(const std::string& path, const blackbox::Error& damage);
 
 // True when `path` can be read more than once: a regular file (or a block
 // device), not standard input, a FIFO, <(...) or a character device.

@@ -6,6 +6,7 @@
 #include <google/protobuf/io/zero_copy_stream_impl.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,7 +64,7 @@ void read_file(const std::string& path, blackbox::CanIdField id_field,
   info->name = path == "-" ? "stdin" : path;
   std::uint64_t next_progress = 0;
   bool undecodable = false;
-  while (reader->next()) {
+  while (reader->Next()) {
     if (!collector.AddEncoded(reader->kind(), reader->raw(), reader->offset())) {
       // As a decoding reader stops there, so do the statistics.
       undecodable = true;
@@ -90,11 +91,10 @@ void read_file(const std::string& path, blackbox::CanIdField id_field,
     info->bytes = size != 0 ? size : reader->end_offset();
     info->damage.push_back({reader->offset(), info->bytes - reader->offset(),
                             fmt::format("{} does not decode", kind), 0, 0, true});
-  } else if (reader->damaged()) {
+  } else if (const std::optional<blackbox::Error>& damage = reader->damage()) {
     info->complete_bytes = reader->complete_bytes();
     info->bytes = size != 0 ? size : reader->complete_bytes();
-    info->damage.push_back({reader->damage_offset(), info->bytes - info->complete_bytes, reader->damage_reason(),
-                            0, 0, true});
+    info->damage.push_back({damage->offset(), info->bytes - info->complete_bytes, damage->message(), 0, 0, true});
   } else {
     info->complete_bytes = reader->complete_bytes();
     info->bytes = size != 0 ? size : reader->complete_bytes();

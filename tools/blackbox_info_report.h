@@ -4,6 +4,7 @@
 #define GCUPROTO_TOOLS_BLACKBOX_INFO_REPORT_H
 
 #include <gcuproto/blackbox/stats.h>
+#include <gcuproto/blackbox/time_scale.h>
 
 #include <cstdint>
 #include <string>

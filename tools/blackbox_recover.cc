@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -44,7 +45,7 @@ void run_recover(const RecoverOptions& options) {
   std::unique_ptr<blackbox::Reader> reader = open_blackbox(options.file, read, "recover reads its input twice: give a file, not '-'");
   scanning = reader.get();
   std::uint64_t next_progress = 0;
-  while (reader->next()) {
+  while (reader->Next()) {
     if (reader->end_offset() >= next_progress) {
       progress.update(reader->end_offset());
       next_progress = reader->end_offset() + (std::uint64_t{16} << 20);
@@ -80,10 +81,10 @@ void run_recover(const RecoverOptions& options) {
                              dropped_lines_bytes, undecodable.front().offset)
                      .c_str());
   }
-  if (reader->damaged()) {
+  if (const std::optional<blackbox::Error>& damage = reader->damage()) {
     std::fprintf(stderr, "%s\n",
                  fmt::format("{}: dropped the last {} bytes, damaged at byte {}: {}", options.file,
-                             size - kept_end, reader->damage_offset(), reader->damage_reason())
+                             size - kept_end, damage->offset(), damage->message())
                      .c_str());
   } else if (undecodable.empty()) {
     std::fprintf(stderr, "%s\n", fmt::format("{}: nothing dropped ({} lines)", options.file, lines).c_str());

@@ -2,14 +2,12 @@
 #ifndef GCUPROTO_LINK_EXPORT_H
 #define GCUPROTO_LINK_EXPORT_H
 
-#if defined(_WIN32)
+#include <gcuproto/export.h>
+
 #if defined(GCUPROTO_LINK_BUILDING)
-#define GCUPROTO_LINK_EXPORT __declspec(dllexport)
+#define GCUPROTO_LINK_EXPORT GCUPROTO_DLL_EXPORT
 #else
-#define GCUPROTO_LINK_EXPORT __declspec(dllimport)
-#endif
-#else
-#define GCUPROTO_LINK_EXPORT __attribute__((visibility("default")))
+#define GCUPROTO_LINK_EXPORT GCUPROTO_DLL_IMPORT
 #endif
 
 #endif  // GCUPROTO_LINK_EXPORT_H
