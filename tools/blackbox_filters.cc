@@ -7,7 +7,7 @@
 
 namespace gcuproto::cli {
 
-void add_filter_options(CLI::App* command, FilterOptions* options) {
+void AddFilterOptions(CLI::App* command, FilterOptions* options) {
   const std::string group = "Line filters (combined: a line must pass all)";
   command->add_option("--kind", options->kind, "only logger lines (line) or CAN lines (can)")
       ->check(CLI::IsMember({"line", "can"}))
@@ -38,7 +38,7 @@ void add_filter_options(CLI::App* command, FilterOptions* options) {
       ->capture_default_str();
 }
 
-blackbox::TimeScale parse_time_scale(const std::string& text) {
+blackbox::TimeScale ParseTimeScale(const std::string& text) {
   blackbox::TimeScale scale;
   if (!blackbox::TimeScale::Parse(text, &scale)) {
     throw UsageError(fmt::format(
@@ -47,9 +47,9 @@ blackbox::TimeScale parse_time_scale(const std::string& text) {
   return scale;
 }
 
-blackbox::Filter make_filter(const FilterOptions& options, const std::string& id_field) {
+blackbox::Filter MakeFilter(const FilterOptions& options, const std::string& id_field) {
   blackbox::Filter filter;
-  const blackbox::TimeScale scale = parse_time_scale(options.time_scale);
+  const blackbox::TimeScale scale = ParseTimeScale(options.time_scale);
   blackbox::Error error;
   if (options.kind == "line") filter.kind = blackbox::RecordKind::kLoggerLine;
   if (options.kind == "can") filter.kind = blackbox::RecordKind::kCanLine;

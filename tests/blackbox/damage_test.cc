@@ -256,7 +256,7 @@ TEST(BlackboxFollow, ResumesAfterTheEndAndInsideARecord) {
   EXPECT_EQ(reader->can_lines(), 1u);
   EXPECT_EQ(reader->unknown_records(), 1u);
   EXPECT_EQ(reader->complete_bytes(), first.size() + second.size() + third.size());
-  // Without follow, the same cut is damage and resume() refuses.
+  // Without follow, the same cut is damage and Resume() refuses.
   WriteFile(path, first + third.substr(0, 5));
   auto plain = Reader::Open(path, {}, &error);
   while (plain->Next()) {
