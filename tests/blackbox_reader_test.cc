@@ -237,6 +237,7 @@ TEST(BlackboxReader, FiveByteKeysKeepTheirLow32Bits) {
   ASSERT_TRUE(reader.Next());
   EXPECT_EQ(reader.offset(), unknown_fixed64.size());
   EXPECT_EQ(reader.logger_line().seqno(), 9u);
+  EXPECT_DEBUG_DEATH(reader.can_line(), "kCanLine");  // the record is a logger line
   EXPECT_FALSE(reader.Next());
   EXPECT_FALSE(reader.damage()) << reader.damage()->message();
   EXPECT_EQ(reader.unknown_records(), 1u);

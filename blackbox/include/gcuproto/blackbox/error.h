@@ -6,11 +6,27 @@
 //
 //   Error error;
 //   std::unique_ptr<Writer> writer = Writer::Open(path, {}, &error);
-//   if (!writer || !writer->Write(line, &error)) Report(error.message());
+//   if (!writer || !writer->Write(line, &error)) std::cerr << error.message() << '\n';
+//
+// That holds for opening (Reader::Open, Writer::Open), writing (Writer's
+// calls), formatting and exporting (LineFormatter::Line and SetSource, the
+// formatters' Append calls, Exporter, Export) and parsing what a person
+// typed (ParseCanIdMatch, ParseTick, ParseSeqRange, ParseCsvChannels).
+// Calls that only judge whether bytes or text are valid, where there is
+// nothing to say but no (DecodeLoggerLine, ReadLineHeader, Selects,
+// StatsCollector::AddEncoded, TimeScale::Parse), answer with bool alone, as
+// does a Sink, which alone knows why it could not write.
 //
 // Objects keep no error to be asked for later, with one exception that is
-// no failed call: a Reader's input may end in damage, and once Next() has
-// returned false, Reader::damage() holds it.
+// no failed call: a Reader's input may end in damage, which is what the
+// reading found rather than a call that failed; once Next() has returned
+// false, Reader::damage() holds it as an Error.
+//
+// Misuse is a bug of the caller, not an error to handle: debug builds
+// assert on it (a logger line's fields asked for while the record is a CAN
+// line, a write after a failed write or after Close()); release builds
+// answer a misused call that can fail with kInvalidArgument or the failure
+// before it.
 #ifndef GCUPROTO_BLACKBOX_ERROR_H
 #define GCUPROTO_BLACKBOX_ERROR_H
 

@@ -131,8 +131,9 @@ class GCUPROTO_BLACKBOX_EXPORT Reader {
   // What ended the reading, once Next() has returned false: kCutShort for a
   // record cut short by the end of the input, as a crash or a full disk
   // leaves it; kDamaged for bytes that are no record or a line that does not
-  // decode; kIo for a read error; each at the offset of the record it
-  // concerns. Empty at a clean end. In resync mode: the first damaged span.
+  // decode, at the offset of that record; kIo for a read error, at the byte
+  // where reading failed. Empty at a clean end. In resync mode: the first
+  // damaged span.
   const std::optional<Error>& damage() const { return damage_; }
 
   std::uint64_t logger_lines() const { return logger_lines_; }
