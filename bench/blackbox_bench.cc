@@ -93,17 +93,18 @@ int Generate(const std::string& path, std::uint64_t mib, bool random_seq) {
   WriterOptions options;
   options.append = false;
   options.buffer_size = 1 << 20;
-  std::string error;
+  Error error;
   std::unique_ptr<Writer> writer = Writer::Open(path, options, &error);
-  if (!writer) Die(error);
+  if (!writer) Die(error.message());
   Lines lines(random_seq);
   for (std::uint64_t n = 0; writer->size() < target; ++n) {
     // Stamps by the bytes written, so that the file spans the day.
     const bool with_can = lines.Make(n, static_cast<std::uint32_t>(writer->size() * kDayTicks / target));
-    writer->Write(lines.line);
-    if (with_can) writer->Write(lines.can);
+    if (!writer->Write(lines.line, &error) || (with_can && !writer->Write(lines.can, &error))) {
+      Die(error.message());
+    }
   }
-  if (!writer->Close()) Die(writer->error());
+  if (!writer->Close(&error)) Die(error.message());
   std::printf("%llu\n", static_cast<unsigned long long>(writer->size()));
   return 0;
 }
@@ -156,14 +157,14 @@ int SkipScan(const std::string& path) {
 }
 
 int Read(const std::string& path) {
-  std::string error;
+  Error error;
   std::unique_ptr<Reader> reader = Reader::Open(path, ReaderOptions(), &error);
-  if (!reader) Die(error);
+  if (!reader) Die(error.message());
   std::uint64_t sum = 0;
-  while (reader->next()) {
+  while (reader->Next()) {
     sum += reader->kind() == RecordKind::kLoggerLine ? reader->logger_line().seqno() : reader->can_line().canid();
   }
-  if (reader->damaged()) Die(reader->damage_reason());
+  if (reader->damage()) Die(reader->damage()->message());
   std::printf("%llu\n", static_cast<unsigned long long>(sum));
   return 0;
 }

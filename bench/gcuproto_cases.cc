@@ -351,12 +351,12 @@ class BlackboxReadKernel {
     google::protobuf::io::ArrayInputStream input(file.data(), static_cast<int>(file.size()));
     gcuproto::blackbox::Reader reader(&input);
     std::uint64_t sum = 0;
-    while (reader.next()) {
+    while (reader.Next()) {
       sum += reader.kind() == gcuproto::blackbox::RecordKind::kLoggerLine
                  ? on_logger(reader.logger_line())
                  : on_can(reader.can_line());
     }
-    return reader.damaged() ? 0 : sum + reader.logger_lines() + reader.can_lines();
+    return reader.damage() ? 0 : sum + reader.logger_lines() + reader.can_lines();
   }
 };
 

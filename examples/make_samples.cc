@@ -19,21 +19,21 @@
 namespace {
 
 // Bytes that look like nothing in particular but are the same on every run.
-std::string pattern(std::size_t size, std::uint8_t seed) {
+std::string Pattern(std::size_t size, std::uint8_t seed) {
   std::string bytes;
   for (std::size_t i = 0; i < size; ++i) bytes.push_back(static_cast<char>(seed + 37 * i));
   return bytes;
 }
 
 // A ping with sequence number 7: 08 01 3A 02 08 07.
-Command make_command() {
+Command MakeCommand() {
   Command command;
   command.set_version(1);
   command.mutable_ping()->set_seq_no(7);
   return command;
 }
 
-Response make_response() {
+Response MakeResponse() {
   Response response;
   response.set_version(1);
   FirmwareId* id = response.mutable_firmwareid();
@@ -43,7 +43,7 @@ Response make_response() {
   return response;
 }
 
-void add_blob(FirmwareFile* firmware, std::uint32_t index, const std::string& data, bool checkpoint) {
+void AddBlob(FirmwareFile* firmware, std::uint32_t index, const std::string& data, bool checkpoint) {
   FirmwareCommand* command = firmware->add_commands();
   command->set_index(index);
   command->set_data(data);
@@ -52,36 +52,36 @@ void add_blob(FirmwareFile* firmware, std::uint32_t index, const std::string& da
 
 // An update that erases a flash block, writes two pieces of it and resets the
 // unit; one blob is not a loader command (its length runs past its end).
-FirmwareFile make_firmware() {
+FirmwareFile MakeFirmware() {
   FirmwareFile firmware;
   firmware.set_version(3);
-  firmware.set_firmwarepublickey(pattern(32, 0x11));
-  firmware.set_encryptionpublickey(pattern(32, 0x5A));
-  firmware.set_aeskey(pattern(16, 0xA3));
+  firmware.set_firmwarepublickey(Pattern(32, 0x11));
+  firmware.set_encryptionpublickey(Pattern(32, 0x5A));
+  firmware.set_aeskey(Pattern(16, 0xA3));
 
   LoaderCommands erase;
   erase.mutable_erase()->set_index(1);
   erase.mutable_erase()->set_addr(0x08020000);
   erase.mutable_erase()->set_size(0x20000);
-  add_blob(&firmware, 1, erase.SerializeAsString(), false);
+  AddBlob(&firmware, 1, erase.SerializeAsString(), false);
 
   for (std::uint32_t i = 0; i < 2; ++i) {
     LoaderCommands write;
     write.mutable_write()->set_index(2 + i);
     write.mutable_write()->set_addr(0x08020000 + 16 * i);
-    write.mutable_write()->set_data(pattern(16, static_cast<std::uint8_t>(0x40 + i)));
-    add_blob(&firmware, 2 + i, write.SerializeAsString(), i == 1);
+    write.mutable_write()->set_data(Pattern(16, static_cast<std::uint8_t>(0x40 + i)));
+    AddBlob(&firmware, 2 + i, write.SerializeAsString(), i == 1);
   }
 
-  add_blob(&firmware, 4, std::string("\x12\x20\x08\x01", 4), false);
+  AddBlob(&firmware, 4, std::string("\x12\x20\x08\x01", 4), false);
 
   LoaderCommands reset;
   reset.mutable_reset()->set_index(5);
-  add_blob(&firmware, 5, reset.SerializeAsString(), true);
+  AddBlob(&firmware, 5, reset.SerializeAsString(), true);
   return firmware;
 }
 
-BlackboxFile make_blackbox() {
+BlackboxFile MakeBlackbox() {
   BlackboxFile blackbox;
   const std::int32_t inputs[3][4] = {{12, -3, 0, 250}, {13, -4, 1, 251}, {-2147483647 - 1, 0, 2, 2147483647}};
   for (std::uint32_t i = 0; i < 3; ++i) {
@@ -98,7 +98,7 @@ BlackboxFile make_blackbox() {
   can->set_canid(0x18FEF100);
   can->set_messageid(61444);
   can->set_extended(true);
-  can->set_data(pattern(8, 0x01));
+  can->set_data(Pattern(8, 0x01));
   can = blackbox.add_linecan();
   can->set_seqno(4);
   can->set_timestamp(1031);
@@ -108,7 +108,7 @@ BlackboxFile make_blackbox() {
 }
 
 // The text form as gcuproto decode prints it.
-std::string text_of(const google::protobuf::Message& message) {
+std::string TextOf(const google::protobuf::Message& message) {
   google::protobuf::TextFormat::Printer printer;
   printer.SetUseUtf8StringEscaping(true);
   std::string text;
@@ -116,7 +116,7 @@ std::string text_of(const google::protobuf::Message& message) {
   return text;
 }
 
-bool write_file(const std::string& path, const std::string& content) {
+bool WriteFile(const std::string& path, const std::string& content) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file.write(content.data(), static_cast<std::streamsize>(content.size()));
   file.close();
@@ -124,9 +124,9 @@ bool write_file(const std::string& path, const std::string& content) {
   return static_cast<bool>(file);
 }
 
-bool write_sample(const std::string& dir, const std::string& stem, const google::protobuf::Message& message) {
-  return write_file(dir + "/" + stem + ".bin", message.SerializeAsString()) &&
-         write_file(dir + "/" + stem + ".txt", text_of(message));
+bool WriteSample(const std::string& dir, const std::string& stem, const google::protobuf::Message& message) {
+  return WriteFile(dir + "/" + stem + ".bin", message.SerializeAsString()) &&
+         WriteFile(dir + "/" + stem + ".txt", TextOf(message));
 }
 
 }  // namespace
@@ -137,10 +137,10 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string dir = argv[1];
-  const bool written = write_sample(dir, "command", make_command()) &&
-                       write_sample(dir, "response", make_response()) &&
-                       write_sample(dir, "firmware", make_firmware()) &&
-                       write_sample(dir, "blackbox", make_blackbox()) &&
-                       write_file(dir + "/command.hex", "0x08, 0x01, 0x3a, 0x02, 0x08, 0x07\n");
+  const bool written = WriteSample(dir, "command", MakeCommand()) &&
+                       WriteSample(dir, "response", MakeResponse()) &&
+                       WriteSample(dir, "firmware", MakeFirmware()) &&
+                       WriteSample(dir, "blackbox", MakeBlackbox()) &&
+                       WriteFile(dir + "/command.hex", "0x08, 0x01, 0x3a, 0x02, 0x08, 0x07\n");
   return written ? 0 : 1;
 }

@@ -45,7 +45,8 @@ using gcuproto::blackbox::CsvFormatter;
 using gcuproto::blackbox::CsvOptions;
 using gcuproto::blackbox::CsvWidener;
 using gcuproto::blackbox::Export;
-using gcuproto::blackbox::ExportResult;
+using gcuproto::blackbox::Error;
+using gcuproto::blackbox::ErrorKind;
 using gcuproto::blackbox::JsonLinesFormatter;
 using gcuproto::blackbox::LineFormatter;
 using gcuproto::blackbox::Reader;
@@ -276,7 +277,8 @@ void CheckPaths(std::string_view encoded, CsvFormatter* csv_fast, CsvFormatter* 
   BlackboxFileLine line;
   const bool parses = line.ParseFromArray(encoded.data(), static_cast<int>(encoded.size()));
 
-  std::string fast_text, decoded_text, fast_reason, decoded_reason;
+  std::string fast_text, decoded_text;
+  Error fast_reason, decoded_reason;
   StringSink fast_sink(&fast_text), decoded_sink(&decoded_text);
   {
     TextBuffer fast_out(&fast_sink, kSmallBlock), decoded_out(&decoded_sink, kSmallBlock);
@@ -285,10 +287,11 @@ void CheckPaths(std::string_view encoded, CsvFormatter* csv_fast, CsvFormatter* 
     fast_out.Flush();
     decoded_out.Flush();
     FUZZ_CHECK(fast_ok == decoded_ok, "CSV of the encoded line %s, of the decoded line %s (%s%s)",
-               fast_ok ? "succeeds" : "fails", decoded_ok ? "succeeds" : "fails", fast_reason.c_str(),
-               decoded_reason.c_str());
+               fast_ok ? "succeeds" : "fails", decoded_ok ? "succeeds" : "fails", fast_reason.message().c_str(),
+               decoded_reason.message().c_str());
     FUZZ_CHECK(fast_text == decoded_text, "CSV rows differ:\n%s\n%s", fast_text.c_str(), decoded_text.c_str());
-    if (parses && !fast_ok) FUZZ_CHECK(fast_reason == decoded_reason, "CSV refusals differ");
+    if (parses && !fast_ok) FUZZ_CHECK(fast_reason.kind() == decoded_reason.kind() && fast_reason.message() == decoded_reason.message(),
+                                       "CSV refusals differ");
   }
   fast_text.clear();
   decoded_text.clear();
@@ -333,7 +336,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CsvColumns widest;
   bool all_logger_lines_decode = true;
   std::unique_ptr<Reader> reference = Open(file, s.decode, &input);
-  while (reference->next()) {
+  while (reference->Next()) {
     records.emplace_back(reference->offset(), reference->kind());
     raws.emplace_back(reference->raw());
     if (reference->kind() != RecordKind::kLoggerLine) continue;
@@ -363,7 +366,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CsvFormatter csv_decoded(columns, MakeCsvOptions(s, scale));
   JsonLinesFormatter json;
   if (s.source) {
-    FUZZ_CHECK(csv_fast.SetSource(kSource) && csv_decoded.SetSource(kSource) && json.SetSource(kSource),
+    FUZZ_CHECK(csv_fast.SetSource(kSource, nullptr) && csv_decoded.SetSource(kSource, nullptr) &&
+                   json.SetSource(kSource, nullptr),
                "the source name is refused");
   }
   CheckPaths(file, &csv_fast, &csv_decoded, &json);
@@ -398,7 +402,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   // Candump has no source; the others must take a name that needs escaping.
-  if (s.source) FUZZ_CHECK(formatter->SetSource(kSource), "the source name is refused");
+  if (s.source) FUZZ_CHECK(formatter->SetSource(kSource, nullptr), "the source name is refused");
   const Plain plain(s, columns);
   std::string expected = plain.Header();
   std::size_t refused = records.size();
@@ -415,20 +419,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   StringSink sink(&text);
   std::unique_ptr<google::protobuf::io::ArrayInputStream> export_input;
   std::unique_ptr<Reader> reader = Open(file, s.decode, &export_input);
-  const ExportResult result = Export(reader.get(), formatter.get(), &sink);
-  FUZZ_CHECK(!result.sink_failed, "a string sink failed");
+  Error error;
+  const bool exported = Export(reader.get(), formatter.get(), &sink, &error);
+  FUZZ_CHECK(exported || error.kind() != ErrorKind::kIo, "a string sink failed");
   if (refused < records.size()) {
-    FUZZ_CHECK(!result.ok && result.offset == records[refused].first && !result.reason.empty(),
+    FUZZ_CHECK(!exported && error.has_offset() && error.offset() == records[refused].first &&
+                   !error.message().empty(),
                "the line at %llu cannot be written; the export %s at %llu (%s)",
-               (unsigned long long)records[refused].first, result.ok ? "succeeds" : "stops",
-               (unsigned long long)result.offset, result.reason.c_str());
+               (unsigned long long)records[refused].first, exported ? "succeeds" : "stops",
+               (unsigned long long)error.offset(), error.message().c_str());
   } else {
-    FUZZ_CHECK(result.ok, "the export stops at %llu (%s); the lines can all be written",
-               (unsigned long long)result.offset, result.reason.c_str());
-    FUZZ_CHECK(reader->damaged() == reference->damaged() && reader->damage_offset() == reference->damage_offset(),
-               "the export's reader reports damage %d at %llu, the reference %d at %llu", reader->damaged(),
-               (unsigned long long)reader->damage_offset(), reference->damaged(),
-               (unsigned long long)reference->damage_offset());
+    FUZZ_CHECK(exported, "the export stops at %llu (%s); the lines can all be written",
+               (unsigned long long)error.offset(), error.message().c_str());
+    const std::uint64_t damage_at = reader->damage() ? reader->damage()->offset() : 0;
+    const std::uint64_t reference_at = reference->damage() ? reference->damage()->offset() : 0;
+    FUZZ_CHECK(reader->damage().has_value() == reference->damage().has_value() && damage_at == reference_at,
+               "the export's reader reports damage %d at %llu, the reference %d at %llu",
+               reader->damage().has_value(), (unsigned long long)damage_at, reference->damage().has_value(),
+               (unsigned long long)reference_at);
   }
   FUZZ_CHECK(text == expected, "the export wrote\n%s\nexpected\n%s", text.c_str(), expected.c_str());
 
@@ -440,14 +448,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CsvOptions growing = MakeCsvOptions(s, scale);
     growing.grow = true;
     CsvFormatter grower(CsvColumns{0, 0}, growing);
-    if (s.source) FUZZ_CHECK(grower.SetSource(kSource), "the source name is refused");
+    if (s.source) FUZZ_CHECK(grower.SetSource(kSource, nullptr), "the source name is refused");
     std::string rows;
     StringSink rows_sink(&rows);
     std::unique_ptr<google::protobuf::io::ArrayInputStream> grow_input;
     std::unique_ptr<Reader> grow_reader = Open(file, s.decode, &grow_input);
-    const ExportResult grown = Export(grow_reader.get(), &grower, &rows_sink);
-    FUZZ_CHECK(grown.ok, "the growing export stops at %llu (%s)", (unsigned long long)grown.offset,
-               grown.reason.c_str());
+    Error grow_error;
+    FUZZ_CHECK(Export(grow_reader.get(), &grower, &rows_sink, &grow_error), "the growing export stops at %llu (%s)",
+               (unsigned long long)grow_error.offset(), grow_error.message().c_str());
     std::string widened;
     StringSink widened_sink(&widened);
     TextBuffer out(&widened_sink);

@@ -103,7 +103,7 @@ Run Read(Reader* reader, std::string_view file, bool decode,
          const std::vector<std::uint64_t>& undecodable) {
   Run run;
   std::uint64_t previous_end = 0;
-  while (reader->next()) {
+  while (reader->Next()) {
     const std::string_view raw = reader->raw();
     FUZZ_CHECK(reader->offset() >= previous_end && reader->offset() < reader->end_offset() &&
                    reader->end_offset() <= file.size() &&
@@ -130,9 +130,9 @@ Run Read(Reader* reader, std::string_view file, bool decode,
     previous_end = reader->end_offset();
     run.delivered.push_back({reader->kind(), reader->offset(), std::string(raw)});
   }
-  FUZZ_CHECK(!reader->next(), "next() after the end");
-  run.damaged = reader->damaged();
-  run.damage_offset = reader->damage_offset();
+  FUZZ_CHECK(!reader->Next(), "Next() after the end");
+  run.damaged = reader->damage().has_value();
+  run.damage_offset = run.damaged ? reader->damage()->offset() : 0;
   run.complete_bytes = reader->complete_bytes();
   FUZZ_CHECK(run.complete_bytes <= file.size(), "complete bytes past the end");
   if (run.damaged) {

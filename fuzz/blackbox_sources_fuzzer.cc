@@ -36,6 +36,7 @@
 namespace {
 
 using gcuproto::blackbox::DamagedSpan;
+using gcuproto::blackbox::Error;
 using gcuproto::blackbox::Reader;
 using gcuproto::blackbox::ReaderOptions;
 using gcuproto::blackbox::RecordKind;
@@ -121,23 +122,24 @@ struct Outcome {
 };
 
 std::string State(const Reader& reader) {
-  std::string s = "damaged " + std::to_string(reader.damaged()) + " at " +
-                  std::to_string(reader.damage_offset()) + " (" + reader.damage_reason() +
-                  ") cut short " + std::to_string(reader.cut_short()) + " waiting " +
+  const std::optional<Error>& damage = reader.damage();
+  std::string s = "damaged " + std::to_string(damage.has_value()) + " at " +
+                  std::to_string(damage ? damage->offset() : 0) + " (" + (damage ? damage->message() : "") +
+                  ") kind " + std::to_string(damage ? static_cast<int>(damage->kind()) : -1) + " waiting " +
                   std::to_string(reader.waiting()) + " lines " + std::to_string(reader.logger_lines()) +
                   "+" + std::to_string(reader.can_lines()) + " unknown " +
                   std::to_string(reader.unknown_records()) + " undecodable " +
                   std::to_string(reader.undecodable_lines()) + " complete " +
                   std::to_string(reader.complete_bytes()) + " read " + std::to_string(reader.bytes_read());
   for (const DamagedSpan& span : reader.damaged_spans()) {
-    s += " span " + std::to_string(span.offset) + "+" + std::to_string(span.length) + " (" + span.reason +
+    s += " span " + std::to_string(span.offset) + "+" + std::to_string(span.length) + " (" + span.error.message() +
          ") " + std::to_string(span.records_skipped);
   }
   return s;
 }
 
 void ReadPhase(Reader* reader, bool decode, Outcome* outcome) {
-  while (reader->next()) {
+  while (reader->Next()) {
     Record r{reader->kind(), reader->offset(), reader->end_offset(), std::string(reader->raw()), ""};
     if (decode) {
       r.decoded = reader->kind() == RecordKind::kLoggerLine ? reader->logger_line().SerializeAsString()
@@ -196,13 +198,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   gcuproto_test::WriteFile(path, std::string(first));
   {
     undecodable = &outcomes[0].undecodable;
-    std::string error;
+    Error error;
     auto reader = Reader::Open(path, options, &error);
-    FUZZ_CHECK(reader != nullptr, "%s", error.c_str());
+    FUZZ_CHECK(reader != nullptr, "%s", error.message().c_str());
     ReadPhase(reader.get(), decode, &outcomes[0]);
     if (follow) {
       std::ofstream(path, std::ios::binary | std::ios::app) << rest;
-      if (reader->resume()) ReadPhase(reader.get(), decode, &outcomes[0]);
+      if (reader->Resume()) ReadPhase(reader.get(), decode, &outcomes[0]);
     }
   }
   // From a pipe.
@@ -215,7 +217,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ReadPhase(&reader, decode, &outcomes[1]);
     if (follow) {
       bytes.append(rest);
-      if (reader.resume()) ReadPhase(&reader, decode, &outcomes[1]);
+      if (reader.Resume()) ReadPhase(&reader, decode, &outcomes[1]);
     }
   }
   // From memory.
@@ -229,9 +231,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ReadPhase(&reader, decode, &outcomes[2]);
     if (follow) {
       bytes.append(rest);
-      if (reader.resume()) ReadPhase(&reader, decode, &outcomes[2]);
+      if (reader.Resume()) ReadPhase(&reader, decode, &outcomes[2]);
     }
-    if (!follow && !reader.damaged()) {
+    if (!follow && !reader.damage()) {
       FUZZ_CHECK(reader.complete_bytes() == file.size() && reader.bytes_read() == file.size(),
                  "an undamaged file of %zu bytes read as %llu complete, %llu read", file.size(),
                  (unsigned long long)reader.complete_bytes(), (unsigned long long)reader.bytes_read());

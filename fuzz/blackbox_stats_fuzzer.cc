@@ -316,7 +316,7 @@ std::vector<Encoded> FileLines(std::string_view file) {
   options.decode = false;
   Reader reader(&input, options);
   std::vector<Encoded> lines;
-  while (reader.next()) lines.push_back({reader.kind(), std::string(reader.raw()), reader.offset()});
+  while (reader.Next()) lines.push_back({reader.kind(), std::string(reader.raw()), reader.offset()});
   return lines;
 }
 

@@ -32,6 +32,8 @@
 
 namespace {
 
+using gcuproto::blackbox::Error;
+using gcuproto::blackbox::ErrorKind;
 using gcuproto::blackbox::KeyOf;
 using gcuproto::blackbox::Reader;
 using gcuproto::blackbox::ReaderOptions;
@@ -98,9 +100,9 @@ Scan ScanBytes(std::string_view bytes) {
   options.decode = false;
   Reader reader(&input, options);
   Scan scan;
-  while (reader.next()) scan.records.push_back({reader.kind(), std::string(reader.raw())});
-  scan.damaged = reader.damaged();
-  scan.cut_short = reader.cut_short();
+  while (reader.Next()) scan.records.push_back({reader.kind(), std::string(reader.raw())});
+  scan.damaged = reader.damage().has_value();
+  scan.cut_short = scan.damaged && reader.damage()->kind() == ErrorKind::kCutShort;
   scan.complete_bytes = reader.complete_bytes();
   return scan;
 }
@@ -163,10 +165,10 @@ std::unique_ptr<Writer> Reopen(const std::string& path, std::size_t buffer_size,
   std::filesystem::resize_file(path, size);
   WriterOptions options;
   options.buffer_size = buffer_size;
-  std::string error;
+  Error error;
   auto writer = Writer::Open(path, options, &error);
   FUZZ_CHECK(writer != nullptr, "reopening a file cut at %llu: %s", (unsigned long long)size,
-             error.c_str());
+             error.message().c_str());
   FUZZ_CHECK(writer->dropped_tail_bytes() == size - scan.complete_bytes,
              "reopening dropped %llu bytes of a tail of %llu", (unsigned long long)writer->dropped_tail_bytes(),
              (unsigned long long)(size - scan.complete_bytes));
@@ -227,7 +229,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   Model model;
   model.ends.push_back(0);
-  std::string error;
+  Error error;
   WriterOptions options;
   options.buffer_size = buffer_size;
   options.append = append;
@@ -243,7 +245,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       FUZZ_CHECK(gcuproto_test::ReadFile(path) == existing, "a refused open changed the file");
       return 0;
     }
-    FUZZ_CHECK(writer != nullptr, "opening a file with a cut-short tail: %s", error.c_str());
+    FUZZ_CHECK(writer != nullptr, "opening a file with a cut-short tail: %s", error.message().c_str());
     FUZZ_CHECK(writer->dropped_tail_bytes() == existing.size() - scan.complete_bytes,
                "dropped %llu bytes, the tail has %llu", (unsigned long long)writer->dropped_tail_bytes(),
                (unsigned long long)(existing.size() - scan.complete_bytes));
@@ -251,7 +253,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     model.Cut(scan.complete_bytes, scan);
   } else {
     writer = Writer::Open(path, options, &error);
-    FUZZ_CHECK(writer != nullptr, "opening: %s", error.c_str());
+    FUZZ_CHECK(writer != nullptr, "opening: %s", error.message().c_str());
   }
   CheckOnDisk(path, model, writer.get(), "opening");
 
@@ -262,14 +264,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       case 0:
       case 1: {
         const BlackboxFileLine line = LoggerLine(&in);
-        FUZZ_CHECK(writer->Write(line), "writing a logger line: %s", writer->error().c_str());
+        FUZZ_CHECK(writer->Write(line, &error), "writing a logger line: %s", error.message().c_str());
         model.Add(RecordKind::kLoggerLine, line.SerializeAsString());
         step = "a logger line";
         break;
       }
       case 2: {
         const BlackboxCandumpFileLine line = CanLine(&in);
-        FUZZ_CHECK(writer->Write(line), "writing a CAN line: %s", writer->error().c_str());
+        FUZZ_CHECK(writer->Write(line, &error), "writing a CAN line: %s", error.message().c_str());
         model.Add(RecordKind::kCanLine, line.SerializeAsString());
         step = "a CAN line";
         break;
@@ -278,19 +280,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // Raw lines are not checked: any bytes frame as a record.
         const RecordKind kind = op & 8 ? RecordKind::kCanLine : RecordKind::kLoggerLine;
         const std::string_view raw = in.Bytes(op & 16 ? in.Number(2) % 600 : in.Byte() % 32);
-        FUZZ_CHECK(writer->WriteRaw(kind, raw), "writing a raw line: %s", writer->error().c_str());
+        FUZZ_CHECK(writer->WriteRaw(kind, raw, &error), "writing a raw line: %s", error.message().c_str());
         model.Add(kind, raw);
         step = "a raw line";
         break;
       }
       case 4:
         // Sync() is Flush() and an fsync, which would only slow the run.
-        FUZZ_CHECK(writer->Flush(), "flushing: %s", writer->error().c_str());
+        FUZZ_CHECK(writer->Flush(&error), "flushing: %s", error.message().c_str());
         model.flushed = model.bytes.size();
         step = "a flush";
         break;
       case 5:
-        FUZZ_CHECK(writer->Close(), "closing: %s", writer->error().c_str());
+        FUZZ_CHECK(writer->Close(&error), "closing: %s", error.message().c_str());
         model.flushed = model.bytes.size();
         CheckOnDisk(path, model, nullptr, "closing");
         writer = Reopen(path, buffer_size, model.bytes.size(), &model);
@@ -312,7 +314,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fresh.append = false;
         fresh.buffer_size = buffer_size;
         writer = Writer::Open(path, fresh, &error);
-        FUZZ_CHECK(writer != nullptr, "opening afresh: %s", error.c_str());
+        FUZZ_CHECK(writer != nullptr, "opening afresh: %s", error.message().c_str());
         model = Model();
         model.ends.push_back(0);
         step = "opening afresh";
@@ -322,7 +324,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckOnDisk(path, model, writer.get(), step);
   }
 
-  FUZZ_CHECK(writer->Close(), "closing: %s", writer->error().c_str());
+  FUZZ_CHECK(writer->Close(&error), "closing: %s", error.message().c_str());
   model.flushed = model.bytes.size();
   const std::string file = gcuproto_test::ReadFile(path);
   FUZZ_CHECK(file == model.bytes, "the closed file has %zu bytes, written %zu", file.size(),

@@ -34,17 +34,17 @@ const char* Name(const Message& m) { return m.GetDescriptor()->full_name().c_str
 // break exactly when the runtime's parser fails.
 void CheckBinary(const cli::Input& input, Message* message) {
   const bool parses = message->ParseFromString(input.bytes);
-  cli::take_runtime_log();
-  const std::optional<cli::WireBreak> found = cli::find_wire_break(input.bytes, message->GetDescriptor());
+  cli::TakeRuntimeLog();
+  const std::optional<cli::WireBreak> found = cli::FindWireBreak(input.bytes, message->GetDescriptor());
   FUZZ_CHECK(parses != found.has_value(), "%s: parser %s, wire walk %s", Name(*message),
              parses ? "accepts" : "rejects", found ? found->what.c_str() : "finds no break");
   if (found) FUZZ_CHECK(found->offset < input.bytes.size(), "break past the end");
   message->Clear();
   try {
-    cli::parse_binary(input, message);
-    FUZZ_CHECK(parses, "%s: parse_binary accepts what the parser rejects", Name(*message));
+    cli::ParseBinary(input, message);
+    FUZZ_CHECK(parses, "%s: ParseBinary accepts what the parser rejects", Name(*message));
   } catch (const cli::InputError&) {
-    FUZZ_CHECK(!parses, "%s: parse_binary rejects what the parser accepts", Name(*message));
+    FUZZ_CHECK(!parses, "%s: ParseBinary rejects what the parser accepts", Name(*message));
   }
 }
 
@@ -52,11 +52,11 @@ void CheckHex(std::string_view text, Message* message) {
   cli::Input input;
   input.form = cli::InputForm::kHex;
   try {
-    input.bytes = cli::decode_hex(text, "fuzz");
+    input.bytes = cli::DecodeHex(text, "fuzz");
   } catch (const cli::InputError&) {
     return;
   }
-  FUZZ_CHECK(cli::decode_hex(cli::encode_hex(input.bytes), "again") == input.bytes,
+  FUZZ_CHECK(cli::DecodeHex(cli::EncodeHex(input.bytes), "again") == input.bytes,
              "hex round trip");
   CheckBinary(input, message);
 }
@@ -65,11 +65,11 @@ void CheckBase64(std::string_view text, Message* message) {
   cli::Input input;
   input.form = cli::InputForm::kBase64;
   try {
-    input.bytes = cli::decode_base64(text, "fuzz");
+    input.bytes = cli::DecodeBase64(text, "fuzz");
   } catch (const cli::InputError&) {
     return;
   }
-  FUZZ_CHECK(cli::decode_base64(cli::encode_base64(input.bytes), "again") == input.bytes,
+  FUZZ_CHECK(cli::DecodeBase64(cli::EncodeBase64(input.bytes), "again") == input.bytes,
              "base64 round trip");
   CheckBinary(input, message);
 }
@@ -78,14 +78,14 @@ void CheckBase64(std::string_view text, Message* message) {
 // reader gives the same message for, on one line or many.
 void CheckText(std::string_view text, Message* message, bool one_line) {
   try {
-    cli::parse_text(text, "fuzz", message);
+    cli::ParseText(text, "fuzz", message);
   } catch (const cli::InputError&) {
     return;
   }
-  const std::string printed = cli::print_text(*message, one_line);
+  const std::string printed = cli::PrintText(*message, one_line);
   std::unique_ptr<Message> again(message->New());
   try {
-    cli::parse_text(printed, "printed", again.get());
+    cli::ParseText(printed, "printed", again.get());
   } catch (const cli::InputError& e) {
     FUZZ_CHECK(false, "%s: printed text does not read back: %s\n%s", Name(*message), e.what(),
                printed.c_str());
@@ -93,21 +93,21 @@ void CheckText(std::string_view text, Message* message, bool one_line) {
   FUZZ_CHECK(MessageDifferencer::Equals(*message, *again), "%s: text round trip differs:\n%s",
              Name(*message), printed.c_str());
   try {
-    cli::serialize(*message);  // refuses a string field that is not UTF-8
+    cli::Serialize(*message);  // refuses a string field that is not UTF-8
   } catch (const cli::InputError&) {
   }
 }
 
 void CheckJson(std::string_view text, Message* message, bool one_line) {
   try {
-    cli::parse_json(text, "fuzz", message);
+    cli::ParseJson(text, "fuzz", message);
   } catch (const cli::InputError&) {
     return;
   }
-  const std::string printed = cli::print_json(*message, one_line, "fuzz");
+  const std::string printed = cli::PrintJson(*message, one_line, "fuzz");
   std::unique_ptr<Message> again(message->New());
   try {
-    cli::parse_json(printed, "printed", again.get());
+    cli::ParseJson(printed, "printed", again.get());
   } catch (const cli::InputError& e) {
     FUZZ_CHECK(false, "%s: printed JSON does not read back: %s\n%s", Name(*message), e.what(),
                printed.c_str());
@@ -119,7 +119,7 @@ void CheckJson(std::string_view text, Message* message, bool one_line) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  cli::capture_runtime_log();  // as the tool does
+  cli::CaptureRuntimeLog();  // as the tool does
   return 0;
 }
 
@@ -147,6 +147,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case 5: CheckText(text, message.get(), one_line); break;
     default: CheckJson(text, message.get(), one_line); break;
   }
-  cli::take_runtime_log();
+  cli::TakeRuntimeLog();
   return 0;
 }

@@ -53,11 +53,11 @@ std::string ExportFile(const std::string& file, LineFormatter* formatter, const 
     ReaderOptions options;
     options.decode = false;
     Reader reader(&input, options);
-    EXPECT_TRUE(formatter->SetSource(std::string(source) + std::to_string(copy)));
-    const ExportResult result = exporter.Run(&reader);
-    EXPECT_TRUE(result.ok) << result.reason;
+    EXPECT_TRUE(formatter->SetSource(std::string(source) + std::to_string(copy), nullptr));
+    Error error;
+    EXPECT_TRUE(exporter.Run(&reader, &error)) << error.message();
   }
-  EXPECT_TRUE(exporter.Flush());
+  EXPECT_TRUE(exporter.Flush(nullptr));
   return text;
 }
 
@@ -120,8 +120,7 @@ TEST(BlackboxCsvWidening, TimeColumnIsExactInSeconds) {
     std::string text;
     StringSink sink(&text);
     TextBuffer out(&sink);
-    std::string reason;
-    ASSERT_TRUE(csv.AppendRow(line, &out, &reason));
+    ASSERT_TRUE(csv.AppendRow(line, &out, nullptr));
     out.Flush();
     EXPECT_EQ(text, "0," + std::to_string(c.ticks) + "," + c.text + "\n") << c.scale;
   }
@@ -138,10 +137,10 @@ TEST(BlackboxJsonLinesFast, EncodingPathEqualsDecodedPath) {
   TextBuffer out(&sink);
   JsonLinesFormatter decoded;
   for (int copy = 0; copy < 2; ++copy) {
-    ASSERT_TRUE(decoded.SetSource("a\"b\\c\x01" + std::to_string(copy)));
+    ASSERT_TRUE(decoded.SetSource("a\"b\\c\x01" + std::to_string(copy), nullptr));
     google::protobuf::io::ArrayInputStream input(file.data(), static_cast<int>(file.size()));
     Reader reader(&input);
-    while (reader.next()) {
+    while (reader.Next()) {
       if (reader.kind() == RecordKind::kLoggerLine) decoded.AppendLine(reader.logger_line(), &out);
       else decoded.AppendLine(reader.can_line(), &out);
     }

@@ -40,13 +40,17 @@ BlackboxCandumpFileLine Can(std::uint32_t seq_no, std::uint32_t timestamp, std::
   return line;
 }
 
-// The formatter's text for one encoded line, or "refused: reason".
+// The formatter's text for one encoded line, or why it refused it:
+// "damaged: reason" or "unsupported: reason".
 std::string Format(LineFormatter* formatter, RecordKind kind, const std::string& encoded) {
   std::string text;
   StringSink sink(&text);
   TextBuffer out(&sink);
-  std::string reason;
-  if (!formatter->Line(kind, encoded, &out, &reason)) return "refused: " + reason;
+  Error error;
+  if (!formatter->Line(kind, encoded, &out, &error)) {
+    EXPECT_FALSE(error.has_offset());
+    return (error.kind() == ErrorKind::kDamaged ? "damaged: " : "unsupported: ") + error.message();
+  }
   out.Flush();
   return text;
 }
@@ -132,8 +136,7 @@ TEST(BlackboxCsv, BlockDecodingAgreesWithTheGeneralParser) {
     std::string expected;
     StringSink sink(&expected);
     TextBuffer out(&sink);
-    std::string reason;
-    ASSERT_TRUE(csv.AppendRow(line, &out, &reason));
+    ASSERT_TRUE(csv.AppendRow(line, &out, nullptr));
     out.Flush();
     EXPECT_EQ(Format(&csv, RecordKind::kLoggerLine, encoded), expected);
   }
@@ -142,14 +145,14 @@ TEST(BlackboxCsv, BlockDecodingAgreesWithTheGeneralParser) {
 TEST(BlackboxCsv, RefusesLinesThatDoNotFitOrDecode) {
   CsvFormatter csv({2, 1});
   EXPECT_EQ(Format(&csv, RecordKind::kLoggerLine, Logger(1, 2, {1, 2, 3}, {}).SerializeAsString()),
-            "refused: logger line has 3 input and 0 output samples, more than the 2 and 1 columns");
+            "unsupported: logger line has 3 input and 0 output samples, more than the 2 and 1 columns");
   EXPECT_EQ(Format(&csv, RecordKind::kLoggerLine, Bytes({0x12, 0x03, 0x01})),
-            "refused: logger line does not decode");
+            "damaged: logger line does not decode");
   // The packed block's last varint runs past its length.
   EXPECT_EQ(Format(&csv, RecordKind::kLoggerLine, Bytes({0x12, 0x01, 0x80, 0x01})),
-            "refused: logger line does not decode");
+            "damaged: logger line does not decode");
   EXPECT_EQ(Format(&csv, RecordKind::kCanLine, Bytes({0x32, 0x05, 0x01})),
-            "refused: CAN line does not decode");
+            "damaged: CAN line does not decode");
   EXPECT_EQ(Format(&csv, RecordKind::kCanLine, Can(1, 2, 3, false, "x").SerializeAsString()), "");
 }
 
@@ -172,7 +175,7 @@ TEST(BlackboxCsv, ScanFindsTheWidestLineOfEachKind) {
   options.decode = false;
   Reader reader(&input, options);
   const CsvColumns columns = ScanCsvColumns(&reader);
-  EXPECT_FALSE(reader.damaged());
+  EXPECT_FALSE(reader.damage());
   EXPECT_EQ(columns.inputs, 40u);
   EXPECT_EQ(columns.outputs, 4u);
 }
@@ -193,7 +196,7 @@ TEST(BlackboxJsonLines, BothKindsWithEveryField) {
   EXPECT_EQ(Format(&json, RecordKind::kCanLine, ""),
             R"({"kind":"lineCan","seqNo":0,"timestamp":0,"canId":0,"messageId":0,"extended":false,"data":""})"
             "\n");
-  EXPECT_EQ(Format(&json, RecordKind::kLoggerLine, Bytes({0x08})), "refused: logger line does not decode");
+  EXPECT_EQ(Format(&json, RecordKind::kLoggerLine, Bytes({0x08})), "damaged: logger line does not decode");
 }
 
 TEST(BlackboxCandump, FramesAsCanUtilsWritesThem) {
@@ -239,7 +242,7 @@ TEST(BlackboxCandump, RefusesFramesTheFormatCannotHold) {
   };
   CandumpFormatter candump(CandumpOptions{});
   for (const Case& c : cases) {
-    EXPECT_EQ(Format(&candump, RecordKind::kCanLine, c.line.SerializeAsString()), "refused: " + c.reason);
+    EXPECT_EQ(Format(&candump, RecordKind::kCanLine, c.line.SerializeAsString()), "unsupported: " + c.reason);
   }
 }
 
@@ -273,7 +276,7 @@ TEST(BlackboxCandump, TimeScaleInterfaceAndIdField) {
   ASSERT_TRUE(TimeScale::Parse("3", &options.time_scale));
   CandumpFormatter candump(options);
   EXPECT_EQ(Format(&candump, RecordKind::kCanLine, Can(1, 3333333334u, 0x1, false, "").SerializeAsString()),
-            "refused: CAN line's time stamp 3333333334 is past the 10 digits of seconds of the candump format");
+            "unsupported: CAN line's time stamp 3333333334 is past the 10 digits of seconds of the candump format");
 
   TimeScale scale;
   for (const char* bad : {"", "0", "0.000", "-1", "+1", "abc", "1e", ".", "1..2", "1e5x", "0x10"}) {
@@ -301,11 +304,11 @@ TEST(BlackboxExport, StopsAtARefusedLineOrAFailedWrite) {
     CandumpFormatter candump(CandumpOptions{});
     std::string text;
     StringSink sink(&text);
-    const ExportResult result = Export(&reader, &candump, &sink);
-    EXPECT_FALSE(result.ok);
-    EXPECT_FALSE(result.sink_failed);
-    EXPECT_EQ(result.offset, 9u);  // the second record
-    EXPECT_EQ(result.reason, "CAN line's canId 0x800 does not fit a standard (11-bit) identifier");
+    Error error;
+    EXPECT_FALSE(Export(&reader, &candump, &sink, &error));
+    EXPECT_EQ(error.kind(), ErrorKind::kUnsupported);
+    EXPECT_EQ(error.offset(), 9u);  // the second record
+    EXPECT_EQ(error.message(), "CAN line's canId 0x800 does not fit a standard (11-bit) identifier");
     EXPECT_EQ(text, "(0000000000.001000) can0 123#\n");
   }
   {
@@ -313,9 +316,9 @@ TEST(BlackboxExport, StopsAtARefusedLineOrAFailedWrite) {
     Reader reader(&input, options);
     CandumpFormatter candump(CandumpOptions{});
     FullSink sink;
-    const ExportResult result = Export(&reader, &candump, &sink);
-    EXPECT_FALSE(result.ok);
-    EXPECT_TRUE(result.sink_failed);
+    Error error;
+    EXPECT_FALSE(Export(&reader, &candump, &sink, &error));
+    EXPECT_EQ(error.kind(), ErrorKind::kIo);
   }
 }
 

@@ -86,12 +86,12 @@ std::vector<std::uint32_t> ReadSeqs(const std::string& file, const Filter& filte
   options.decode = decode;
   Reader reader(&input, options);
   std::vector<std::uint32_t> seqs;
-  while (reader.next()) {
+  while (reader.Next()) {
     LineHeader header;
     EXPECT_TRUE(ReadLineHeader(reader.kind(), reader.raw(), &header));
     seqs.push_back(header.seq_no);
   }
-  EXPECT_FALSE(reader.damaged()) << reader.damage_reason();
+  EXPECT_FALSE(reader.damage()) << reader.damage()->message();
   EXPECT_EQ(reader.complete_bytes(), file.size());
   return seqs;
 }
@@ -164,8 +164,8 @@ TEST(BlackboxFilter, LeftOutLinesAreNotDecodedKeptOnesAre) {
   ReaderOptions options;
   options.filter = in;
   Reader reader(&input, options);
-  EXPECT_FALSE(reader.next());
-  EXPECT_TRUE(reader.damaged());
+  EXPECT_FALSE(reader.Next());
+  EXPECT_TRUE(reader.damage());
   // A header that does not read keeps the line, for its decoder to report.
   EXPECT_TRUE(Selects(out, RecordKind::kLoggerLine, "\x08\x80"));
   EXPECT_TRUE(Selects(out, RecordKind::kCanLine, std::string("\x32\x05\x01", 3)));
@@ -225,10 +225,11 @@ TEST(BlackboxFilter, CanIdSyntaxOfCandump) {
   };
   for (const Case& c : cases) {
     CanIdMatch match;
-    std::string error;
-    ASSERT_EQ(ParseCanIdMatch(c.text, c.extended_flag, &match, &error), c.ok) << c.text << " " << error;
+    Error error;
+    ASSERT_EQ(ParseCanIdMatch(c.text, c.extended_flag, &match, &error), c.ok) << c.text << " " << error.message();
     if (!c.ok) {
-      EXPECT_NE(error.find(std::string("'") + c.text + "'"), std::string::npos) << error;
+      EXPECT_EQ(error.kind(), ErrorKind::kInvalidArgument);
+      EXPECT_NE(error.message().find(std::string("'") + c.text + "'"), std::string::npos) << error.message();
       continue;
     }
     EXPECT_EQ(match.id, c.match.id) << c.text;
@@ -268,10 +269,10 @@ TEST(BlackboxFilter, TicksAndSecondsAndSequenceRanges) {
     TimeScale scale;
     ASSERT_TRUE(TimeScale::Parse(c.scale, &scale)) << c.scale;
     std::uint64_t tick = 0;
-    std::string error;
+    Error error;
     ASSERT_EQ(ParseTick(c.text, scale, &tick, &error), c.tick.has_value()) << c.text;
     if (c.tick) EXPECT_EQ(tick, *c.tick) << c.text;
-    else EXPECT_NE(error.find(std::string("'") + c.text + "'"), std::string::npos) << error;
+    else EXPECT_NE(error.message().find(std::string("'") + c.text + "'"), std::string::npos) << error.message();
   }
   struct SeqCase {
     const char* text;
@@ -286,8 +287,7 @@ TEST(BlackboxFilter, TicksAndSecondsAndSequenceRanges) {
   };
   for (const SeqCase& c : seqs) {
     std::optional<std::uint32_t> first, last;
-    std::string error;
-    ASSERT_EQ(ParseSeqRange(c.text, &first, &last, &error), c.ok) << c.text;
+    ASSERT_EQ(ParseSeqRange(c.text, &first, &last, nullptr), c.ok) << c.text;
     if (!c.ok) continue;
     EXPECT_EQ(first, c.first) << c.text;
     EXPECT_EQ(last, c.last) << c.text;

@@ -20,6 +20,7 @@
 namespace {
 
 using gcuproto::blackbox::DecodeLoggerLine;
+using gcuproto::blackbox::ErrorKind;
 using gcuproto::blackbox::Reader;
 using gcuproto::blackbox::ReaderOptions;
 using gcuproto::blackbox::RecordKind;
@@ -101,7 +102,7 @@ TEST(BlackboxReader, SameLinesAsWholeFileParse) {
     int logger = 0;
     int can = 0;
     std::size_t index = 0;
-    while (reader.next()) {
+    while (reader.Next()) {
       ASSERT_LT(index, file.line_offsets.size());
       EXPECT_EQ(reader.offset(), file.line_offsets[index]);
       EXPECT_EQ(reader.kind(), file.kinds[index]);
@@ -115,7 +116,7 @@ TEST(BlackboxReader, SameLinesAsWholeFileParse) {
       }
       ++index;
     }
-    EXPECT_FALSE(reader.damaged()) << reader.damage_reason();
+    EXPECT_FALSE(reader.damage()) << reader.damage()->message();
     EXPECT_EQ(index, file.line_offsets.size());
     EXPECT_EQ(logger, whole.line_size());
     EXPECT_EQ(can, whole.linecan_size());
@@ -134,14 +135,14 @@ TEST(BlackboxReader, RawViewMatchesRawFileParse) {
   Reader reader(&stream, options);
   int logger = 0;
   int can = 0;
-  while (reader.next()) {
+  while (reader.Next()) {
     if (reader.kind() == RecordKind::kLoggerLine) {
       EXPECT_EQ(reader.raw(), raw_file.line(logger++));
     } else {
       EXPECT_EQ(reader.raw(), raw_file.linecan(can++));
     }
   }
-  EXPECT_FALSE(reader.damaged());
+  EXPECT_FALSE(reader.damage());
   EXPECT_EQ(logger, raw_file.line_size());
   EXPECT_EQ(can, raw_file.linecan_size());
 }
@@ -154,7 +155,7 @@ TEST(BlackboxReader, EveryCutKeepsEveryCompleteLineAndReportsTheTail) {
     google::protobuf::io::ArrayInputStream input(prefix.data(), static_cast<int>(prefix.size()), 3);
     Reader reader(&input);
     std::vector<std::uint64_t> seen;
-    while (reader.next()) seen.push_back(reader.offset());
+    while (reader.Next()) seen.push_back(reader.offset());
 
     // Exactly the lines whose records end at or before the cut.
     std::vector<std::uint64_t> expected;
@@ -166,11 +167,11 @@ TEST(BlackboxReader, EveryCutKeepsEveryCompleteLineAndReportsTheTail) {
     BlackboxFile whole;
     ASSERT_EQ(whole.ParseFromString(prefix), at_boundary);
     EXPECT_EQ(seen, expected);
-    EXPECT_EQ(reader.damaged(), !at_boundary);
-    if (reader.damaged()) {
-      EXPECT_TRUE(reader.cut_short()) << reader.damage_reason();
-      EXPECT_EQ(reader.damage_offset(), reader.complete_bytes());
-      EXPECT_LT(reader.damage_offset(), cut);
+    EXPECT_EQ(reader.damage().has_value(), !at_boundary);
+    if (reader.damage()) {
+      EXPECT_EQ(reader.damage()->kind(), ErrorKind::kCutShort) << reader.damage()->message();
+      EXPECT_EQ(reader.damage()->offset(), reader.complete_bytes());
+      EXPECT_LT(reader.damage()->offset(), cut);
     } else {
       EXPECT_EQ(reader.complete_bytes(), cut);
     }
@@ -184,34 +185,37 @@ TEST(BlackboxReader, DamageIsReportedWithOffsetAndReason) {
     std::string bytes;
     std::uint64_t offset;
     const char* reason;
-    bool cut_short;
+    ErrorKind kind;
   };
   const Case cases[] = {
-      {"line cut short", line + Bytes({0x52, 0x05, 0x08}), 4, "logger line cut short: 1 of 5 bytes present", true},
-      {"length cut short", line + Bytes({0x5A, 0x80}), 4, "CAN line cut short inside its length", true},
-      {"key cut short", line + Bytes({0xD2}), 4, "record cut short inside its key", true},
-      {"field number zero", line + Bytes({0x02, 0x00}), 4, "invalid record key 2", false},
-      {"end group without start", line + Bytes({0x5C}), 4, "invalid record key 92", false},
+      {"line cut short", line + Bytes({0x52, 0x05, 0x08}), 4, "logger line cut short: 1 of 5 bytes present",
+       ErrorKind::kCutShort},
+      {"length cut short", line + Bytes({0x5A, 0x80}), 4, "CAN line cut short inside its length",
+       ErrorKind::kCutShort},
+      {"key cut short", line + Bytes({0xD2}), 4, "record cut short inside its key", ErrorKind::kCutShort},
+      {"field number zero", line + Bytes({0x02, 0x00}), 4, "invalid record key 2", ErrorKind::kDamaged},
+      {"end group without start", line + Bytes({0x5C}), 4, "invalid record key 92", ErrorKind::kDamaged},
       {"line that does not decode", line + Record(0x52, Bytes({0x08, 0x80})), 4,
-       "logger line does not decode", false},
+       "logger line does not decode", ErrorKind::kDamaged},
       {"CAN line that does not decode", line + Record(0x5A, Bytes({0x32, 0x09})), 4,
-       "CAN line does not decode", false},
-      {"unknown record cut short", line + Bytes({0x61, 1, 2}), 4, "unknown record cut short", true},
+       "CAN line does not decode", ErrorKind::kDamaged},
+      {"unknown record cut short", line + Bytes({0x61, 1, 2}), 4, "unknown record cut short",
+       ErrorKind::kCutShort},
       {"length of 2 GiB", line + Bytes({0x52, 0x80, 0x80, 0x80, 0x80, 0x08}), 4,
-       "logger line has a malformed length", false},
+       "logger line has a malformed length", ErrorKind::kDamaged},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     std::istringstream stream(c.bytes);
     Reader reader(&stream);
-    ASSERT_TRUE(reader.next());
+    ASSERT_TRUE(reader.Next());
     EXPECT_EQ(reader.logger_line().seqno(), 1u);
-    EXPECT_FALSE(reader.next());
-    EXPECT_FALSE(reader.next());  // stays finished
-    EXPECT_TRUE(reader.damaged());
-    EXPECT_EQ(reader.damage_offset(), c.offset);
-    EXPECT_EQ(reader.damage_reason(), c.reason);
-    EXPECT_EQ(reader.cut_short(), c.cut_short);
+    EXPECT_FALSE(reader.Next());
+    EXPECT_FALSE(reader.Next());  // stays finished
+    ASSERT_TRUE(reader.damage());
+    EXPECT_EQ(reader.damage()->offset(), c.offset);
+    EXPECT_EQ(reader.damage()->message(), c.reason);
+    EXPECT_EQ(reader.damage()->kind(), c.kind);
     BlackboxFile whole;
     EXPECT_FALSE(whole.ParseFromString(c.bytes)) << "the whole-file parse accepts it";
   }
@@ -230,11 +234,12 @@ TEST(BlackboxReader, FiveByteKeysKeepTheirLow32Bits) {
 
   std::istringstream stream(bytes);
   Reader reader(&stream);
-  ASSERT_TRUE(reader.next()) << reader.damage_reason();
+  ASSERT_TRUE(reader.Next());
   EXPECT_EQ(reader.offset(), unknown_fixed64.size());
   EXPECT_EQ(reader.logger_line().seqno(), 9u);
-  EXPECT_FALSE(reader.next());
-  EXPECT_FALSE(reader.damaged()) << reader.damage_reason();
+  EXPECT_DEBUG_DEATH(reader.can_line(), "kCanLine");  // the record is a logger line
+  EXPECT_FALSE(reader.Next());
+  EXPECT_FALSE(reader.damage()) << reader.damage()->message();
   EXPECT_EQ(reader.unknown_records(), 1u);
 }
 
@@ -247,11 +252,11 @@ TEST(BlackboxReader, UndecodableLinesCanBeSkipped) {
   std::istringstream stream(bytes);
   Reader reader(&stream, options);
   std::vector<std::uint32_t> seq;
-  while (reader.next()) seq.push_back(reader.logger_line().seqno());
+  while (reader.Next()) seq.push_back(reader.logger_line().seqno());
   EXPECT_EQ(seq, (std::vector<std::uint32_t>{1, 3}));
   EXPECT_EQ(skipped, (std::vector<std::uint64_t>{4}));
   EXPECT_EQ(reader.undecodable_lines(), 1u);
-  EXPECT_FALSE(reader.damaged());
+  EXPECT_FALSE(reader.damage());
 }
 
 // An input that generates its bytes as it is read: two skipped unknown
@@ -346,17 +351,18 @@ TEST(BlackboxReader, OffsetsPastFourGiB) {
   const std::uint64_t start = filler_records * (input.header_size() + 0x7FFFFFF0ull);
   ASSERT_GT(start, 1ull << 32);
 
-  ASSERT_TRUE(reader.next()) << reader.damage_reason();
+  ASSERT_TRUE(reader.Next());
   EXPECT_EQ(reader.offset(), start);
   EXPECT_EQ(reader.logger_line().seqno(), 41u);
-  ASSERT_TRUE(reader.next());
+  ASSERT_TRUE(reader.Next());
   EXPECT_EQ(reader.offset(), start + first.size());
   EXPECT_EQ(reader.logger_line().seqno(), 42u);
-  EXPECT_FALSE(reader.next());
+  EXPECT_FALSE(reader.Next());
   EXPECT_EQ(reader.unknown_records(), filler_records);
-  EXPECT_TRUE(reader.cut_short());
-  EXPECT_EQ(reader.damage_offset(), start + 2 * first.size());
-  EXPECT_EQ(reader.damage_reason(), "logger line cut short: 1 of 9 bytes present");
+  ASSERT_TRUE(reader.damage());
+  EXPECT_EQ(reader.damage()->kind(), ErrorKind::kCutShort);
+  EXPECT_EQ(reader.damage()->offset(), start + 2 * first.size());
+  EXPECT_EQ(reader.damage()->message(), "logger line cut short: 1 of 9 bytes present");
 }
 
 // The specialised line decoder must agree with the general parser on every

@@ -14,6 +14,8 @@
 
 namespace {
 
+using gcuproto::blackbox::Error;
+using gcuproto::blackbox::ErrorKind;
 using gcuproto::blackbox::Reader;
 using gcuproto::blackbox::RecordKind;
 using gcuproto::blackbox::Writer;
@@ -27,23 +29,23 @@ class BlackboxWriter : public ::testing::Test {
     WriterOptions options;
     options.append = append;
     options.buffer_size = 16;  // small, so that flushes happen between lines
-    std::string error;
+    Error error;
     auto writer = Writer::Open(path_, options, &error);
-    EXPECT_NE(writer, nullptr) << error;
+    EXPECT_NE(writer, nullptr) << error.message();
     return writer;
   }
   // Sequence numbers of all logger lines; -1 marks a CAN line.
   std::vector<int> ReadBack(bool* damaged = nullptr) const {
-    std::string error;
+    Error error;
     auto reader = Reader::Open(path_, {}, &error);
-    EXPECT_NE(reader, nullptr) << error;
+    EXPECT_NE(reader, nullptr) << error.message();
     std::vector<int> seq;
-    while (reader->next()) {
+    while (reader->Next()) {
       seq.push_back(reader->kind() == RecordKind::kLoggerLine
                         ? static_cast<int>(reader->logger_line().seqno())
                         : -1);
     }
-    if (damaged) *damaged = reader->damaged();
+    if (damaged) *damaged = reader->damage().has_value();
     return seq;
   }
 
@@ -94,7 +96,11 @@ TEST_F(BlackboxWriter, AppendReopenAppend) {
     auto writer = Open();
     ASSERT_TRUE(writer->Write(Line(5)));
     ASSERT_TRUE(writer->Close());
-    EXPECT_FALSE(writer->Write(Line(6)));
+    Error error;
+    EXPECT_DEBUG_DEATH(EXPECT_FALSE(writer->Write(Line(6), &error)), "after Close");
+#ifdef NDEBUG
+    EXPECT_EQ(error.kind(), ErrorKind::kInvalidArgument);
+#endif
   }
   bool damaged = true;
   EXPECT_EQ(ReadBack(&damaged), (std::vector<int>{1, 2, 3, -1, 4, 5}));
@@ -122,16 +128,19 @@ TEST_F(BlackboxWriter, CutShortTailIsRemovedBeforeAppending) {
 TEST_F(BlackboxWriter, OtherDamageRefusesToAppend) {
   Replace(gcuproto_test::Bytes({0x52, 0x02, 0x08, 0x01, 0x07, 0x52, 0x00}));
   WriterOptions options;
-  std::string error;
+  Error error;
   EXPECT_EQ(Writer::Open(path_, options, &error), nullptr);
-  EXPECT_EQ(error, path_ + ": damaged at byte 4 (invalid record key 7); recover it before appending");
+  EXPECT_EQ(error.kind(), ErrorKind::kDamaged);
+  EXPECT_EQ(error.offset(), 4u);
+  EXPECT_EQ(error.message(), path_ + ": damaged at byte 4 (invalid record key 7); recover it before appending");
   EXPECT_EQ(Contents().size(), 7u);  // untouched
 }
 
 TEST_F(BlackboxWriter, UnopenableFileIsAnError) {
-  std::string error;
+  Error error;
   EXPECT_EQ(Writer::Open("/nonexistent-dir/x.bbx", WriterOptions(), &error), nullptr);
-  EXPECT_EQ(error, "/nonexistent-dir/x.bbx: No such file or directory");
+  EXPECT_EQ(error.kind(), ErrorKind::kIo);
+  EXPECT_EQ(error.message(), "/nonexistent-dir/x.bbx: No such file or directory");
 }
 
 TEST_F(BlackboxWriter, FileCutAtAnyByteLosesOnlyTheRecordCut) {

@@ -7,7 +7,7 @@
 
 namespace gcuproto::cli {
 
-void add_blackbox_command(CLI::App& app) {
+void AddBlackboxCommand(CLI::App& app) {
   CLI::App* group = app.add_subcommand(
       "blackbox",
       "Blackbox log files of any size: summarise, export as CSV, JSON lines or candump log, "
@@ -22,10 +22,10 @@ void add_blackbox_command(CLI::App& app) {
       "  gcuproto blackbox info examples/samples/blackbox.bin\n"
       "  gcuproto blackbox export examples/samples/blackbox.bin --format csv -o log.csv\n"
       "  gcuproto blackbox recover crashed.bin -o recovered.bin");
-  add_blackbox_info_command(*group);
-  add_blackbox_export_command(*group);
-  add_blackbox_recover_command(*group);
-  add_blackbox_cat_command(*group);
+  AddBlackboxInfoCommand(*group);
+  AddBlackboxExportCommand(*group);
+  AddBlackboxRecoverCommand(*group);
+  AddBlackboxCatCommand(*group);
 }
 
 }  // namespace gcuproto::cli

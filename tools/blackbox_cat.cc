@@ -2,6 +2,10 @@
 // that filters select.
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
+#include <gcuproto/blackbox/reader.h>
+#include <gcuproto/blackbox/record.h>
+#include <gcuproto/blackbox/sink.h>
+#include <gcuproto/blackbox/text_buffer.h>
 #include <gcuproto/platform/wait.h>
 
 #include <cstring>
@@ -31,7 +35,7 @@ struct CatOptions {
 };
 
 // A record as the writer writes it: key, length, line.
-void append_record(blackbox::RecordKind kind, std::string_view line, blackbox::TextBuffer* out) {
+void AppendRecord(blackbox::RecordKind kind, std::string_view line, blackbox::TextBuffer* out) {
   char* q = out->Reserve(line.size() + 6);
   *q++ = static_cast<char>(blackbox::KeyOf(kind));
   auto size = static_cast<std::uint32_t>(line.size());
@@ -45,14 +49,14 @@ void append_record(blackbox::RecordKind kind, std::string_view line, blackbox::T
 }
 
 // Copies the records `reader` selects; false when the sink failed.
-bool copy_records(blackbox::Reader* reader, blackbox::TextBuffer* out, Progress* progress,
+bool CopyRecords(blackbox::Reader* reader, blackbox::TextBuffer* out, Progress* progress,
                   std::uint64_t progress_base) {
   std::uint64_t next_progress = kProgressStep;
-  while (reader->next()) {
-    append_record(reader->kind(), reader->raw(), out);
+  while (reader->Next()) {
+    AppendRecord(reader->kind(), reader->raw(), out);
     if (out->failed()) return false;
     if (reader->end_offset() >= next_progress) {
-      progress->update(progress_base + reader->end_offset());
+      progress->Update(progress_base + reader->end_offset());
       next_progress = reader->end_offset() + kProgressStep;
     }
   }
@@ -60,40 +64,40 @@ bool copy_records(blackbox::Reader* reader, blackbox::TextBuffer* out, Progress*
 }
 
 // One input, written out as its records arrive, until its end or a signal.
-void run_follow(const CatOptions& options, const blackbox::ReaderOptions& read) {
+void RunFollow(const CatOptions& options, const blackbox::ReaderOptions& read) {
   const std::string& file = options.files.front();
   StreamingOutput output(options.output);
   blackbox::FdSink sink(output.fd());
   blackbox::TextBuffer out(&sink);
   platform::StopRequests stop_requests;
-  LiveInput input(file, [&] { if (!out.Flush()) output.fail(sink.error_number()); });
+  LiveInput input(file, [&] { if (!out.Flush()) output.Fail(sink.error_number()); });
   blackbox::Reader reader(&input, read);
   Progress progress("cat", 0);
-  read_to_end(file, input, reader, true, [&] {
-    if (!copy_records(&reader, &out, &progress, 0)) output.fail(sink.error_number());
+  ReadToEnd(file, input, reader, true, [&] {
+    if (!CopyRecords(&reader, &out, &progress, 0)) output.Fail(sink.error_number());
   });
-  if (!out.Flush()) output.fail(sink.error_number());
-  output.commit();
+  if (!out.Flush()) output.Fail(sink.error_number());
+  output.Commit();
 }
 
-void run_cat(const CatOptions& options) {
-  refuse_output_over_input(options.output, options.files,
+void RunCat(const CatOptions& options) {
+  RefuseOutputOverInput(options.output, options.files,
                            "write to a new file and rename it afterwards, e.g. -o joined.bin && mv "
                            "joined.bin " + options.output);
   blackbox::ReaderOptions selected;
   selected.decode = false;
-  selected.filter = make_filter(options.filter, options.id_field);
+  selected.filter = MakeFilter(options.filter, options.id_field);
   if (options.follow) {
     if (options.files.size() != 1) throw UsageError("--follow follows one input");
     selected.decode = true;  // one pass: every line is checked as it is copied
     selected.follow = true;
-    run_follow(options, selected);
+    RunFollow(options, selected);
     return;
   }
   const bool filtered = !selected.filter.SelectsAll();
 
   std::uint64_t total = 0;
-  for (const std::string& file : options.files) total += file_size(file);
+  for (const std::string& file : options.files) total += FileSize(file);
   Progress progress("cat (checking)", 2 * total);
 
   // Every input is checked before anything is written: a damaged one would
@@ -101,16 +105,16 @@ void run_cat(const CatOptions& options) {
   std::vector<std::uint64_t> sizes;
   std::uint64_t checked = 0;
   for (const std::string& file : options.files) {
-    std::unique_ptr<blackbox::Reader> reader = open_blackbox(file, {}, "cat reads its inputs twice: give files, not '-'");
+    std::unique_ptr<blackbox::Reader> reader = OpenBlackbox(file, {}, "cat reads its inputs twice: give files, not '-'");
     std::uint64_t next_progress = 0;
-    while (reader->next()) {
+    while (reader->Next()) {
       if (reader->end_offset() >= next_progress) {
-        progress.update(checked + reader->end_offset());
+        progress.Update(checked + reader->end_offset());
         next_progress = reader->end_offset() + kProgressStep;
       }
     }
-    if (reader->damaged()) {
-      throw InputError(damage_message(file, *reader) + "; run 'gcuproto blackbox recover' on it first");
+    if (reader->damage()) {
+      throw InputError(DamageMessage(file, *reader->damage()) + "; run 'gcuproto blackbox recover' on it first");
     }
     sizes.push_back(reader->complete_bytes());
     checked += reader->complete_bytes();
@@ -123,26 +127,26 @@ void run_cat(const CatOptions& options) {
     blackbox::FdSink sink(output.fd());
     blackbox::TextBuffer out(&sink);
     for (const std::string& file : options.files) {
-      std::unique_ptr<blackbox::Reader> reader = open_blackbox(file, selected);
-      if (!copy_records(reader.get(), &out, &progress, copied)) output.fail(sink.error_number());
+      std::unique_ptr<blackbox::Reader> reader = OpenBlackbox(file, selected);
+      if (!CopyRecords(reader.get(), &out, &progress, copied)) output.Fail(sink.error_number());
       // The file changed since it was checked.
-      if (reader->damaged()) throw InputError(damage_message(file, *reader));
-      copied += file_size(file);
+      if (reader->damage()) throw InputError(DamageMessage(file, *reader->damage()));
+      copied += FileSize(file);
     }
-    if (!out.Flush()) output.fail(sink.error_number());
+    if (!out.Flush()) output.Fail(sink.error_number());
   } else {
     // Records concatenate: the joined file is the files one after the other.
     for (std::size_t i = 0; i < options.files.size(); ++i) {
-      copy_bytes(options.files[i], 0, sizes[i], output, &progress, copied);
+      CopyBytes(options.files[i], 0, sizes[i], output, &progress, copied);
       copied += sizes[i];
     }
   }
-  output.commit();
+  output.Commit();
 }
 
 }  // namespace
 
-void add_blackbox_cat_command(CLI::App& group) {
+void AddBlackboxCatCommand(CLI::App& group) {
   auto options = std::make_shared<CatOptions>();
   CLI::App* command = group.add_subcommand(
       "cat",
@@ -153,7 +157,7 @@ void add_blackbox_cat_command(CLI::App& group) {
                       "the file to write ('-' for stdout); it appears only once complete; it may "
                       "not be one of the inputs")
       ->required();
-  add_filter_options(command, &options->filter);
+  AddFilterOptions(command, &options->filter);
   command->add_option("--id-field", options->id_field, kIdFieldHelp)
       ->check(CLI::IsMember({"canId", "messageId"}))
       ->capture_default_str();
@@ -171,7 +175,7 @@ void add_blackbox_cat_command(CLI::App& group) {
       "  gcuproto blackbox cat monday.bin tuesday.bin -o week.bin\n"
       "  gcuproto blackbox cat day.bin --kind can --can-id 7E8,7E0 -o obd.bin\n"
       "  gcuproto blackbox cat --follow live.bin -o - | gcuproto blackbox export - --format jsonl");
-  command->callback([options] { run_cat(*options); });
+  command->callback([options] { RunCat(*options); });
 }
 
 }  // namespace gcuproto::cli

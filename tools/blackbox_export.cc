@@ -42,7 +42,7 @@ struct ExportOptions {
   std::string start_time;
 };
 
-std::uint64_t parse_start_time(const std::string& text) {
+std::uint64_t ParseStartTime(const std::string& text) {
   if (text == "now") return static_cast<std::uint64_t>(std::time(nullptr));
   std::uint64_t seconds = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
@@ -53,7 +53,7 @@ std::uint64_t parse_start_time(const std::string& text) {
 }
 
 // What the format and the filter allow together; UsageError otherwise.
-void check_combination(const ExportOptions& options, bool can_csv) {
+void CheckCombination(const ExportOptions& options, bool can_csv) {
   const bool csv = options.format == "csv";
   auto only = [](bool allowed, const char* option, const char* what) {
     if (!allowed) throw UsageError(fmt::format("{} is only for {}", option, what));
@@ -85,7 +85,7 @@ void check_combination(const ExportOptions& options, bool can_csv) {
 // A temporary file for rows whose header is not known yet: beside the output
 // file, or in the temporary directory for stdout, a device or a FIFO; it has
 // no name, so nothing stays behind.
-platform::File open_spool(const std::string& output) {
+platform::File OpenSpool(const std::string& output) {
   platform::FileInfo info;
   const bool not_a_file = !platform::stat_path(output, &info) &&
                           info.kind != platform::PathKind::kMissing &&
@@ -102,7 +102,7 @@ platform::File open_spool(const std::string& output) {
 }
 
 // The header, then the rows of the spool with the cells a widening left out.
-void write_spooled_csv(platform::File& spool, const blackbox::CsvFormatter& csv, blackbox::Sink* sink,
+void WriteSpooledCsv(platform::File& spool, const blackbox::CsvFormatter& csv, blackbox::Sink* sink,
                        StreamingOutput& output, const blackbox::FdSink& fd_sink) {
   blackbox::TextBuffer out(sink);
   csv.WriteHeader(&out);
@@ -116,37 +116,37 @@ void write_spooled_csv(platform::File& spool, const blackbox::CsvFormatter& csv,
     if (error) throw InputError(fmt::format("cannot read back the temporary rows: {}", error.message()));
     if (n == 0) break;
     widener.Feed(std::string_view(block.get(), n), &out);
-    if (out.failed()) output.fail(fd_sink.error_number());
+    if (out.failed()) output.Fail(fd_sink.error_number());
     offset += n;
   }
-  if (!out.Flush()) output.fail(fd_sink.error_number());
+  if (!out.Flush()) output.Fail(fd_sink.error_number());
 }
 
 // A logger CSV that takes its widths from the lines: no --inputs, no
 // --channels.
-bool csv_needs_widths(const ExportOptions& options, bool can_csv) {
+bool CsvNeedsWidths(const ExportOptions& options, bool can_csv) {
   return options.format == "csv" && !can_csv && options.channels.empty() && !options.inputs;
 }
 
 // The widest selected line of all files, from their encoded samples: a pass
 // at close to the speed of a plain scan, after which the rows can go straight
 // out. Damage is left for the export pass to report.
-blackbox::CsvColumns scan_widths(const ExportOptions& options, const blackbox::ReaderOptions& read,
+blackbox::CsvColumns ScanWidths(const ExportOptions& options, const blackbox::ReaderOptions& read,
                                  Progress& progress) {
   blackbox::CsvColumns widest;
   std::uint64_t done = 0;
   for (const std::string& file : options.files) {
-    std::unique_ptr<blackbox::Reader> reader = open_blackbox(file, read);
+    std::unique_ptr<blackbox::Reader> reader = OpenBlackbox(file, read);
     const blackbox::CsvColumns columns =
-        blackbox::ScanCsvColumns(reader.get(), [&](std::uint64_t offset) { progress.update(done + offset); });
+        blackbox::ScanCsvColumns(reader.get(), [&](std::uint64_t offset) { progress.Update(done + offset); });
     widest.inputs = std::max(widest.inputs, columns.inputs);
     widest.outputs = std::max(widest.outputs, columns.outputs);
-    done += file_size(file);
+    done += FileSize(file);
   }
   return widest;
 }
 
-std::unique_ptr<blackbox::LineFormatter> make_formatter(const ExportOptions& options, bool can_csv,
+std::unique_ptr<blackbox::LineFormatter> MakeFormatter(const ExportOptions& options, bool can_csv,
                                                         const blackbox::TimeScale& scale,
                                                         std::optional<blackbox::CsvColumns> widths) {
   if (options.format == "jsonl") return std::make_unique<blackbox::JsonLinesFormatter>();
@@ -159,11 +159,11 @@ std::unique_ptr<blackbox::LineFormatter> make_formatter(const ExportOptions& opt
   }
   if (options.format == "csv") {
     blackbox::CsvOptions csv;
-    std::string error;
+    blackbox::Error error;
     if (!options.channels.empty() && !blackbox::ParseCsvChannels(options.channels, &csv.channels, &error)) {
-      throw UsageError("--channels: " + error);
+      throw UsageError("--channels: " + error.message());
     }
-    csv.grow = csv_needs_widths(options, can_csv) && !widths;
+    csv.grow = CsvNeedsWidths(options, can_csv) && !widths;
     csv.time = options.time;
     csv.time_scale = scale;
     csv.source = options.source;
@@ -177,35 +177,35 @@ std::unique_ptr<blackbox::LineFormatter> make_formatter(const ExportOptions& opt
     throw UsageError(fmt::format("--iface: '{}' is no interface name", options.iface));
   }
   candump.interface_name = options.iface;
-  candump.id_field = parse_id_field(options.id_field);
-  if (!options.start_time.empty()) candump.start_seconds = parse_start_time(options.start_time);
+  candump.id_field = ParseIdField(options.id_field);
+  if (!options.start_time.empty()) candump.start_seconds = ParseStartTime(options.start_time);
   return std::make_unique<blackbox::CandumpFormatter>(candump);
 }
 
-void run_export(const ExportOptions& options) {
-  refuse_output_over_input(options.output, options.files,
+void RunExport(const ExportOptions& options) {
+  RefuseOutputOverInput(options.output, options.files,
                            fmt::format("write the export to a file of its own, e.g. -o {}.{}",
                                        options.files.front(), options.format));
   blackbox::ReaderOptions read;
   read.decode = false;  // the formatters decode what they write
   read.follow = options.follow;
-  read.filter = make_filter(options.filter, options.id_field);
+  read.filter = MakeFilter(options.filter, options.id_field);
   const bool can_csv = options.format == "csv" &&
                        (read.filter.kind == blackbox::RecordKind::kCanLine || !read.filter.can_ids.empty());
-  check_combination(options, can_csv);
-  const blackbox::TimeScale scale = parse_time_scale(options.filter.time_scale);
+  CheckCombination(options, can_csv);
+  const blackbox::TimeScale scale = ParseTimeScale(options.filter.time_scale);
 
   std::uint64_t total = 0;
-  for (const std::string& file : options.files) total += file_size(file);
+  for (const std::string& file : options.files) total += FileSize(file);
   // A CSV that needs its widths reads files that can be read twice twice:
   // writing every row to a temporary file and back costs several times
   // more. Inputs read once (stdin, a pipe, --follow) are collected instead.
-  const bool scan = csv_needs_widths(options, can_csv) && !options.follow &&
-                    std::all_of(options.files.begin(), options.files.end(), readable_twice);
+  const bool scan = CsvNeedsWidths(options, can_csv) && !options.follow &&
+                    std::all_of(options.files.begin(), options.files.end(), ReadableTwice);
   Progress progress("export", options.follow ? 0 : (scan ? 2 : 1) * total);
   std::optional<blackbox::CsvColumns> widths;
-  if (scan) widths = scan_widths(options, read, progress);
-  std::unique_ptr<blackbox::LineFormatter> formatter = make_formatter(options, can_csv, scale, widths);
+  if (scan) widths = ScanWidths(options, read, progress);
+  std::unique_ptr<blackbox::LineFormatter> formatter = MakeFormatter(options, can_csv, scale, widths);
   const std::uint64_t progress_base = scan ? total : 0;
 
   StreamingOutput output(options.output);
@@ -217,13 +217,13 @@ void run_export(const ExportOptions& options) {
   platform::File spool;
   std::optional<blackbox::FdSink> spool_sink;
   if (spooled) {
-    spool = open_spool(options.output);
+    spool = OpenSpool(options.output);
     spool_sink.emplace(spool.descriptor());
   }
   blackbox::Sink* sink = spooled ? static_cast<blackbox::Sink*>(&*spool_sink) : &output_sink;
   auto sink_failed = [&] {
     if (spooled) throw InputError(fmt::format("cannot write the temporary rows: {}", std::strerror(spool_sink->error_number())));
-    output.fail(output_sink.error_number());
+    output.Fail(output_sink.error_number());
   };
 
   std::optional<platform::StopRequests> stop_requests;
@@ -233,32 +233,32 @@ void run_export(const ExportOptions& options) {
   std::uint64_t done = progress_base;
   for (const std::string& file : options.files) {
     const std::string name = file == "-" ? "stdin" : file;
-    if (options.source && !formatter->SetSource(name)) {
+    if (options.source && !formatter->SetSource(name, nullptr)) {
       throw UsageError(fmt::format("--source: the name '{}' holds a line break, which CSV cannot hold", name));
     }
     // Output so far goes out whenever the input has to be waited for.
     std::function<void()> on_wait;
-    if (!spooled) on_wait = [&exporter, &sink_failed] { if (!exporter.Flush()) sink_failed(); };
+    if (!spooled) on_wait = [&exporter, &sink_failed] { if (!exporter.Flush(nullptr)) sink_failed(); };
     LiveInput input(file, on_wait);
     blackbox::Reader reader(&input, read);
-    read_to_end(name, input, reader, options.follow, [&] {
-      const blackbox::ExportResult result =
-          exporter.Run(&reader, [&](std::uint64_t offset) { progress.update(done + offset); });
-      if (result.sink_failed) sink_failed();
-      if (!result.ok) throw InputError(fmt::format("{}: line at byte {}: {}", name, result.offset, result.reason));
+    ReadToEnd(name, input, reader, options.follow, [&] {
+      blackbox::Error error;
+      if (exporter.Run(&reader, &error, [&](std::uint64_t offset) { progress.Update(done + offset); })) return;
+      if (error.kind() == blackbox::ErrorKind::kIo) sink_failed();
+      throw InputError(fmt::format("{}: line at byte {}: {}", name, error.offset(), error.message()));
     });
-    done += file_size(file);
+    done += FileSize(file);
   }
-  if (!exporter.Flush()) sink_failed();
+  if (!exporter.Flush(nullptr)) sink_failed();
   if (spooled) {
-    write_spooled_csv(spool, *csv, &output_sink, output, output_sink);
+    WriteSpooledCsv(spool, *csv, &output_sink, output, output_sink);
   }
-  output.commit();
+  output.Commit();
 }
 
 }  // namespace
 
-void add_blackbox_export_command(CLI::App& group) {
+void AddBlackboxExportCommand(CLI::App& group) {
   auto options = std::make_shared<ExportOptions>();
   CLI::App* command = group.add_subcommand(
       "export",
@@ -272,7 +272,7 @@ void add_blackbox_export_command(CLI::App& group) {
   command->add_option("-o,--output", options->output,
                       "file to write, '-' for stdout; it appears only once complete")
       ->capture_default_str();
-  add_filter_options(command, &options->filter);
+  AddFilterOptions(command, &options->filter);
   command->add_option("--id-field", options->id_field, kIdFieldHelp)
       ->check(CLI::IsMember({"canId", "messageId"}))
       ->capture_default_str();
@@ -335,7 +335,7 @@ void add_blackbox_export_command(CLI::App& group) {
       "  gcuproto blackbox export day.bin --format csv --kind can --can-id 7E8 --from 36000s --to 39600s\n"
       "  gcuproto blackbox export unit*.bin --format csv --inputs 8 --outputs 4 --source -o fleet.csv\n"
       "  gcuproto blackbox export log.bin --format candump --start-time 1700000000 -o log.candump");
-  command->callback([options] { run_export(*options); });
+  command->callback([options] { RunExport(*options); });
 }
 
 }  // namespace gcuproto::cli

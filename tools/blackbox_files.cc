@@ -23,24 +23,24 @@ StreamingOutput::StreamingOutput(const std::string& path) : path_(path) {
   }
   std::error_code error;
   output_ = platform::Output::open(path, &error);
-  if (error) fail(error);
+  if (error) Fail(error);
 }
 
-void StreamingOutput::fail(int error_number) const {
-  fail(std::error_code(error_number, std::generic_category()));
+void StreamingOutput::Fail(int error_number) const {
+  Fail(std::error_code(error_number, std::generic_category()));
 }
 
-void StreamingOutput::fail(std::error_code error, const std::string& detail) const {
+void StreamingOutput::Fail(std::error_code error, const std::string& detail) const {
   throw InputError(fmt::format("cannot write {}: {}{}", is_stdout() ? "stdout" : path_,
                                error.message(), detail.empty() ? "" : "; " + detail));
 }
 
-void StreamingOutput::commit() {
+void StreamingOutput::Commit() {
   std::string detail;
-  if (const std::error_code error = output_.commit(&detail)) fail(error, detail);
+  if (const std::error_code error = output_.commit(&detail)) Fail(error, detail);
 }
 
-void copy_bytes(const std::string& path, std::uint64_t from, std::uint64_t to,
+void CopyBytes(const std::string& path, std::uint64_t from, std::uint64_t to,
                 StreamingOutput& output, Progress* progress, std::uint64_t progress_base) {
   std::error_code error;
   platform::File input = platform::File::open(path, platform::File::Mode::kRead, &error);
@@ -49,22 +49,22 @@ void copy_bytes(const std::string& path, std::uint64_t from, std::uint64_t to,
   while (from < to) {
     const std::uint64_t want = std::min(kProgressStep, to - from);
     const platform::CopyResult copy = platform::copy_range(input, from, want, output.file());
-    if (copy.error && copy.output_failed) output.fail(copy.error);
+    if (copy.error && copy.output_failed) output.Fail(copy.error);
     if (copy.error) throw InputError(fmt::format("{}: {}", path, copy.error.message()));
     if (copy.copied < want) throw InputError(fmt::format("{}: file shrank while being read", path));
     from += copy.copied;
-    if (progress != nullptr) progress->update(progress_base + from);
+    if (progress != nullptr) progress->Update(progress_base + from);
   }
 }
 
-std::string damage_message(const std::string& path, const blackbox::Reader& reader) {
-  return fmt::format("{}: damaged at byte {}: {}", path, reader.damage_offset(), reader.damage_reason());
+std::string DamageMessage(const std::string& path, const blackbox::Error& damage) {
+  return fmt::format("{}: damaged at byte {}: {}", path, damage.offset(), damage.message());
 }
 
-std::unique_ptr<blackbox::Reader> open_blackbox(const std::string& path,
+std::unique_ptr<blackbox::Reader> OpenBlackbox(const std::string& path,
                                                 blackbox::ReaderOptions options,
                                                 const char* not_stdin_reason) {
-  if (not_stdin_reason != nullptr && !readable_twice(path)) {
+  if (not_stdin_reason != nullptr && !ReadableTwice(path)) {
     platform::FileInfo info;
     if (path != "-" && !platform::stat_path(path, &info) && info.kind != platform::PathKind::kMissing) {
       const std::string reason(not_stdin_reason);
@@ -84,13 +84,13 @@ std::unique_ptr<blackbox::Reader> open_blackbox(const std::string& path,
   if (!platform::stat_path(path, &info) && info.kind == platform::PathKind::kDirectory) {
     throw InputError(fmt::format("{}: is a directory", path));
   }
-  std::string error;
+  blackbox::Error error;
   std::unique_ptr<blackbox::Reader> reader = blackbox::Reader::Open(path, std::move(options), &error);
-  if (!reader) throw InputError(error);
+  if (!reader) throw InputError(error.message());
   return reader;
 }
 
-bool readable_twice(const std::string& path) {
+bool ReadableTwice(const std::string& path) {
   platform::FileInfo info;
   if (path.empty() || path == "-" || platform::stat_path(path, &info)) return false;
   // A missing file is not refused here: opening it gives the clearer error.
@@ -98,7 +98,7 @@ bool readable_twice(const std::string& path) {
          info.kind == platform::PathKind::kMissing;
 }
 
-std::uint64_t file_size(const std::string& path) {
+std::uint64_t FileSize(const std::string& path) {
   platform::FileInfo info;
   if (path == "-" || platform::stat_path(path, &info)) return 0;
   return info.size;
@@ -113,7 +113,7 @@ Progress::~Progress() {
   if (drawn_ > 0) std::fprintf(stderr, "\r%*s\r", static_cast<int>(drawn_), "");
 }
 
-void Progress::update(std::uint64_t done) {
+void Progress::Update(std::uint64_t done) {
   if (!shown_) return;
   const double mib = 1024.0 * 1024.0;
   const std::string text = fmt::format("{}: {:3.0f}%  {:.0f} of {:.0f} MiB", label_,
@@ -130,7 +130,7 @@ const char* const kIdFieldHelp =
     "which field of a CAN line holds the frame's identifier: canId (the default: the "
     "unit's \"CAN id\") or messageId";
 
-blackbox::CanIdField parse_id_field(const std::string& name) {
+blackbox::CanIdField ParseIdField(const std::string& name) {
   return name == "messageId" ? blackbox::CanIdField::kMessageId : blackbox::CanIdField::kCanId;
 }
 

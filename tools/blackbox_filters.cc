@@ -7,7 +7,7 @@
 
 namespace gcuproto::cli {
 
-void add_filter_options(CLI::App* command, FilterOptions* options) {
+void AddFilterOptions(CLI::App* command, FilterOptions* options) {
   const std::string group = "Line filters (combined: a line must pass all)";
   command->add_option("--kind", options->kind, "only logger lines (line) or CAN lines (can)")
       ->check(CLI::IsMember({"line", "can"}))
@@ -38,7 +38,7 @@ void add_filter_options(CLI::App* command, FilterOptions* options) {
       ->capture_default_str();
 }
 
-blackbox::TimeScale parse_time_scale(const std::string& text) {
+blackbox::TimeScale ParseTimeScale(const std::string& text) {
   blackbox::TimeScale scale;
   if (!blackbox::TimeScale::Parse(text, &scale)) {
     throw UsageError(fmt::format(
@@ -47,28 +47,28 @@ blackbox::TimeScale parse_time_scale(const std::string& text) {
   return scale;
 }
 
-blackbox::Filter make_filter(const FilterOptions& options, const std::string& id_field) {
+blackbox::Filter MakeFilter(const FilterOptions& options, const std::string& id_field) {
   blackbox::Filter filter;
-  const blackbox::TimeScale scale = parse_time_scale(options.time_scale);
-  std::string error;
+  const blackbox::TimeScale scale = ParseTimeScale(options.time_scale);
+  blackbox::Error error;
   if (options.kind == "line") filter.kind = blackbox::RecordKind::kLoggerLine;
   if (options.kind == "can") filter.kind = blackbox::RecordKind::kCanLine;
   auto tick = [&](const char* name, const std::string& text, std::optional<std::uint64_t>* out) {
     if (text.empty()) return;
     std::uint64_t value = 0;
-    if (!blackbox::ParseTick(text, scale, &value, &error)) throw UsageError(fmt::format("{}: {}", name, error));
+    if (!blackbox::ParseTick(text, scale, &value, &error)) throw UsageError(fmt::format("{}: {}", name, error.message()));
     *out = value;
   };
   tick("--from", options.from, &filter.from_tick);
   tick("--to", options.to, &filter.to_tick);
   if (!options.seq.empty() &&
       !blackbox::ParseSeqRange(options.seq, &filter.seq_first, &filter.seq_last, &error)) {
-    throw UsageError("--seq: " + error);
+    throw UsageError("--seq: " + error.message());
   }
   for (const std::string& text : options.can_ids) {
     blackbox::CanIdMatch match;
     if (!blackbox::ParseCanIdMatch(text, options.extended, &match, &error)) {
-      throw UsageError("--can-id: " + error);
+      throw UsageError("--can-id: " + error.message());
     }
     filter.can_ids.push_back(match);
   }

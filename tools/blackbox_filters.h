@@ -26,15 +26,15 @@ struct FilterOptions {
 };
 
 // Adds the options to `command`, in a group of their own in --help.
-void add_filter_options(CLI::App* command, FilterOptions* options);
+void AddFilterOptions(CLI::App* command, FilterOptions* options);
 
 // The --time-scale given; a UsageError when it is no positive decimal.
-blackbox::TimeScale parse_time_scale(const std::string& text);
+blackbox::TimeScale ParseTimeScale(const std::string& text);
 
 // The filter the options ask for; `id_field` is the --id-field value
 // ("canId" or "messageId") that --can-id compares. Throws UsageError naming
 // the option whose value is wrong.
-blackbox::Filter make_filter(const FilterOptions& options, const std::string& id_field);
+blackbox::Filter MakeFilter(const FilterOptions& options, const std::string& id_field);
 
 // The help text's paragraph on filters, for footers.
 extern const char* const kFilterHelp;

@@ -6,6 +6,7 @@
 #include <google/protobuf/io/zero_copy_stream_impl.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,7 @@ struct InfoOptions {
 
 // Fails before any output when a file cannot be opened, so that a summary
 // is never printed for only some of the files asked for.
-void check_inputs(const std::vector<std::string>& files) {
+void CheckInputs(const std::vector<std::string>& files) {
   bool stdin_named = false;
   for (const std::string& file : files) {
     if (file == "-") {
@@ -42,7 +43,7 @@ void check_inputs(const std::vector<std::string>& files) {
 }
 
 // Reads one file to its end (or its damage) into `info`.
-void read_file(const std::string& path, blackbox::CanIdField id_field,
+void ReadFile(const std::string& path, blackbox::CanIdField id_field,
                Progress& progress, std::uint64_t progress_base, FileInfo* info) {
   blackbox::ReaderOptions read;
   read.decode = false;  // the statistics read the encoded lines themselves
@@ -55,7 +56,7 @@ void read_file(const std::string& path, blackbox::CanIdField id_field,
         platform::File::standard_input().descriptor(), 1 << 20);
     reader = std::make_unique<blackbox::Reader>(stdin_stream.get(), read);
   } else {
-    reader = open_blackbox(path, read);
+    reader = OpenBlackbox(path, read);
   }
   blackbox::StatsOptions stats_options;
   stats_options.id_field = id_field;
@@ -63,20 +64,20 @@ void read_file(const std::string& path, blackbox::CanIdField id_field,
   info->name = path == "-" ? "stdin" : path;
   std::uint64_t next_progress = 0;
   bool undecodable = false;
-  while (reader->next()) {
+  while (reader->Next()) {
     if (!collector.AddEncoded(reader->kind(), reader->raw(), reader->offset())) {
       // As a decoding reader stops there, so do the statistics.
       undecodable = true;
       break;
     }
     if (reader->end_offset() >= next_progress) {
-      progress.update(progress_base + reader->end_offset());
+      progress.Update(progress_base + reader->end_offset());
       next_progress = reader->end_offset() + (std::uint64_t{16} << 20);
     }
   }
   info->stats = collector.Finish();
   info->other_records = reader->unknown_records();
-  std::uint64_t size = file_size(path);
+  std::uint64_t size = FileSize(path);
   if (stdin_stream) {
     const void* data;
     int length;
@@ -90,18 +91,17 @@ void read_file(const std::string& path, blackbox::CanIdField id_field,
     info->bytes = size != 0 ? size : reader->end_offset();
     info->damage.push_back({reader->offset(), info->bytes - reader->offset(),
                             fmt::format("{} does not decode", kind), 0, 0, true});
-  } else if (reader->damaged()) {
+  } else if (const std::optional<blackbox::Error>& damage = reader->damage()) {
     info->complete_bytes = reader->complete_bytes();
     info->bytes = size != 0 ? size : reader->complete_bytes();
-    info->damage.push_back({reader->damage_offset(), info->bytes - info->complete_bytes, reader->damage_reason(),
-                            0, 0, true});
+    info->damage.push_back({damage->offset(), info->bytes - info->complete_bytes, damage->message(), 0, 0, true});
   } else {
     info->complete_bytes = reader->complete_bytes();
     info->bytes = size != 0 ? size : reader->complete_bytes();
   }
 }
 
-void run_info(const InfoOptions& options) {
+void RunInfo(const InfoOptions& options) {
   InfoSettings settings;
   settings.id_field = options.id_field;
   settings.time_scale_text = options.time_scale;
@@ -109,9 +109,9 @@ void run_info(const InfoOptions& options) {
     throw UsageError(fmt::format("--time-scale: '{}' is not a positive decimal number of seconds per tick",
                                  options.time_scale));
   }
-  check_inputs(options.files);
+  CheckInputs(options.files);
   std::uint64_t total_size = 0;
-  for (const std::string& file : options.files) total_size += file_size(file);
+  for (const std::string& file : options.files) total_size += FileSize(file);
   Progress progress("info", total_size);
 
   std::string out = options.json ? "{\"files\":[" : "";
@@ -121,14 +121,14 @@ void run_info(const InfoOptions& options) {
   std::vector<std::string> damaged;
   for (const std::string& file : options.files) {
     FileInfo info;
-    read_file(file, parse_id_field(options.id_field), progress, progress_base, &info);
-    progress_base += file_size(file);
+    ReadFile(file, ParseIdField(options.id_field), progress, progress_base, &info);
+    progress_base += FileSize(file);
     if (options.json) {
       if (total.files > 0) out += ',';
-      out += file_json(info, settings);
+      out += FileJson(info, settings);
     } else {
       if (total.files > 0) out += '\n';
-      out += file_text(info, settings);
+      out += FileText(info, settings);
     }
     total.Add(info.stats);
     bytes += info.bytes;
@@ -138,11 +138,11 @@ void run_info(const InfoOptions& options) {
     }
   }
   if (options.json) {
-    out += "],\"total\":" + total_json(total, bytes, damaged.size(), settings) + "}\n";
+    out += "],\"total\":" + TotalJson(total, bytes, damaged.size(), settings) + "}\n";
   } else if (options.files.size() > 1) {
-    out += '\n' + total_text(total, bytes, damaged.size(), settings);
+    out += '\n' + TotalText(total, bytes, damaged.size(), settings);
   }
-  write_output("", out);
+  WriteOutput("", out);
   if (!damaged.empty()) {
     std::string message = damaged.front();
     if (damaged.size() > 1) message += fmt::format(" (and {} more damaged files)", damaged.size() - 1);
@@ -152,7 +152,7 @@ void run_info(const InfoOptions& options) {
 
 }  // namespace
 
-void add_blackbox_info_command(CLI::App& group) {
+void AddBlackboxInfoCommand(CLI::App& group) {
   auto options = std::make_shared<InfoOptions>();
   CLI::App* command = group.add_subcommand(
       "info",
@@ -195,7 +195,7 @@ void add_blackbox_info_command(CLI::App& group) {
       "Examples:\n"
       "  gcuproto blackbox info examples/samples/blackbox.bin\n"
       "  gcuproto blackbox info --json day1.bin day2.bin");
-  command->callback([options] { run_info(*options); });
+  command->callback([options] { RunInfo(*options); });
 }
 
 }  // namespace gcuproto::cli

@@ -19,25 +19,25 @@ using blackbox::TimeSummary;
 using blackbox::ValueRange;
 
 // Lines per second over a span of time stamps; none for an empty span.
-std::optional<double> rate(const InfoSettings& settings, std::uint64_t lines, std::uint64_t span) {
-  const double time = seconds(settings, span);
+std::optional<double> Rate(const InfoSettings& settings, std::uint64_t lines, std::uint64_t span) {
+  const double time = Seconds(settings, span);
   if (lines == 0 || time <= 0) return std::nullopt;
   return static_cast<double>(lines) / time;
 }
 
-std::string id_text(const CanIdCount& id) {
+std::string IdText(const CanIdCount& id) {
   return id.extended ? fmt::format("{:08X}", id.id) : fmt::format("{:03X}", id.id);
 }
 
 // --- text ----------------------------------------------------------------
 
-std::string range_text(const ValueRange& range) {
+std::string RangeText(const ValueRange& range) {
   if (!range.any) return "none";
   if (range.min == range.max) return std::to_string(range.min);
   return fmt::format("{}..{}", range.min, range.max);
 }
 
-std::string seconds_text(double value) {
+std::string SecondsText(double value) {
   std::string text = fmt::format("{:.3f} s", value);
   if (value >= 3600) {
     const auto whole = static_cast<std::uint64_t>(value);
@@ -46,19 +46,19 @@ std::string seconds_text(double value) {
   return text;
 }
 
-std::string rate_text(const std::optional<double>& per_second) {
+std::string RateText(const std::optional<double>& per_second) {
   return per_second ? fmt::format("{:.1f}", *per_second) : "-";
 }
 
-std::string lines_text(std::uint64_t lines, const std::optional<double>& per_second) {
+std::string LinesText(std::uint64_t lines, const std::optional<double>& per_second) {
   if (!per_second) return std::to_string(lines);
   return fmt::format("{} ({:.1f} per second)", lines, *per_second);
 }
 
-std::string sequence_text(const SequenceSummary& sequence) {
+std::string SequenceText(const SequenceSummary& sequence) {
   if (sequence.lines == 0) return "none";
   const char* about = sequence.estimated ? "about " : "";
-  std::string text = fmt::format("{}, {}{} distinct; {}{} missing", range_text(sequence.numbers), about,
+  std::string text = fmt::format("{}, {}{} distinct; {}{} missing", RangeText(sequence.numbers), about,
                                  sequence.distinct, about, sequence.missing);
   if (sequence.gaps > 0) {
     text += fmt::format(" in {}{} gap{}", about, sequence.gaps, sequence.gaps == 1 ? "" : "s");
@@ -75,40 +75,40 @@ std::string sequence_text(const SequenceSummary& sequence) {
   return text;
 }
 
-std::string stamps_text(const TimeSummary& time, const InfoSettings& settings) {
+std::string StampsText(const TimeSummary& time, const InfoSettings& settings) {
   if (!time.stamps.any) return "none";
-  return fmt::format("{}, {}", range_text(time.stamps), seconds_text(seconds(settings, time.span())));
+  return fmt::format("{}, {}", RangeText(time.stamps), SecondsText(Seconds(settings, time.span())));
 }
 
-std::string step_text(const TimeStep& step, const InfoSettings& settings) {
+std::string StepText(const TimeStep& step, const InfoSettings& settings) {
   const std::uint64_t ticks = step.to >= step.from ? step.to - step.from : step.from - step.to;
   return fmt::format("{} -> {} ({}) at byte {} (seqNo {})", step.from, step.to,
-                     seconds_text(seconds(settings, ticks)), step.offset, step.seq_no);
+                     SecondsText(Seconds(settings, ticks)), step.offset, step.seq_no);
 }
 
-void add_steps(Table& table, const char* label, const std::vector<TimeStep>& steps, const InfoSettings& settings) {
+void AddSteps(Table& table, const char* label, const std::vector<TimeStep>& steps, const InfoSettings& settings) {
   bool first = true;
   for (const TimeStep& step : steps) {
-    table.add_row({first ? label : "", step_text(step, settings)});
+    table.AddRow({first ? label : "", StepText(step, settings)});
     first = false;
   }
-  if (first) table.add_row({label, "none"});
+  if (first) table.AddRow({label, "none"});
 }
 
-void add_time_rows(Table& table, const char* kind, const TimeSummary& time, const InfoSettings& settings) {
+void AddTimeRows(Table& table, const char* kind, const TimeSummary& time, const InfoSettings& settings) {
   if (!time.stamps.any) return;
-  add_steps(table, fmt::format("  {}, largest steps:", kind).c_str(), time.largest_gaps, settings);
+  AddSteps(table, fmt::format("  {}, largest steps:", kind).c_str(), time.largest_gaps, settings);
   if (time.backwards == 0) {
-    table.add_row({fmt::format("  {}, backwards:", kind), "none"});
+    table.AddRow({fmt::format("  {}, backwards:", kind), "none"});
   } else {
-    table.add_row({fmt::format("  {}, backwards:", kind),
+    table.AddRow({fmt::format("  {}, backwards:", kind),
                    fmt::format("{} time{}{}", time.backwards, time.backwards == 1 ? "" : "s",
                                time.backwards > time.first_backwards.size() ? ", the first:" : ":")});
-    add_steps(table, "", time.first_backwards, settings);
+    AddSteps(table, "", time.first_backwards, settings);
   }
 }
 
-std::string damage_text(const DamageInfo& damage) {
+std::string DamageText(const DamageInfo& damage) {
   std::string text = fmt::format("at byte {}: {}; {} byte{}", damage.offset, damage.reason, damage.length,
                                  damage.length == 1 ? "" : "s");
   if (damage.tail) return text + " after the last complete record, not read further";
@@ -116,17 +116,17 @@ std::string damage_text(const DamageInfo& damage) {
   return text + fmt::format("; {} lines after it", damage.lines_after);
 }
 
-std::string can_id_table(const std::vector<CanIdCount>& ids, std::uint64_t span, const InfoSettings& settings) {
+std::string CanIdTable(const std::vector<CanIdCount>& ids, std::uint64_t span, const InfoSettings& settings) {
   Table table({2, 3});
-  table.add_row({"id", "frame", "lines", "per second"});
+  table.AddRow({"id", "frame", "lines", "per second"});
   for (const CanIdCount& id : ids) {
-    table.add_row({id_text(id), id.extended ? "extended" : "standard", std::to_string(id.lines),
-                   rate_text(rate(settings, id.lines, span))});
+    table.AddRow({IdText(id), id.extended ? "extended" : "standard", std::to_string(id.lines),
+                   RateText(Rate(settings, id.lines, span))});
   }
-  return table.render("  ");
+  return table.Render("  ");
 }
 
-std::string can_ids_text(std::uint64_t distinct, bool estimated, std::uint64_t listed, std::uint64_t unlisted_lines,
+std::string CanIdsText(std::uint64_t distinct, bool estimated, std::uint64_t listed, std::uint64_t unlisted_lines,
                          const InfoSettings& settings) {
   std::string text = fmt::format("{}{} distinct (from {})", estimated ? "at least " : "", distinct, settings.id_field);
   if (unlisted_lines > 0) {
@@ -140,52 +140,52 @@ std::string can_ids_text(std::uint64_t distinct, bool estimated, std::uint64_t l
 // Writes one JSON value at a time; objects and arrays put their commas.
 class Json {
  public:
-  Json& open(char bracket) {
-    comma();
+  Json& Open(char bracket) {
+    Comma();
     out_ += bracket;
     first_ = true;
     return *this;
   }
-  Json& close(char bracket) {
+  Json& Close(char bracket) {
     out_ += bracket;
     first_ = false;
     return *this;
   }
-  Json& key(const char* name) {
-    comma();
-    string(name);
+  Json& Key(const char* name) {
+    Comma();
+    String(name);
     out_ += ':';
     first_ = true;  // the value follows without a comma
     return *this;
   }
-  Json& value(std::uint64_t number) {
-    comma();
+  Json& Value(std::uint64_t number) {
+    Comma();
     out_ += std::to_string(number);
     return *this;
   }
-  Json& value(bool flag) {
-    comma();
+  Json& Value(bool flag) {
+    Comma();
     out_ += flag ? "true" : "false";
     return *this;
   }
-  Json& value(const std::optional<double>& number) {
-    comma();
+  Json& Value(const std::optional<double>& number) {
+    Comma();
     out_ += number && std::isfinite(*number) ? fmt::format("{}", *number) : "null";
     return *this;
   }
-  Json& value(const std::string& text) {
-    comma();
-    string(text);
+  Json& Value(const std::string& text) {
+    Comma();
+    String(text);
     return *this;
   }
-  std::string take() { return std::move(out_); }
+  std::string Take() { return std::move(out_); }
 
  private:
-  void comma() {
+  void Comma() {
     if (!first_) out_ += ',';
     first_ = false;
   }
-  void string(const std::string& text) {
+  void String(const std::string& text) {
     out_ += '"';
     for (const char c : text) {
       const auto byte = static_cast<unsigned char>(c);
@@ -205,67 +205,67 @@ class Json {
   bool first_ = true;
 };
 
-void range_json(Json& json, const char* name, const ValueRange& range) {
-  json.key(name);
+void RangeJson(Json& json, const char* name, const ValueRange& range) {
+  json.Key(name);
   if (!range.any) {
-    json.value(std::optional<double>());
+    json.Value(std::optional<double>());
     return;
   }
-  json.open('{').key("min").value(range.min).key("max").value(range.max).close('}');
+  json.Open('{').Key("min").Value(range.min).Key("max").Value(range.max).Close('}');
 }
 
-void sequence_json(Json& json, const char* name, const SequenceSummary& sequence) {
-  json.key(name).open('{').key("lines").value(sequence.lines);
-  range_json(json, "numbers", sequence.numbers);
-  json.key("distinct").value(sequence.distinct).key("missing").value(sequence.missing);
-  json.key("gaps").value(sequence.gaps).key("repeated").value(sequence.repeated);
-  json.key("first_gaps").open('[');
+void SequenceJson(Json& json, const char* name, const SequenceSummary& sequence) {
+  json.Key(name).Open('{').Key("lines").Value(sequence.lines);
+  RangeJson(json, "numbers", sequence.numbers);
+  json.Key("distinct").Value(sequence.distinct).Key("missing").Value(sequence.missing);
+  json.Key("gaps").Value(sequence.gaps).Key("repeated").Value(sequence.repeated);
+  json.Key("first_gaps").Open('[');
   for (const auto& [first, last] : sequence.first_gaps) {
-    json.open('[').value(std::uint64_t{first}).value(std::uint64_t{last}).close(']');
+    json.Open('[').Value(std::uint64_t{first}).Value(std::uint64_t{last}).Close(']');
   }
-  json.close(']').key("estimated").value(sequence.estimated).close('}');
+  json.Close(']').Key("estimated").Value(sequence.estimated).Close('}');
 }
 
-void steps_json(Json& json, const char* name, const std::vector<TimeStep>& steps, const InfoSettings& settings) {
-  json.key(name).open('[');
+void StepsJson(Json& json, const char* name, const std::vector<TimeStep>& steps, const InfoSettings& settings) {
+  json.Key(name).Open('[');
   for (const TimeStep& step : steps) {
     const std::uint64_t ticks = step.to >= step.from ? step.to - step.from : step.from - step.to;
-    json.open('{').key("from").value(std::uint64_t{step.from}).key("to").value(std::uint64_t{step.to});
-    json.key("seconds").value(std::optional<double>(seconds(settings, ticks)));
-    json.key("offset").value(step.offset).key("seqNo").value(std::uint64_t{step.seq_no}).close('}');
+    json.Open('{').Key("from").Value(std::uint64_t{step.from}).Key("to").Value(std::uint64_t{step.to});
+    json.Key("seconds").Value(std::optional<double>(Seconds(settings, ticks)));
+    json.Key("offset").Value(step.offset).Key("seqNo").Value(std::uint64_t{step.seq_no}).Close('}');
   }
-  json.close(']');
+  json.Close(']');
 }
 
-void time_json(Json& json, const char* name, const TimeSummary& time, std::uint64_t lines,
+void TimeJson(Json& json, const char* name, const TimeSummary& time, std::uint64_t lines,
                const InfoSettings& settings) {
-  json.key(name).open('{');
-  range_json(json, "stamps", time.stamps);
-  json.key("first").value(std::uint64_t{time.first}).key("last").value(std::uint64_t{time.last});
-  json.key("seconds").value(std::optional<double>(seconds(settings, time.span())));
-  json.key("lines_per_second").value(rate(settings, lines, time.span()));
-  steps_json(json, "largest_steps", time.largest_gaps, settings);
-  json.key("backwards").value(time.backwards);
-  steps_json(json, "first_backwards", time.first_backwards, settings);
-  json.close('}');
+  json.Key(name).Open('{');
+  RangeJson(json, "stamps", time.stamps);
+  json.Key("first").Value(std::uint64_t{time.first}).Key("last").Value(std::uint64_t{time.last});
+  json.Key("seconds").Value(std::optional<double>(Seconds(settings, time.span())));
+  json.Key("lines_per_second").Value(Rate(settings, lines, time.span()));
+  StepsJson(json, "largest_steps", time.largest_gaps, settings);
+  json.Key("backwards").Value(time.backwards);
+  StepsJson(json, "first_backwards", time.first_backwards, settings);
+  json.Close('}');
 }
 
-void can_ids_json(Json& json, std::uint64_t distinct, bool estimated, const std::vector<CanIdCount>& ids,
+void CanIdsJson(Json& json, std::uint64_t distinct, bool estimated, const std::vector<CanIdCount>& ids,
                   std::uint64_t unlisted_lines, std::uint64_t span, const InfoSettings& settings) {
-  json.key("can_ids").open('{').key("field").value(settings.id_field);
-  json.key("distinct").value(distinct).key("estimated").value(estimated);
-  json.key("unlisted_lines").value(unlisted_lines).key("ids").open('[');
+  json.Key("can_ids").Open('{').Key("field").Value(settings.id_field);
+  json.Key("distinct").Value(distinct).Key("estimated").Value(estimated);
+  json.Key("unlisted_lines").Value(unlisted_lines).Key("ids").Open('[');
   for (const CanIdCount& id : ids) {
-    json.open('{').key("id").value(std::uint64_t{id.id}).key("hex").value(id_text(id));
-    json.key("extended").value(id.extended).key("lines").value(id.lines);
-    json.key("per_second").value(rate(settings, id.lines, span)).close('}');
+    json.Open('{').Key("id").Value(std::uint64_t{id.id}).Key("hex").Value(IdText(id));
+    json.Key("extended").Value(id.extended).Key("lines").Value(id.lines);
+    json.Key("per_second").Value(Rate(settings, id.lines, span)).Close('}');
   }
-  json.close(']').close('}');
+  json.Close(']').Close('}');
 }
 
 }  // namespace
 
-double seconds(const InfoSettings& settings, std::uint64_t ticks) {
+double Seconds(const InfoSettings& settings, std::uint64_t ticks) {
   // Microseconds() takes 32-bit tick counts: larger sums go in pieces.
   constexpr std::uint32_t kPiece = 1u << 31;
   const double piece = static_cast<double>(settings.time_scale.Microseconds(kPiece));
@@ -273,109 +273,109 @@ double seconds(const InfoSettings& settings, std::uint64_t ticks) {
   return (static_cast<double>(ticks / kPiece) * piece + rest) / 1e6;
 }
 
-std::string file_text(const FileInfo& file, const InfoSettings& settings) {
+std::string FileText(const FileInfo& file, const InfoSettings& settings) {
   const FileStats& stats = file.stats;
   Table table;
-  table.add_row({"file:", fmt::format("{} ({} bytes)", file.name, file.bytes)});
-  table.add_row({"logger lines:", lines_text(stats.logger_lines, rate(settings, stats.logger_lines, stats.time_logger.span()))});
-  table.add_row({"CAN lines:", lines_text(stats.can_lines, rate(settings, stats.can_lines, stats.time_can.span()))});
+  table.AddRow({"file:", fmt::format("{} ({} bytes)", file.name, file.bytes)});
+  table.AddRow({"logger lines:", LinesText(stats.logger_lines, Rate(settings, stats.logger_lines, stats.time_logger.span()))});
+  table.AddRow({"CAN lines:", LinesText(stats.can_lines, Rate(settings, stats.can_lines, stats.time_can.span()))});
   if (file.other_records > 0) {
-    table.add_row({"other records:", fmt::format("{} (neither line kind; skipped)", file.other_records)});
+    table.AddRow({"other records:", fmt::format("{} (neither line kind; skipped)", file.other_records)});
   }
-  table.add_row({"sequence numbers:", ""});
-  table.add_row({"  all lines:", sequence_text(stats.sequence_all)});
-  table.add_row({"  logger lines:", sequence_text(stats.sequence_logger)});
-  table.add_row({"  CAN lines:", sequence_text(stats.sequence_can)});
-  table.add_row({"time stamps:", fmt::format("{} s per tick", settings.time_scale_text)});
-  table.add_row({"  logger lines:", stamps_text(stats.time_logger, settings)});
-  table.add_row({"  CAN lines:", stamps_text(stats.time_can, settings)});
-  add_time_rows(table, "logger lines", stats.time_logger, settings);
-  add_time_rows(table, "CAN lines", stats.time_can, settings);
-  table.add_row({"input samples per line:", fmt::format("{} ({} in all)", range_text(stats.inputs_per_line),
+  table.AddRow({"sequence numbers:", ""});
+  table.AddRow({"  all lines:", SequenceText(stats.sequence_all)});
+  table.AddRow({"  logger lines:", SequenceText(stats.sequence_logger)});
+  table.AddRow({"  CAN lines:", SequenceText(stats.sequence_can)});
+  table.AddRow({"time stamps:", fmt::format("{} s per tick", settings.time_scale_text)});
+  table.AddRow({"  logger lines:", StampsText(stats.time_logger, settings)});
+  table.AddRow({"  CAN lines:", StampsText(stats.time_can, settings)});
+  AddTimeRows(table, "logger lines", stats.time_logger, settings);
+  AddTimeRows(table, "CAN lines", stats.time_can, settings);
+  table.AddRow({"input samples per line:", fmt::format("{} ({} in all)", RangeText(stats.inputs_per_line),
                                                         stats.input_samples)});
-  table.add_row({"output samples per line:", fmt::format("{} ({} in all)", range_text(stats.outputs_per_line),
+  table.AddRow({"output samples per line:", fmt::format("{} ({} in all)", RangeText(stats.outputs_per_line),
                                                          stats.output_samples)});
-  table.add_row({"CAN data bytes per line:", range_text(stats.can_data_bytes)});
+  table.AddRow({"CAN data bytes per line:", RangeText(stats.can_data_bytes)});
   if (file.damage.empty()) {
-    table.add_row({"damage:", "none"});
+    table.AddRow({"damage:", "none"});
   } else {
     bool first = true;
     for (const DamageInfo& damage : file.damage) {
-      table.add_row({first ? "damage:" : "", damage_text(damage)});
+      table.AddRow({first ? "damage:" : "", DamageText(damage)});
       first = false;
     }
   }
-  table.add_row({"CAN ids:", can_ids_text(stats.can_ids_distinct, stats.can_ids_estimated, stats.can_ids.size(),
+  table.AddRow({"CAN ids:", CanIdsText(stats.can_ids_distinct, stats.can_ids_estimated, stats.can_ids.size(),
                                           stats.unlisted_can_id_lines, settings)});
-  std::string text = table.render();
-  if (!stats.can_ids.empty()) text += can_id_table(stats.can_ids, stats.time_can.span(), settings);
+  std::string text = table.Render();
+  if (!stats.can_ids.empty()) text += CanIdTable(stats.can_ids, stats.time_can.span(), settings);
   return text;
 }
 
-std::string total_text(const blackbox::TotalStats& total, std::uint64_t bytes, std::uint64_t damaged_files,
+std::string TotalText(const blackbox::TotalStats& total, std::uint64_t bytes, std::uint64_t damaged_files,
                        const InfoSettings& settings) {
   Table table;
-  table.add_row({"total:", fmt::format("{} files ({} bytes), {} damaged", total.files, bytes, damaged_files)});
-  table.add_row({"logger lines:", fmt::format("{}, {} of time stamps", total.logger_lines,
-                                              seconds_text(seconds(settings, total.logger_span)))});
-  table.add_row({"CAN lines:", fmt::format("{}, {} of time stamps", total.can_lines,
-                                           seconds_text(seconds(settings, total.can_span)))});
-  table.add_row({"input samples:", std::to_string(total.input_samples)});
-  table.add_row({"output samples:", std::to_string(total.output_samples)});
-  table.add_row({"CAN ids:", can_ids_text(total.can_ids_distinct, total.can_ids_estimated, total.can_ids.size(),
+  table.AddRow({"total:", fmt::format("{} files ({} bytes), {} damaged", total.files, bytes, damaged_files)});
+  table.AddRow({"logger lines:", fmt::format("{}, {} of time stamps", total.logger_lines,
+                                              SecondsText(Seconds(settings, total.logger_span)))});
+  table.AddRow({"CAN lines:", fmt::format("{}, {} of time stamps", total.can_lines,
+                                           SecondsText(Seconds(settings, total.can_span)))});
+  table.AddRow({"input samples:", std::to_string(total.input_samples)});
+  table.AddRow({"output samples:", std::to_string(total.output_samples)});
+  table.AddRow({"CAN ids:", CanIdsText(total.can_ids_distinct, total.can_ids_estimated, total.can_ids.size(),
                                           total.unlisted_can_id_lines, settings)});
-  std::string text = table.render();
-  if (!total.can_ids.empty()) text += can_id_table(total.can_ids, total.can_span, settings);
+  std::string text = table.Render();
+  if (!total.can_ids.empty()) text += CanIdTable(total.can_ids, total.can_span, settings);
   return text;
 }
 
-std::string file_json(const FileInfo& file, const InfoSettings& settings) {
+std::string FileJson(const FileInfo& file, const InfoSettings& settings) {
   const FileStats& stats = file.stats;
   Json json;
-  json.open('{').key("file").value(file.name).key("bytes").value(file.bytes);
-  json.key("complete_bytes").value(file.complete_bytes);
-  json.key("logger_lines").value(stats.logger_lines).key("can_lines").value(stats.can_lines);
-  json.key("other_records").value(file.other_records);
-  json.key("sequence").open('{');
-  sequence_json(json, "all", stats.sequence_all);
-  sequence_json(json, "logger", stats.sequence_logger);
-  sequence_json(json, "can", stats.sequence_can);
-  json.close('}');
-  json.key("seconds_per_tick").value(std::optional<double>(seconds(settings, 1000000) / 1e6));
-  json.key("time").open('{');
-  time_json(json, "logger", stats.time_logger, stats.logger_lines, settings);
-  time_json(json, "can", stats.time_can, stats.can_lines, settings);
-  json.close('}');
-  range_json(json, "inputs_per_line", stats.inputs_per_line);
-  range_json(json, "outputs_per_line", stats.outputs_per_line);
-  json.key("input_samples").value(stats.input_samples).key("output_samples").value(stats.output_samples);
-  range_json(json, "can_data_bytes", stats.can_data_bytes);
-  json.key("damage").open('[');
+  json.Open('{').Key("file").Value(file.name).Key("bytes").Value(file.bytes);
+  json.Key("complete_bytes").Value(file.complete_bytes);
+  json.Key("logger_lines").Value(stats.logger_lines).Key("can_lines").Value(stats.can_lines);
+  json.Key("other_records").Value(file.other_records);
+  json.Key("sequence").Open('{');
+  SequenceJson(json, "all", stats.sequence_all);
+  SequenceJson(json, "logger", stats.sequence_logger);
+  SequenceJson(json, "can", stats.sequence_can);
+  json.Close('}');
+  json.Key("seconds_per_tick").Value(std::optional<double>(Seconds(settings, 1000000) / 1e6));
+  json.Key("time").Open('{');
+  TimeJson(json, "logger", stats.time_logger, stats.logger_lines, settings);
+  TimeJson(json, "can", stats.time_can, stats.can_lines, settings);
+  json.Close('}');
+  RangeJson(json, "inputs_per_line", stats.inputs_per_line);
+  RangeJson(json, "outputs_per_line", stats.outputs_per_line);
+  json.Key("input_samples").Value(stats.input_samples).Key("output_samples").Value(stats.output_samples);
+  RangeJson(json, "can_data_bytes", stats.can_data_bytes);
+  json.Key("damage").Open('[');
   for (const DamageInfo& damage : file.damage) {
-    json.open('{').key("offset").value(damage.offset).key("length").value(damage.length);
-    json.key("reason").value(damage.reason).key("lines_skipped").value(damage.lines_skipped);
-    json.key("lines_after").value(damage.lines_after).key("tail").value(damage.tail).close('}');
+    json.Open('{').Key("offset").Value(damage.offset).Key("length").Value(damage.length);
+    json.Key("reason").Value(damage.reason).Key("lines_skipped").Value(damage.lines_skipped);
+    json.Key("lines_after").Value(damage.lines_after).Key("tail").Value(damage.tail).Close('}');
   }
-  json.close(']');
-  can_ids_json(json, stats.can_ids_distinct, stats.can_ids_estimated, stats.can_ids, stats.unlisted_can_id_lines,
+  json.Close(']');
+  CanIdsJson(json, stats.can_ids_distinct, stats.can_ids_estimated, stats.can_ids, stats.unlisted_can_id_lines,
                stats.time_can.span(), settings);
-  json.close('}');
-  return json.take();
+  json.Close('}');
+  return json.Take();
 }
 
-std::string total_json(const blackbox::TotalStats& total, std::uint64_t bytes, std::uint64_t damaged_files,
+std::string TotalJson(const blackbox::TotalStats& total, std::uint64_t bytes, std::uint64_t damaged_files,
                        const InfoSettings& settings) {
   Json json;
-  json.open('{').key("files").value(total.files).key("bytes").value(bytes);
-  json.key("damaged_files").value(damaged_files);
-  json.key("logger_lines").value(total.logger_lines).key("can_lines").value(total.can_lines);
-  json.key("input_samples").value(total.input_samples).key("output_samples").value(total.output_samples);
-  json.key("logger_seconds").value(std::optional<double>(seconds(settings, total.logger_span)));
-  json.key("can_seconds").value(std::optional<double>(seconds(settings, total.can_span)));
-  can_ids_json(json, total.can_ids_distinct, total.can_ids_estimated, total.can_ids, total.unlisted_can_id_lines,
+  json.Open('{').Key("files").Value(total.files).Key("bytes").Value(bytes);
+  json.Key("damaged_files").Value(damaged_files);
+  json.Key("logger_lines").Value(total.logger_lines).Key("can_lines").Value(total.can_lines);
+  json.Key("input_samples").Value(total.input_samples).Key("output_samples").Value(total.output_samples);
+  json.Key("logger_seconds").Value(std::optional<double>(Seconds(settings, total.logger_span)));
+  json.Key("can_seconds").Value(std::optional<double>(Seconds(settings, total.can_span)));
+  CanIdsJson(json, total.can_ids_distinct, total.can_ids_estimated, total.can_ids, total.unlisted_can_id_lines,
                total.can_span, settings);
-  json.close('}');
-  return json.take();
+  json.Close('}');
+  return json.Take();
 }
 
 }  // namespace gcuproto::cli

@@ -4,6 +4,7 @@
 #define GCUPROTO_TOOLS_BLACKBOX_INFO_REPORT_H
 
 #include <gcuproto/blackbox/stats.h>
+#include <gcuproto/blackbox/time_scale.h>
 
 #include <cstdint>
 #include <string>
@@ -38,16 +39,16 @@ struct InfoSettings {
 };
 
 // Ticks as seconds, through the time scale.
-double seconds(const InfoSettings& settings, std::uint64_t ticks);
+double Seconds(const InfoSettings& settings, std::uint64_t ticks);
 
-std::string file_text(const FileInfo& file, const InfoSettings& settings);
-std::string total_text(const blackbox::TotalStats& total, std::uint64_t bytes, std::uint64_t damaged_files,
+std::string FileText(const FileInfo& file, const InfoSettings& settings);
+std::string TotalText(const blackbox::TotalStats& total, std::uint64_t bytes, std::uint64_t damaged_files,
                        const InfoSettings& settings);
 
 // The JSON report is one object, {"files":[...],"total":{...}}; these write
 // its parts.
-std::string file_json(const FileInfo& file, const InfoSettings& settings);
-std::string total_json(const blackbox::TotalStats& total, std::uint64_t bytes, std::uint64_t damaged_files,
+std::string FileJson(const FileInfo& file, const InfoSettings& settings);
+std::string TotalJson(const blackbox::TotalStats& total, std::uint64_t bytes, std::uint64_t damaged_files,
                        const InfoSettings& settings);
 
 }  // namespace gcuproto::cli

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,11 +27,11 @@ struct Dropped {
   std::uint64_t end;
 };
 
-void run_recover(const RecoverOptions& options) {
-  refuse_output_over_input(options.output, {options.file},
+void RunRecover(const RecoverOptions& options) {
+  RefuseOutputOverInput(options.output, {options.file},
                            fmt::format("write to a new file: gcuproto blackbox recover {0} -o {0}.recovered",
                                        options.file));
-  const std::uint64_t size = file_size(options.file);
+  const std::uint64_t size = FileSize(options.file);
   Progress progress("recover (checking)", 2 * size);
 
   // Lines whose record is whole but whose content does not decode would fail
@@ -41,12 +42,12 @@ void run_recover(const RecoverOptions& options) {
   read.on_undecodable_line = [&undecodable, &scanning](std::uint64_t offset, blackbox::RecordKind) {
     undecodable.push_back({offset, scanning->end_offset()});
   };
-  std::unique_ptr<blackbox::Reader> reader = open_blackbox(options.file, read, "recover reads its input twice: give a file, not '-'");
+  std::unique_ptr<blackbox::Reader> reader = OpenBlackbox(options.file, read, "recover reads its input twice: give a file, not '-'");
   scanning = reader.get();
   std::uint64_t next_progress = 0;
-  while (reader->next()) {
+  while (reader->Next()) {
     if (reader->end_offset() >= next_progress) {
-      progress.update(reader->end_offset());
+      progress.Update(reader->end_offset());
       next_progress = reader->end_offset() + (std::uint64_t{16} << 20);
     }
   }
@@ -57,12 +58,12 @@ void run_recover(const RecoverOptions& options) {
   std::uint64_t from = 0;
   std::uint64_t dropped_lines_bytes = 0;
   for (const Dropped& line : undecodable) {
-    copy_bytes(options.file, from, line.offset, output, &progress, size);
+    CopyBytes(options.file, from, line.offset, output, &progress, size);
     dropped_lines_bytes += line.end - line.offset;
     from = line.end;
   }
-  copy_bytes(options.file, from, kept_end, output, &progress, size);
-  output.commit();
+  CopyBytes(options.file, from, kept_end, output, &progress, size);
+  output.Commit();
 
   // The report goes to stderr, stdout staying free for '-o -'.
   const std::uint64_t lines = reader->logger_lines() + reader->can_lines();
@@ -80,10 +81,10 @@ void run_recover(const RecoverOptions& options) {
                              dropped_lines_bytes, undecodable.front().offset)
                      .c_str());
   }
-  if (reader->damaged()) {
+  if (const std::optional<blackbox::Error>& damage = reader->damage()) {
     std::fprintf(stderr, "%s\n",
                  fmt::format("{}: dropped the last {} bytes, damaged at byte {}: {}", options.file,
-                             size - kept_end, reader->damage_offset(), reader->damage_reason())
+                             size - kept_end, damage->offset(), damage->message())
                      .c_str());
   } else if (undecodable.empty()) {
     std::fprintf(stderr, "%s\n", fmt::format("{}: nothing dropped ({} lines)", options.file, lines).c_str());
@@ -92,7 +93,7 @@ void run_recover(const RecoverOptions& options) {
 
 }  // namespace
 
-void add_blackbox_recover_command(CLI::App& group) {
+void AddBlackboxRecoverCommand(CLI::App& group) {
   auto options = std::make_shared<RecoverOptions>();
   CLI::App* command = group.add_subcommand(
       "recover",
@@ -111,7 +112,7 @@ void add_blackbox_recover_command(CLI::App& group) {
       "was dropped.\n"
       "Example:\n"
       "  gcuproto blackbox recover crashed.bin -o recovered.bin");
-  command->callback([options] { run_recover(*options); });
+  command->callback([options] { RunRecover(*options); });
 }
 
 }  // namespace gcuproto::cli

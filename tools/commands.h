@@ -9,14 +9,14 @@ class App;
 
 namespace gcuproto::cli {
 
-void add_types_command(CLI::App& app);
-void add_decode_command(CLI::App& app);
-void add_encode_command(CLI::App& app);
-void add_firmware_command(CLI::App& app);
-void add_blackbox_command(CLI::App& app);
-void add_sim_command(CLI::App& app);
-void add_serve_command(CLI::App& app);
-void add_send_command(CLI::App& app);
+void AddTypesCommand(CLI::App& app);
+void AddDecodeCommand(CLI::App& app);
+void AddEncodeCommand(CLI::App& app);
+void AddFirmwareCommand(CLI::App& app);
+void AddBlackboxCommand(CLI::App& app);
+void AddSimCommand(CLI::App& app);
+void AddServeCommand(CLI::App& app);
+void AddSendCommand(CLI::App& app);
 
 }  // namespace gcuproto::cli
 

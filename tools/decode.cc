@@ -41,7 +41,7 @@ struct DecodeOptions {
 // the blackbox commands read it record by record.
 constexpr std::uint64_t kMaxBlackboxMessage = std::uint64_t{64} << 20;
 
-SizeLimit size_limit(const DecodeOptions& options, const google::protobuf::Descriptor* type) {
+SizeLimit SizeLimitFor(const DecodeOptions& options, const google::protobuf::Descriptor* type) {
   SizeLimit limit;
   limit.max = std::min(options.max_size, kMaxMessageSize);
   if (type != nullptr && type->full_name() == BlackboxFile::descriptor()->full_name() &&
@@ -59,71 +59,71 @@ SizeLimit size_limit(const DecodeOptions& options, const google::protobuf::Descr
 // point where the structure breaks (if it does), which is then the error. The
 // fields before a break are printed to stdout, but no output file is written
 // for a failure.
-void decode_raw(const Input& input, const DecodeOptions& options) {
-  const std::optional<WireBreak> fault = find_wire_break(input.bytes, nullptr);
+void DecodeRaw(const Input& input, const DecodeOptions& options) {
+  const std::optional<WireBreak> fault = FindWireBreak(input.bytes, nullptr);
   const std::size_t intact = fault ? fault->offset : input.bytes.size();
   google::protobuf::UnknownFieldSet fields;
-  fields.ParseFromArray(input.bytes.data(), runtime_size(intact));
+  fields.ParseFromArray(input.bytes.data(), RuntimeSize(intact));
   if (!fault || options.output.empty() || options.output == "-") {
-    write_output(options.output, print_unknown_fields(fields, options.one_line));
+    WriteOutput(options.output, PrintUnknownFields(fields, options.one_line));
   }
   if (fault) {
-    throw InputError(fmt::format("{}: wire format breaks at byte offset {}, {}", input.describe(),
+    throw InputError(fmt::format("{}: wire format breaks at byte offset {}, {}", input.Describe(),
                                  fault->offset, fault->what));
   }
 }
 
-void run_decode(DecodeOptions options) {
+void RunDecode(DecodeOptions options) {
   if (options.raw) {
     // "decode --raw Command x.bin", or "decode --raw Command" with the file
     // forgotten, would otherwise read "Command" as the file.
     std::error_code exists_error;
     if (!options.file.empty() ||
-        (find_message(options.type) != nullptr && !std::filesystem::exists(options.type, exists_error))) {
+        (FindMessage(options.type) != nullptr && !std::filesystem::exists(options.type, exists_error))) {
       throw UsageError("decode --raw takes no TYPE, only a FILE");
     }
     if (options.json) throw UsageError("decode --raw prints text format only, not --json");
     options.file = options.type;
-    refuse_output_over_input(options.output, {options.file},
+    RefuseOutputOverInput(options.output, {options.file},
                              "write the decoded text to a file of its own, e.g. -o " + options.file + ".txt");
     if (options.each_line) throw UsageError("decode --raw reads one message, not --each-line");
-    decode_raw(read_input(options.file, input_form_names().at(options.in), size_limit(options, nullptr)),
+    DecodeRaw(ReadInput(options.file, InputFormNames().at(options.in), SizeLimitFor(options, nullptr)),
                options);
     return;
   }
   if (options.type.empty()) throw UsageError("decode needs a TYPE, or --raw");
-  refuse_output_over_input(options.output, {options.file},
+  RefuseOutputOverInput(options.output, {options.file},
                            "write the decoded text to a file of its own, e.g. -o " + options.file + ".txt");
-  const google::protobuf::Descriptor& type = require_message(options.type);
-  const InputForm form = input_form_names().at(options.in);
-  const SizeLimit limit = size_limit(options, &type);
+  const google::protobuf::Descriptor& type = RequireMessage(options.type);
+  const InputForm form = InputFormNames().at(options.in);
+  const SizeLimit limit = SizeLimitFor(options, &type);
   const std::vector<Input> inputs = options.each_line
-                                        ? read_input_lines(options.file, form, limit)
-                                        : std::vector<Input>{read_input(options.file, form, limit)};
+                                        ? ReadInputLines(options.file, form, limit)
+                                        : std::vector<Input>{ReadInput(options.file, form, limit)};
   // All messages are checked before anything is written: a bad line fails
   // the run, and names its line.
   std::string text;
   for (const Input& input : inputs) {
-    const std::unique_ptr<google::protobuf::Message> message = new_message(type);
-    parse_binary(input, message.get());
+    const std::unique_ptr<google::protobuf::Message> message = NewMessage(type);
+    ParseBinary(input, message.get());
     // Several messages in text format are told apart by a blank line.
     if (!text.empty() && !options.one_line && !options.json) text += '\n';
-    text += options.json ? print_json(*message, options.one_line, input.describe())
-                         : print_text(*message, options.one_line);
+    text += options.json ? PrintJson(*message, options.one_line, input.Describe())
+                         : PrintText(*message, options.one_line);
   }
-  write_output(options.output, text);
+  WriteOutput(options.output, text);
 }
 
 }  // namespace
 
-void add_decode_command(CLI::App& app) {
+void AddDecodeCommand(CLI::App& app) {
   auto options = std::make_shared<DecodeOptions>();
   CLI::App* command = app.add_subcommand(
       "decode", "Print a message given as binary, hex or base64 as text format or JSON");
   command->add_option("TYPE", options->type, "message type, e.g. Command (see 'gcuproto types')");
   command->add_option("FILE", options->file, "input file; '-' or none reads stdin");
   command->add_option("--in", options->in, "input form: binary, or hex/base64 text as pasted from logs")
-      ->check(CLI::IsMember(input_form_names()))
+      ->check(CLI::IsMember(InputFormNames()))
       ->capture_default_str();
   command->add_flag("--json", options->json, "print JSON, field names as the schema declares them");
   command->add_flag("--oneline", options->one_line, "print on one line");
@@ -149,7 +149,7 @@ void add_decode_command(CLI::App& app) {
       "  echo '08 01 3a 02 08 07' | gcuproto decode Command --in hex --oneline\n"
       "  gcuproto decode Response --json examples/samples/response.bin\n"
       "  gcuproto decode --raw packet.bin");
-  command->callback([options] { run_decode(*options); });
+  command->callback([options] { RunDecode(*options); });
 }
 
 }  // namespace gcuproto::cli

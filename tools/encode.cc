@@ -26,41 +26,41 @@ struct EncodeOptions {
   std::uint64_t max_size = kMaxMessageSize;
 };
 
-void run_encode(const EncodeOptions& options) {
-  const google::protobuf::Descriptor& type = require_message(options.type);
-  const OutputForm form = output_form_names().at(options.out);
-  refuse_output_over_input(options.output, {options.file},
+void RunEncode(const EncodeOptions& options) {
+  const google::protobuf::Descriptor& type = RequireMessage(options.type);
+  const OutputForm form = OutputFormNames().at(options.out);
+  RefuseOutputOverInput(options.output, {options.file},
                            "write the encoded message to a file of its own, e.g. -o message.bin");
-  if (form == OutputForm::kBinary && output_is_terminal(options.output)) {
+  if (form == OutputForm::kBinary && OutputIsTerminal(options.output)) {
     throw UsageError("not writing binary to a terminal; use -o FILE, --out hex or --out base64");
   }
   SizeLimit limit;
   limit.max = std::min(options.max_size, kMaxMessageSize);
-  const std::string content = read_file_or_stdin(options.file, limit);
-  const std::string_view text = text_content(content, input_name(options.file));
-  const std::unique_ptr<google::protobuf::Message> message = new_message(type);
+  const std::string content = ReadFileOrStdin(options.file, limit);
+  const std::string_view text = TextContent(content, InputName(options.file));
+  const std::unique_ptr<google::protobuf::Message> message = NewMessage(type);
   if (options.json) {
-    parse_json(text, input_name(options.file), message.get());
+    ParseJson(text, InputName(options.file), message.get());
   } else {
-    parse_text(text, input_name(options.file), message.get());
+    ParseText(text, InputName(options.file), message.get());
   }
-  const std::string bytes = serialize(*message);
+  const std::string bytes = Serialize(*message);
   switch (form) {
     case OutputForm::kHex:
-      write_output(options.output, encode_hex(bytes));
+      WriteOutput(options.output, EncodeHex(bytes));
       break;
     case OutputForm::kBase64:
-      write_output(options.output, encode_base64(bytes));
+      WriteOutput(options.output, EncodeBase64(bytes));
       break;
     case OutputForm::kBinary:
-      write_output(options.output, bytes);
+      WriteOutput(options.output, bytes);
       break;
   }
 }
 
 }  // namespace
 
-void add_encode_command(CLI::App& app) {
+void AddEncodeCommand(CLI::App& app) {
   auto options = std::make_shared<EncodeOptions>();
   CLI::App* command = app.add_subcommand(
       "encode", "Write the bytes of a message given as text format or JSON");
@@ -69,7 +69,7 @@ void add_encode_command(CLI::App& app) {
   command->add_option("FILE", options->file, "input text; '-' or none reads stdin");
   command->add_flag("--json", options->json, "the input is JSON, not text format");
   command->add_option("--out", options->out, "output form; binary is not written to a terminal")
-      ->check(CLI::IsMember(output_form_names()))
+      ->check(CLI::IsMember(OutputFormNames()))
       ->capture_default_str();
   command->add_option("--max-size", options->max_size, "read at most this many bytes of text (e.g. 1M)")
       ->transform(CLI::AsSizeValue(false));
@@ -82,7 +82,7 @@ void add_encode_command(CLI::App& app) {
       "  echo 'version: 1 ping { seq_no: 7 }' | gcuproto encode Command --out hex\n"
       "  gcuproto encode Command examples/samples/command.txt -o command.bin\n"
       "  gcuproto encode Response --json response.json --out base64");
-  command->callback([options] { run_encode(*options); });
+  command->callback([options] { RunEncode(*options); });
 }
 
 }  // namespace gcuproto::cli

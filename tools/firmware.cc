@@ -30,7 +30,7 @@ struct FirmwareOptions {
   std::uint64_t max_size = kMaxMessageSize;
 };
 
-std::string summary(const Input& input, const FirmwareFile& firmware) {
+std::string Summary(const Input& input, const FirmwareFile& firmware) {
   std::uint64_t payload = 0;
   int checkpoints = 0;
   for (const FirmwareCommand& command : firmware.commands()) {
@@ -38,23 +38,23 @@ std::string summary(const Input& input, const FirmwareFile& firmware) {
     if (command.checkpoint()) ++checkpoints;
   }
   Table table;
-  table.add_row({"file:", input.describe()});
-  table.add_row({"version:", std::to_string(firmware.version())});
-  table.add_row({"firmware public key:", fmt::format("{} bytes", firmware.firmwarepublickey().size())});
-  table.add_row({"encryption public key:", fmt::format("{} bytes", firmware.encryptionpublickey().size())});
-  table.add_row({"AES key:", fmt::format("{} bytes", firmware.aeskey().size())});
-  table.add_row({"command blobs:", std::to_string(firmware.commands_size())});
-  table.add_row({"checkpoints:", std::to_string(checkpoints)});
-  table.add_row({"total payload:", fmt::format("{} bytes", payload)});
-  return table.render();
+  table.AddRow({"file:", input.Describe()});
+  table.AddRow({"version:", std::to_string(firmware.version())});
+  table.AddRow({"firmware public key:", fmt::format("{} bytes", firmware.firmwarepublickey().size())});
+  table.AddRow({"encryption public key:", fmt::format("{} bytes", firmware.encryptionpublickey().size())});
+  table.AddRow({"AES key:", fmt::format("{} bytes", firmware.aeskey().size())});
+  table.AddRow({"command blobs:", std::to_string(firmware.commands_size())});
+  table.AddRow({"checkpoints:", std::to_string(checkpoints)});
+  table.AddRow({"total payload:", fmt::format("{} bytes", payload)});
+  return table.Render();
 }
 
 // One blob read as a flash loader command; a blob that is not one is marked,
 // not fatal: update files may carry blobs of other kinds.
-std::string loader_command(const std::string& blob) {
+std::string LoaderCommand(const std::string& blob) {
   LoaderCommands command;
   if (!command.ParseFromString(blob)) {
-    const std::optional<WireBreak> fault = find_wire_break(blob, LoaderCommands::descriptor());
+    const std::optional<WireBreak> fault = FindWireBreak(blob, LoaderCommands::descriptor());
     if (!fault) return "not a LoaderCommands message";
     return fmt::format("not a LoaderCommands message: at byte offset {}, {}", fault->offset, fault->what);
   }
@@ -75,58 +75,58 @@ std::string loader_command(const std::string& blob) {
       text = "no loader command";
       break;
   }
-  if (has_unknown_fields(command)) text += "  (and fields LoaderCommands does not declare)";
+  if (HasUnknownFields(command)) text += "  (and fields LoaderCommands does not declare)";
   return text;
 }
 
-std::string blob_table(const FirmwareFile& firmware, bool loader) {
+std::string BlobTable(const FirmwareFile& firmware, bool loader) {
   Table table({0, 1, 2});
   std::vector<std::string> header = {"position", "index", "size", "checkpoint"};
   if (loader) header.push_back("loader command");
-  table.add_row(header);
+  table.AddRow(header);
   for (int i = 0; i < firmware.commands_size(); ++i) {
     const FirmwareCommand& command = firmware.commands(i);
     std::vector<std::string> row = {std::to_string(i), std::to_string(command.index()),
                                     std::to_string(command.data().size()),
                                     command.checkpoint() ? "yes" : ""};
-    if (loader) row.push_back(loader_command(command.data()));
-    table.add_row(row);
+    if (loader) row.push_back(LoaderCommand(command.data()));
+    table.AddRow(row);
   }
-  return table.render();
+  return table.Render();
 }
 
-void run_firmware(const FirmwareOptions& options) {
+void RunFirmware(const FirmwareOptions& options) {
   SizeLimit limit;
   limit.max = std::min(options.max_size, kMaxMessageSize);
-  const Input input = read_input(options.file, input_form_names().at(options.in), limit);
+  const Input input = ReadInput(options.file, InputFormNames().at(options.in), limit);
   FirmwareFile firmware;
-  parse_binary(input, &firmware);
+  ParseBinary(input, &firmware);
   // Many byte strings parse as some FirmwareFile; an update file declares
   // nothing it does not know and holds at least something.
-  if (has_unknown_fields(firmware)) {
+  if (HasUnknownFields(firmware)) {
     throw InputError(fmt::format("{} is not a firmware update file: it holds fields FirmwareFile does "
                                  "not declare (see 'gcuproto decode --raw')",
-                                 input.describe()));
+                                 input.Describe()));
   }
   if (firmware.ByteSizeLong() == 0) {
     throw InputError(fmt::format("{} is not a firmware update file: it holds no version, key or "
                                  "command blob",
-                                 input.describe()));
+                                 input.Describe()));
   }
-  std::string text = summary(input, firmware);
-  if (options.commands || options.loader) text += "\n" + blob_table(firmware, options.loader);
-  write_output("", text);
+  std::string text = Summary(input, firmware);
+  if (options.commands || options.loader) text += "\n" + BlobTable(firmware, options.loader);
+  WriteOutput("", text);
 }
 
 }  // namespace
 
-void add_firmware_command(CLI::App& app) {
+void AddFirmwareCommand(CLI::App& app) {
   auto options = std::make_shared<FirmwareOptions>();
   CLI::App* command = app.add_subcommand(
       "firmware", "Summarise a firmware update file and its command blobs");
   command->add_option("FILE", options->file, "the update file; '-' reads stdin")->required();
   command->add_option("--in", options->in, "input form: binary, or hex/base64 text")
-      ->check(CLI::IsMember(input_form_names()))
+      ->check(CLI::IsMember(InputFormNames()))
       ->capture_default_str();
   command->add_flag("--commands", options->commands,
                     "one line per command blob: position, index, size, checkpoint");
@@ -142,7 +142,7 @@ void add_firmware_command(CLI::App& app) {
       "Examples:\n"
       "  gcuproto firmware examples/samples/firmware.bin\n"
       "  gcuproto firmware --loader examples/samples/firmware.bin");
-  command->callback([options] { run_firmware(*options); });
+  command->callback([options] { RunFirmware(*options); });
 }
 
 }  // namespace gcuproto::cli

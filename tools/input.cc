@@ -12,7 +12,7 @@ namespace gcuproto::cli {
 namespace {
 
 // `what` is "is N bytes" or "holds"
-[[noreturn]] void too_large(const std::string& name, const std::string& what, const SizeLimit& limit) {
+[[noreturn]] void TooLarge(const std::string& name, const std::string& what, const SizeLimit& limit) {
   const std::string most = !limit.what.empty() ? limit.what
                            : limit.max == kMaxMessageSize
                                ? std::string("the 2 GiB a message can have")
@@ -23,13 +23,13 @@ namespace {
                                advice.empty() ? "" : "; " + advice));
 }
 
-std::string read_all(platform::File& file, const std::string& name, const SizeLimit& limit) {
+std::string ReadAll(platform::File& file, const std::string& name, const SizeLimit& limit) {
   std::string content;
   platform::FileInfo info;
   if (!file.info(&info)) {
     if (info.kind == platform::PathKind::kDirectory) throw InputError(fmt::format("{}: is a directory", name));
     if (info.kind == platform::PathKind::kRegular) {
-      if (info.size > limit.max) too_large(name, fmt::format("is {} bytes,", info.size), limit);
+      if (info.size > limit.max) TooLarge(name, fmt::format("is {} bytes,", info.size), limit);
       content.reserve(static_cast<std::size_t>(info.size));
     }
   }
@@ -40,24 +40,24 @@ std::string read_all(platform::File& file, const std::string& name, const SizeLi
     const std::size_t n = file.read(buffer.get(), 65536, &error);
     if (error) throw InputError(fmt::format("cannot read {}: {}", name, error.message()));
     if (n == 0) break;
-    if (content.size() + n > limit.max) too_large(name, "holds", limit);
+    if (content.size() + n > limit.max) TooLarge(name, "holds", limit);
     content.append(buffer.get(), n);
   }
   return content;
 }
 
-bool is_hex_separator(char c) {
+bool IsHexSeparator(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == ',' || c == ':';
 }
 
-int hex_value(char c) {
+int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
 }
 
-int base64_value(char c) {
+int Base64Value(char c) {
   if (c >= 'A' && c <= 'Z') return c - 'A';
   if (c >= 'a' && c <= 'z') return c - 'a' + 26;
   if (c >= '0' && c <= '9') return c - '0' + 52;
@@ -67,26 +67,26 @@ int base64_value(char c) {
 }
 
 // A character as an error message shows it: quoted when printable, else its code.
-std::string describe_char(char c) {
+std::string DescribeChar(char c) {
   const auto u = static_cast<unsigned char>(c);
   if (u >= 0x20 && u < 0x7F) return fmt::format("'{}'", c);
   return fmt::format("byte 0x{:02x}", u);
 }
 
-std::string at(std::string_view text, std::size_t offset) {
-  const TextPosition p = text_position(text, offset);
+std::string At(std::string_view text, std::size_t offset) {
+  const TextPosition p = PositionInText(text, offset);
   return fmt::format("line {}, column {}", p.line, p.column);
 }
 
 }  // namespace
 
-const std::map<std::string, InputForm>& input_form_names() {
+const std::map<std::string, InputForm>& InputFormNames() {
   static const std::map<std::string, InputForm> names = {
       {"binary", InputForm::kBinary}, {"hex", InputForm::kHex}, {"base64", InputForm::kBase64}};
   return names;
 }
 
-TextPosition text_position(std::string_view text, std::size_t offset) {
+TextPosition PositionInText(std::string_view text, std::size_t offset) {
   TextPosition p;
   for (std::size_t i = 0; i < offset && i < text.size(); ++i) {
     if (text[i] == '\n') {
@@ -99,22 +99,22 @@ TextPosition text_position(std::string_view text, std::size_t offset) {
   return p;
 }
 
-std::string input_name(const std::string& path) {
+std::string InputName(const std::string& path) {
   return path.empty() || path == "-" ? "stdin" : path;
 }
 
-std::string read_file_or_stdin(const std::string& path, const SizeLimit& limit) {
+std::string ReadFileOrStdin(const std::string& path, const SizeLimit& limit) {
   if (path.empty() || path == "-") {
     platform::File in = platform::File::standard_input();
-    return read_all(in, "stdin", limit);
+    return ReadAll(in, "stdin", limit);
   }
   std::error_code error;
   platform::File file = platform::File::open(path, platform::File::Mode::kRead, &error);
   if (error) throw InputError(fmt::format("cannot open {}: {}", path, error.message()));
-  return read_all(file, path, limit);
+  return ReadAll(file, path, limit);
 }
 
-std::string_view text_content(std::string_view content, const std::string& name) {
+std::string_view TextContent(std::string_view content, const std::string& name) {
   if (content.substr(0, 2) == "\xFF\xFE" || content.substr(0, 2) == "\xFE\xFF") {
     throw InputError(fmt::format(
         "{} is UTF-16 text (it starts with a UTF-16 byte order mark); save it as UTF-8", name));
@@ -133,7 +133,7 @@ std::string_view text_content(std::string_view content, const std::string& name)
   return content;
 }
 
-std::string Input::describe() const {
+std::string Input::Describe() const {
   switch (form) {
     case InputForm::kHex:
       return fmt::format("{} ({} bytes decoded from hex)", name, bytes.size());
@@ -147,11 +147,11 @@ std::string Input::describe() const {
 
 namespace {
 
-std::string decode_base64_range(std::string_view text, std::size_t begin, std::size_t end,
+std::string DecodeBase64Range(std::string_view text, std::size_t begin, std::size_t end,
                                 const std::string& name);
 
 // Lines of hex as one message: a dump, or wrapped at a fixed width.
-bool is_wrapped(const std::vector<HexLine>& lines) {
+bool IsWrapped(const std::vector<HexLine>& lines) {
   const std::size_t width = lines.front().bytes.size();
   if (width < 16) return false;
   for (std::size_t i = 0; i + 1 < lines.size(); ++i) {
@@ -162,19 +162,19 @@ bool is_wrapped(const std::vector<HexLine>& lines) {
 
 }  // namespace
 
-Input read_input(const std::string& path, InputForm form, const SizeLimit& limit) {
+Input ReadInput(const std::string& path, InputForm form, const SizeLimit& limit) {
   Input input;
-  input.name = input_name(path);
+  input.name = InputName(path);
   input.form = form;
-  std::string content = read_file_or_stdin(path, limit);
+  std::string content = ReadFileOrStdin(path, limit);
   switch (form) {
     case InputForm::kBinary:
       input.bytes = std::move(content);
       break;
     case InputForm::kHex: {
       bool dump = false;
-      const std::vector<HexLine> lines = decode_hex_lines(text_content(content, input.name), input.name, &dump);
-      if (!dump && lines.size() > 1 && !is_wrapped(lines)) {
+      const std::vector<HexLine> lines = DecodeHexLines(TextContent(content, input.name), input.name, &dump);
+      if (!dump && lines.size() > 1 && !IsWrapped(lines)) {
         throw InputError(fmt::format(
             "{}: {} lines of hex (of {} and {} bytes, lines {} and {}) look like separate packets; "
             "decode one message per line with --each-line, or join the lines",
@@ -185,19 +185,19 @@ Input read_input(const std::string& path, InputForm form, const SizeLimit& limit
       break;
     }
     case InputForm::kBase64:
-      input.bytes = decode_base64(text_content(content, input.name), input.name);
+      input.bytes = DecodeBase64(TextContent(content, input.name), input.name);
       break;
   }
   return input;
 }
 
-std::vector<Input> read_input_lines(const std::string& path, InputForm form, const SizeLimit& limit) {
-  const std::string name = input_name(path);
+std::vector<Input> ReadInputLines(const std::string& path, InputForm form, const SizeLimit& limit) {
+  const std::string name = InputName(path);
   if (form == InputForm::kBinary) {
     throw UsageError("--each-line reads hex or base64 text, one message per line; add --in hex or --in base64");
   }
-  const std::string content = read_file_or_stdin(path, limit);
-  const std::string_view text = text_content(content, name);
+  const std::string content = ReadFileOrStdin(path, limit);
+  const std::string_view text = TextContent(content, name);
   std::vector<Input> inputs;
   auto add = [&](int line, std::string bytes) {
     Input input;
@@ -208,7 +208,7 @@ std::vector<Input> read_input_lines(const std::string& path, InputForm form, con
   };
   if (form == InputForm::kHex) {
     bool dump = false;
-    std::vector<HexLine> lines = decode_hex_lines(text, name, &dump);
+    std::vector<HexLine> lines = DecodeHexLines(text, name, &dump);
     if (dump) {
       throw InputError(fmt::format("{} is a dump with offsets, which is one message; "
                                    "--each-line reads one packet per line", name));
@@ -221,7 +221,7 @@ std::vector<Input> read_input_lines(const std::string& path, InputForm form, con
       if (end == std::string_view::npos) end = text.size();
       ++number;
       if (text.substr(start, end - start).find_first_not_of(" \t\r") != std::string_view::npos) {
-        add(number, decode_base64_range(text, start, end, name));
+        add(number, DecodeBase64Range(text, start, end, name));
       }
       start = end + 1;
     }
@@ -236,38 +236,38 @@ namespace {
 // separators of pasted dumps, so this one is ours. Each token between
 // whitespace, commas and colons is an optional 0x prefix and an even number of
 // hex digits ("0x8" alone, one digit after 0x, is also one byte).
-void decode_hex_tokens(std::string_view text, std::size_t i, std::size_t end, const std::string& name,
+void DecodeHexTokens(std::string_view text, std::size_t i, std::size_t end, const std::string& name,
                        std::string* bytes) {
   while (i < end) {
-    if (is_hex_separator(text[i])) {
+    if (IsHexSeparator(text[i])) {
       ++i;
       continue;
     }
     const std::size_t start = i;
-    while (i < end && !is_hex_separator(text[i])) ++i;
+    while (i < end && !IsHexSeparator(text[i])) ++i;
     std::string_view token = text.substr(start, i - start);
     const bool prefixed = token.size() >= 2 && token[0] == '0' && (token[1] == 'x' || token[1] == 'X');
     std::string_view digits = prefixed ? token.substr(2) : token;
     std::size_t digits_offset = start + (prefixed ? 2 : 0);
     for (std::size_t k = 0; k < digits.size(); ++k) {
-      if (hex_value(digits[k]) < 0) {
+      if (HexValue(digits[k]) < 0) {
         throw InputError(fmt::format("{}: {} at {} is not a hex digit", name,
-                                     describe_char(digits[k]), at(text, digits_offset + k)));
+                                     DescribeChar(digits[k]), At(text, digits_offset + k)));
       }
     }
     if (digits.empty()) {
-      throw InputError(fmt::format("{}: 0x at {} has no hex digits after it", name, at(text, start)));
+      throw InputError(fmt::format("{}: 0x at {} has no hex digits after it", name, At(text, start)));
     }
     if (digits.size() % 2 != 0 && !(prefixed && digits.size() == 1)) {
       throw InputError(fmt::format("{}: {} hex digits at {} do not make whole bytes", name,
-                                   digits.size(), at(text, start)));
+                                   digits.size(), At(text, start)));
     }
     if (digits.size() == 1) {
-      bytes->push_back(static_cast<char>(hex_value(digits[0])));
+      bytes->push_back(static_cast<char>(HexValue(digits[0])));
       continue;
     }
     for (std::size_t k = 0; k < digits.size(); k += 2) {
-      bytes->push_back(static_cast<char>(hex_value(digits[k]) * 16 + hex_value(digits[k + 1])));
+      bytes->push_back(static_cast<char>(HexValue(digits[k]) * 16 + HexValue(digits[k + 1])));
     }
   }
 }
@@ -277,14 +277,14 @@ void decode_hex_tokens(std::string_view text, std::size_t i, std::size_t end, co
 //   hexdump -C:  "00000010  08 01 3a 02  |..:.|"      (data ends at '|')
 enum class DumpForm { kNone, kXxd, kHexdump };
 
-std::size_t hex_digits_at_start(std::string_view line) {
+std::size_t HexDigitsAtStart(std::string_view line) {
   std::size_t n = 0;
-  while (n < line.size() && hex_value(line[n]) >= 0) ++n;
+  while (n < line.size() && HexValue(line[n]) >= 0) ++n;
   return n;
 }
 
-DumpForm dump_form(std::string_view line) {
-  const std::size_t n = hex_digits_at_start(line);
+DumpForm DumpFormOf(std::string_view line) {
+  const std::size_t n = HexDigitsAtStart(line);
   if (n >= 4 && line.substr(n, 2) == ": ") return DumpForm::kXxd;
   if (n >= 7 && line.substr(n, 2) == "  " && line.find('|') != std::string_view::npos) {
     return DumpForm::kHexdump;
@@ -292,15 +292,15 @@ DumpForm dump_form(std::string_view line) {
   return DumpForm::kNone;
 }
 
-std::uint64_t parse_offset(std::string_view digits) {
+std::uint64_t ParseOffset(std::string_view digits) {
   std::uint64_t value = 0;
-  for (char c : digits) value = value * 16 + static_cast<std::uint64_t>(hex_value(c));
+  for (char c : digits) value = value * 16 + static_cast<std::uint64_t>(HexValue(c));
   return value;
 }
 
 }  // namespace
 
-std::vector<HexLine> decode_hex_lines(std::string_view text, const std::string& name, bool* is_dump) {
+std::vector<HexLine> DecodeHexLines(std::string_view text, const std::string& name, bool* is_dump) {
   std::vector<HexLine> lines;
   DumpForm form = DumpForm::kNone;
   bool form_known = false;
@@ -320,12 +320,12 @@ std::vector<HexLine> decode_hex_lines(std::string_view text, const std::string& 
     start = end + 1;
     if (line.empty()) continue;
     if (!form_known) {
-      form = dump_form(line);
+      form = DumpFormOf(line);
       form_known = true;
     }
     if (form == DumpForm::kNone) {
       HexLine decoded{number, {}};
-      decode_hex_tokens(text, line_start, line_start + line.size(), name, &decoded.bytes);
+      DecodeHexTokens(text, line_start, line_start + line.size(), name, &decoded.bytes);
       if (!decoded.bytes.empty()) lines.push_back(std::move(decoded));
       continue;
     }
@@ -333,14 +333,14 @@ std::vector<HexLine> decode_hex_lines(std::string_view text, const std::string& 
       repeat = !lines.empty();
       continue;
     }
-    const std::size_t digits = hex_digits_at_start(line);
+    const std::size_t digits = HexDigitsAtStart(line);
     const bool xxd = form == DumpForm::kXxd;
     if (digits == 0 || (xxd && line.substr(digits, 1) != ":") ||
         (!xxd && digits < line.size() && line[digits] != ' ')) {
       throw InputError(fmt::format("{}: line {} is not a line of the {} dump that line {} starts", name,
                                    number, xxd ? "xxd" : "hexdump -C", lines.empty() ? number : lines.front().line));
     }
-    const std::uint64_t offset = parse_offset(line.substr(0, digits));
+    const std::uint64_t offset = ParseOffset(line.substr(0, digits));
     if (lines.empty() && !repeat && total == 0) base = offset;
     if (repeat) {
       const std::string last = lines.back().bytes;
@@ -358,7 +358,7 @@ std::vector<HexLine> decode_hex_lines(std::string_view text, const std::string& 
     std::size_t data_end = xxd ? line.find("  ", data_begin) : line.find('|', data_begin);
     if (data_end == std::string_view::npos) data_end = line.size();
     HexLine decoded{number, {}};
-    decode_hex_tokens(text, line_start + data_begin, line_start + data_end, name, &decoded.bytes);
+    DecodeHexTokens(text, line_start + data_begin, line_start + data_end, name, &decoded.bytes);
     total += decoded.bytes.size();
     if (!decoded.bytes.empty()) lines.push_back(std::move(decoded));
   }
@@ -366,9 +366,9 @@ std::vector<HexLine> decode_hex_lines(std::string_view text, const std::string& 
   return lines;
 }
 
-std::string decode_hex(std::string_view text, const std::string& name) {
+std::string DecodeHex(std::string_view text, const std::string& name) {
   std::string bytes;
-  for (const HexLine& line : decode_hex_lines(text, name)) bytes += line.bytes;
+  for (const HexLine& line : DecodeHexLines(text, name)) bytes += line.bytes;
   return bytes;
 }
 
@@ -377,7 +377,7 @@ std::string decode_hex(std::string_view text, const std::string& name) {
 // whitespace ignored, padding optional but only at the end.
 namespace {
 
-std::string decode_base64_range(std::string_view text, std::size_t begin, std::size_t end,
+std::string DecodeBase64Range(std::string_view text, std::size_t begin, std::size_t end,
                                 const std::string& name) {
   std::string bytes;
   unsigned bits = 0;
@@ -391,13 +391,13 @@ std::string decode_base64_range(std::string_view text, std::size_t begin, std::s
       if (padding_at == std::string_view::npos) padding_at = i;
       continue;
     }
-    const int value = base64_value(c);
+    const int value = Base64Value(c);
     if (value < 0) {
-      throw InputError(fmt::format("{}: {} at {} is not base64", name, describe_char(c), at(text, i)));
+      throw InputError(fmt::format("{}: {} at {} is not base64", name, DescribeChar(c), At(text, i)));
     }
     if (padding_at != std::string_view::npos) {
       throw InputError(fmt::format("{}: base64 text goes on at {} after the '=' padding", name,
-                                   at(text, i)));
+                                   At(text, i)));
     }
     ++symbols;
     bits = (bits << 6) | static_cast<unsigned>(value);
@@ -415,8 +415,8 @@ std::string decode_base64_range(std::string_view text, std::size_t begin, std::s
 
 }  // namespace
 
-std::string decode_base64(std::string_view text, const std::string& name) {
-  return decode_base64_range(text, 0, text.size(), name);
+std::string DecodeBase64(std::string_view text, const std::string& name) {
+  return DecodeBase64Range(text, 0, text.size(), name);
 }
 
 }  // namespace gcuproto::cli

@@ -17,43 +17,43 @@ class JsonScanner {
 
   std::size_t position() const { return position_; }
 
-  void skip_space() {
-    while (!at_end() && is_space(text_[position_])) ++position_;
+  void SkipSpace() {
+    while (!AtEnd() && IsSpace(text_[position_])) ++position_;
   }
 
-  bool consume(char c) {
-    skip_space();
-    if (at_end() || text_[position_] != c) return false;
+  bool Consume(char c) {
+    SkipSpace();
+    if (AtEnd() || text_[position_] != c) return false;
     ++position_;
     return true;
   }
 
   // The raw text between the quotes of a string, escapes left as they are.
-  std::optional<std::string_view> read_string() {
-    skip_space();
-    if (at_end() || text_[position_] != '"') return std::nullopt;
+  std::optional<std::string_view> ReadString() {
+    SkipSpace();
+    if (AtEnd() || text_[position_] != '"') return std::nullopt;
     const std::size_t start = ++position_;
-    while (!at_end() && text_[position_] != '"') position_ += text_[position_] == '\\' ? 2 : 1;
-    if (at_end()) return std::nullopt;
+    while (!AtEnd() && text_[position_] != '"') position_ += text_[position_] == '\\' ? 2 : 1;
+    if (AtEnd()) return std::nullopt;
     return text_.substr(start, position_++ - start);
   }
 
-  bool skip_value() {
-    skip_space();
-    if (at_end()) return false;
-    if (text_[position_] == '"') return read_string().has_value();
+  bool SkipValue() {
+    SkipSpace();
+    if (AtEnd()) return false;
+    if (text_[position_] == '"') return ReadString().has_value();
     if (text_[position_] != '{' && text_[position_] != '[') {
-      while (!at_end() && std::string_view(",}]").find(text_[position_]) == std::string_view::npos &&
-             !is_space(text_[position_])) {
+      while (!AtEnd() && std::string_view(",}]").find(text_[position_]) == std::string_view::npos &&
+             !IsSpace(text_[position_])) {
         ++position_;
       }
       return true;
     }
     int depth = 0;
-    while (!at_end()) {
+    while (!AtEnd()) {
       const char c = text_[position_];
       if (c == '"') {
-        if (!read_string()) return false;
+        if (!ReadString()) return false;
         continue;
       }
       ++position_;
@@ -64,8 +64,8 @@ class JsonScanner {
   }
 
  private:
-  static bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-  bool at_end() const { return position_ >= text_.size(); }
+  static bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+  bool AtEnd() const { return position_ >= text_.size(); }
 
   std::string_view text_;
   std::size_t position_ = 0;
@@ -77,7 +77,7 @@ struct PathStep {
 };
 
 // "commands[1].index" -> {commands, 1}, {index}.
-std::vector<PathStep> split_path(std::string_view path) {
+std::vector<PathStep> SplitPath(std::string_view path) {
   std::vector<PathStep> steps;
   while (!path.empty()) {
     const std::size_t dot = path.find('.');
@@ -99,37 +99,37 @@ std::vector<PathStep> split_path(std::string_view path) {
   return steps;
 }
 
-bool key_names_field(std::string_view key, const std::string& name, const pb::FieldDescriptor* field) {
+bool KeyNamesField(std::string_view key, const std::string& name, const pb::FieldDescriptor* field) {
   if (key == name) return true;
   return field != nullptr && (key == field->name() || key == field->json_name());
 }
 
 // Offset of the key of the path's last field (or of the indexed element).
-std::optional<std::size_t> locate_path(std::string_view json, const pb::Descriptor* type,
+std::optional<std::size_t> LocatePath(std::string_view json, const pb::Descriptor* type,
                                        const std::vector<PathStep>& steps) {
   JsonScanner scanner(json);
-  scanner.skip_space();
+  scanner.SkipSpace();
   std::size_t found = scanner.position();
   for (const PathStep& step : steps) {
-    if (!scanner.consume('{')) return std::nullopt;
+    if (!scanner.Consume('{')) return std::nullopt;
     const pb::FieldDescriptor* field = type != nullptr ? type->FindFieldByName(step.name) : nullptr;
     for (;;) {
-      scanner.skip_space();
+      scanner.SkipSpace();
       const std::size_t key_at = scanner.position();
-      const std::optional<std::string_view> key = scanner.read_string();
-      if (!key || !scanner.consume(':')) return std::nullopt;
-      if (key_names_field(*key, step.name, field)) {
+      const std::optional<std::string_view> key = scanner.ReadString();
+      if (!key || !scanner.Consume(':')) return std::nullopt;
+      if (KeyNamesField(*key, step.name, field)) {
         found = key_at;
         break;
       }
-      if (!scanner.skip_value() || !scanner.consume(',')) return std::nullopt;
+      if (!scanner.SkipValue() || !scanner.Consume(',')) return std::nullopt;
     }
     if (step.index) {
-      if (!scanner.consume('[')) return found;
+      if (!scanner.Consume('[')) return found;
       for (std::size_t i = 0; i < *step.index; ++i) {
-        if (!scanner.skip_value() || !scanner.consume(',')) return found;
+        if (!scanner.SkipValue() || !scanner.Consume(',')) return found;
       }
-      scanner.skip_space();
+      scanner.SkipSpace();
       found = scanner.position();
     }
     type = field != nullptr ? field->message_type() : nullptr;
@@ -140,7 +140,7 @@ std::optional<std::size_t> locate_path(std::string_view json, const pb::Descript
 // "(commands[1].index): invalid value" names commands[1].index;
 // "(commands[1]) bogus: Cannot find field." names commands[1].bogus;
 // "version: Proto field is not repeating" names version.
-std::string path_of(std::string_view message) {
+std::string PathOf(std::string_view message) {
   std::string path;
   if (!message.empty() && message.front() == '(') {
     const std::size_t close = message.find(')');
@@ -162,7 +162,7 @@ std::string path_of(std::string_view message) {
 constexpr int kMaxJsonObjectDepth = 100;
 
 // Offset of the '{' that opens the first object nested too deep.
-std::optional<std::size_t> locate_too_deep(std::string_view json) {
+std::optional<std::size_t> LocateTooDeep(std::string_view json) {
   int depth = 0;
   bool in_string = false;
   for (std::size_t i = 0; i < json.size(); ++i) {
@@ -181,17 +181,17 @@ std::optional<std::size_t> locate_too_deep(std::string_view json) {
 
 }  // namespace
 
-JsonFault locate_json_fault(std::string_view json, const pb::Descriptor& type,
+JsonFault LocateJsonFault(std::string_view json, const pb::Descriptor& type,
                             std::string_view message) {
   JsonFault fault;
   const std::size_t first_break = message.find('\n');
   if (first_break == std::string_view::npos) {
     fault.what = std::string(message);
     if (message.substr(0, 16) == "Message too deep") {
-      fault.offset = locate_too_deep(json);
+      fault.offset = LocateTooDeep(json);
       return fault;
     }
-    fault.offset = locate_path(json, &type, split_path(path_of(message)));
+    fault.offset = LocatePath(json, &type, SplitPath(PathOf(message)));
     return fault;
   }
   // A syntax error: "what\n<up to 20 characters either side>\n<spaces>^".

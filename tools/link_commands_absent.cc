@@ -11,7 +11,7 @@ namespace gcuproto::cli {
 
 namespace {
 
-void add_absent(CLI::App& app, const char* name, const char* what) {
+void AddAbsent(CLI::App& app, const char* name, const char* what) {
   CLI::App* command = app.add_subcommand(name, fmt::format("{} (not in this build)", what));
   command->allow_extras();
   command->callback([name] {
@@ -23,8 +23,8 @@ void add_absent(CLI::App& app, const char* name, const char* what) {
 
 }  // namespace
 
-void add_sim_command(CLI::App& app) { add_absent(app, "sim", "Run a virtual unit that answers Command frames over TCP"); }
-void add_serve_command(CLI::App& app) { add_absent(app, "serve", "Run the software server in front of a unit"); }
-void add_send_command(CLI::App& app) { add_absent(app, "send", "Send a Command or a SoftwareServerRequest"); }
+void AddSimCommand(CLI::App& app) { AddAbsent(app, "sim", "Run a virtual unit that answers Command frames over TCP"); }
+void AddServeCommand(CLI::App& app) { AddAbsent(app, "serve", "Run the software server in front of a unit"); }
+void AddSendCommand(CLI::App& app) { AddAbsent(app, "send", "Send a Command or a SoftwareServerRequest"); }
 
 }  // namespace gcuproto::cli

@@ -10,7 +10,7 @@
 
 namespace gcuproto::cli {
 
-void add_unit_options(CLI::App* command, UnitOptions* options) {
+void AddUnitOptions(CLI::App* command, UnitOptions* options) {
   command->add_option("--config", options->config,
                       "the unit's configuration, protobuf text format (see README 'Without hardware')");
   command->add_option("--replay", options->replay,
@@ -25,7 +25,7 @@ void add_unit_options(CLI::App* command, UnitOptions* options) {
                       "firmware version MAJOR.MINOR.BUILD (overrides the configuration)");
 }
 
-void add_connection_options(CLI::App* command, ConnectionOptions* options) {
+void AddConnectionOptions(CLI::App* command, ConnectionOptions* options) {
   command->add_option("--token", options->token, "shared secret, the first frame of a connection");
   command->add_option("--token-file", options->token_file, "read the shared secret from this file");
   command->add_option("--max-frame-size", options->max_frame_size,
@@ -36,22 +36,22 @@ void add_connection_options(CLI::App* command, ConnectionOptions* options) {
       ->capture_default_str();
 }
 
-void add_listen_options(CLI::App* command, ListenOptions* options) {
+void AddListenOptions(CLI::App* command, ListenOptions* options) {
   command->add_option("--port", options->port, "listen on 127.0.0.1:PORT; 0 picks a free port");
   command->add_option("--listen", options->listen,
                       "listen on ADDRESS:PORT, for an address other than 127.0.0.1");
 }
 
-std::string ConnectionOptions::secret() const {
+std::string ConnectionOptions::Secret() const {
   if (!token.empty() && !token_file.empty()) throw UsageError("give --token or --token-file, not both");
   if (token_file.empty()) return token;
-  std::string text = read_file_or_stdin(token_file);
+  std::string text = ReadFileOrStdin(token_file);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
   if (text.empty()) throw InputError(token_file + ": the token file is empty");
   return text;
 }
 
-link::FrameLimits ConnectionOptions::limits() const {
+link::FrameLimits ConnectionOptions::Limits() const {
   if (!(frame_timeout > 0)) throw UsageError("--frame-timeout must be more than 0 seconds");
   link::FrameLimits limits;
   limits.max_frame_size = max_frame_size;
@@ -59,27 +59,27 @@ link::FrameLimits ConnectionOptions::limits() const {
   return limits;
 }
 
-link::Endpoint parse_endpoint(const std::string& text, const std::string& option) {
+link::Endpoint ParseEndpoint(const std::string& text, const std::string& option) {
   link::Endpoint endpoint;
   std::string error;
   if (!link::ParseEndpoint(text, &endpoint, &error)) throw UsageError(option + ": " + error);
   return endpoint;
 }
 
-link::Endpoint ListenOptions::endpoint() const {
+link::Endpoint ListenOptions::Endpoint() const {
   if (port >= 0 && !listen.empty()) throw UsageError("give --port or --listen, not both");
-  if (!listen.empty()) return parse_endpoint(listen, "--listen");
+  if (!listen.empty()) return ParseEndpoint(listen, "--listen");
   if (port > 65535) throw UsageError("--port: " + std::to_string(port) + " is not a port from 0 to 65535");
   link::Endpoint endpoint;  // without either: 127.0.0.1 and any free port
   endpoint.port = static_cast<std::uint16_t>(port < 0 ? 0 : port);
   return endpoint;
 }
 
-std::shared_ptr<const link::UnitSetup> prepare_unit(const UnitOptions& options) {
+std::shared_ptr<const link::UnitSetup> PrepareUnit(const UnitOptions& options) {
   link::VirtualUnitOptions unit;
   if (!options.config.empty()) {
-    unit.config_text = read_file_or_stdin(options.config);
-    unit.config_name = input_name(options.config);
+    unit.config_text = ReadFileOrStdin(options.config);
+    unit.config_name = InputName(options.config);
   }
   unit.replay_path = options.replay;
   if (options.speed == "max") {
@@ -103,7 +103,7 @@ std::shared_ptr<const link::UnitSetup> prepare_unit(const UnitOptions& options) 
   return setup;
 }
 
-void announce(const std::string& what, const link::Endpoint& listen, std::uint16_t port) {
+void Announce(const std::string& what, const link::Endpoint& listen, std::uint16_t port) {
   link::Endpoint bound = listen;
   bound.port = port;
   std::printf("%u\n", static_cast<unsigned>(port));

@@ -31,8 +31,8 @@ struct ConnectionOptions {
   std::uint32_t max_frame_size = link::kDefaultMaxFrameSize;
   double frame_timeout = 10;
 
-  std::string secret() const;  // the token, read from its file if given so
-  link::FrameLimits limits() const;
+  std::string Secret() const;  // the token, read from its file if given so
+  link::FrameLimits Limits() const;
 };
 
 struct ListenOptions {
@@ -40,19 +40,19 @@ struct ListenOptions {
   std::string listen;
 
   // --listen, else 127.0.0.1:PORT (any free port without --port).
-  link::Endpoint endpoint() const;
+  link::Endpoint Endpoint() const;
 };
 
-void add_unit_options(CLI::App* command, UnitOptions* options);
-void add_connection_options(CLI::App* command, ConnectionOptions* options);
-void add_listen_options(CLI::App* command, ListenOptions* options);
+void AddUnitOptions(CLI::App* command, UnitOptions* options);
+void AddConnectionOptions(CLI::App* command, ConnectionOptions* options);
+void AddListenOptions(CLI::App* command, ListenOptions* options);
 
 // The virtual unit's configuration and log; throws InputError when bad.
-std::shared_ptr<const link::UnitSetup> prepare_unit(const UnitOptions& options);
-link::Endpoint parse_endpoint(const std::string& text, const std::string& option);
+std::shared_ptr<const link::UnitSetup> PrepareUnit(const UnitOptions& options);
+link::Endpoint ParseEndpoint(const std::string& text, const std::string& option);
 
 // Prints the port on stdout (for scripts) and the address on stderr.
-void announce(const std::string& what, const link::Endpoint& listen, std::uint16_t port);
+void Announce(const std::string& what, const link::Endpoint& listen, std::uint16_t port);
 
 }  // namespace gcuproto::cli
 

@@ -118,14 +118,14 @@ bool LiveInput::Skip(int count) {
   return true;
 }
 
-void read_to_end(const std::string& name, LiveInput& input, blackbox::Reader& reader, bool follow,
+void ReadToEnd(const std::string& name, LiveInput& input, blackbox::Reader& reader, bool follow,
                  const std::function<void()>& drain) {
   for (;;) {
     drain();
     if (!input.error().empty()) {
       throw InputError(fmt::format("{}: {} at byte {}", name, input.error(), reader.complete_bytes()));
     }
-    if (reader.damaged()) throw InputError(damage_message(name, reader));
+    if (reader.damage()) throw InputError(DamageMessage(name, *reader.damage()));
     if (!follow || input.stopped()) return;
     if (!input.WaitForMore()) {
       if (!input.error().empty()) throw InputError(fmt::format("{}: {}", name, input.error()));
@@ -137,7 +137,7 @@ void read_to_end(const std::string& name, LiveInput& input, blackbox::Reader& re
       }
       return;
     }
-    reader.resume();
+    reader.Resume();
   }
 }
 

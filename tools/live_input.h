@@ -60,11 +60,11 @@ class LiveInput : public google::protobuf::io::ZeroCopyInputStream {
 };
 
 // Reads `input` through `reader` (made on it) to the end: `drain` reads the
-// reader until next() is false. Following (the reader in follow mode), it
+// reader until Next() is false. Following (the reader in follow mode), it
 // then waits for more and resumes, until a stop signal; the output ends with
 // the last complete record. Throws InputError naming `name` for damage, a
 // read error, or a pipe that ends inside a record.
-void read_to_end(const std::string& name, LiveInput& input, blackbox::Reader& reader, bool follow,
+void ReadToEnd(const std::string& name, LiveInput& input, blackbox::Reader& reader, bool follow,
                  const std::function<void()>& drain);
 
 }  // namespace gcuproto::cli

@@ -23,13 +23,13 @@ namespace {
 using gcuproto::cli::ExitStatus;
 
 // Every failure is one line on stderr.
-int fail(ExitStatus status, std::string message) {
+int Fail(ExitStatus status, std::string message) {
   std::replace(message.begin(), message.end(), '\n', ' ');
   std::fprintf(stderr, "gcuproto: %s\n", message.c_str());
   return status;
 }
 
-std::string help_hint(CLI::App& app) {
+std::string HelpHint(CLI::App& app) {
   const std::vector<CLI::App*> chosen = app.get_subcommands();
   if (chosen.empty()) return "gcuproto --help";
   return fmt::format("gcuproto {} --help", chosen.front()->get_name());
@@ -39,7 +39,7 @@ std::string help_hint(CLI::App& app) {
 
 int main(int argc, char** argv) {
   namespace cli = gcuproto::cli;
-  cli::capture_runtime_log();
+  cli::CaptureRuntimeLog();
   gcuproto::platform::set_binary_stdio();
 
   CLI::App app(
@@ -57,14 +57,14 @@ int main(int argc, char** argv) {
       "Run 'gcuproto SUBCOMMAND --help' for each subcommand's options.\n"
       "Exit status: 0 success, 1 bad input, 2 usage error, 3 internal error (a bug).");
 
-  cli::add_types_command(app);
-  cli::add_decode_command(app);
-  cli::add_encode_command(app);
-  cli::add_firmware_command(app);
-  cli::add_blackbox_command(app);
-  cli::add_sim_command(app);
-  cli::add_serve_command(app);
-  cli::add_send_command(app);
+  cli::AddTypesCommand(app);
+  cli::AddDecodeCommand(app);
+  cli::AddEncodeCommand(app);
+  cli::AddFirmwareCommand(app);
+  cli::AddBlackboxCommand(app);
+  cli::AddSimCommand(app);
+  cli::AddServeCommand(app);
+  cli::AddSendCommand(app);
 
   // CLI11 reports a mistyped subcommand as a missing one; name the nearest.
   if (argc > 1 && argv[1][0] != '-') {
@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
       names.push_back(command->get_name());
     }
     if (std::find(names.begin(), names.end(), argv[1]) == names.end()) {
-      return fail(cli::kExitUsage, cli::unknown_name_message("subcommand", argv[1], names, "gcuproto --help"));
+      return Fail(cli::kExitUsage, cli::UnknownNameMessage("subcommand", argv[1], names, "gcuproto --help"));
     }
   }
 
@@ -81,22 +81,22 @@ int main(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(e);
-    return fail(cli::kExitUsage, fmt::format("{} (see '{}')", e.what(), help_hint(app)));
+    return Fail(cli::kExitUsage, fmt::format("{} (see '{}')", e.what(), HelpHint(app)));
   } catch (const cli::UsageError& e) {
-    return fail(cli::kExitUsage, e.what());
+    return Fail(cli::kExitUsage, e.what());
   } catch (const cli::InputError& e) {
-    return fail(cli::kExitBadInput, e.what());
+    return Fail(cli::kExitBadInput, e.what());
   } catch (const std::bad_alloc&) {
-    return fail(cli::kExitInternal,
+    return Fail(cli::kExitInternal,
                 "internal error: out of memory (the input's size is bounded, so this is a bug in "
                 "gcuproto; please report it)");
   } catch (const std::exception& e) {
-    return fail(cli::kExitInternal,
+    return Fail(cli::kExitInternal,
                 fmt::format("internal error: {} (a bug in gcuproto, not a fault of the input; please "
                             "report it)",
                             e.what()));
   } catch (...) {
-    return fail(cli::kExitInternal, "internal error: an unknown exception (a bug in gcuproto; please report it)");
+    return Fail(cli::kExitInternal, "internal error: an unknown exception (a bug in gcuproto; please report it)");
   }
   return cli::kExitOk;
 }

@@ -38,7 +38,7 @@ class FirstErrorCollector : public pb::io::ErrorCollector {
   std::optional<Error> error_;
 };
 
-std::string trim_trailing_space(std::string text) {
+std::string TrimTrailingSpace(std::string text) {
   while (!text.empty() && (text.back() == ' ' || text.back() == '\n')) text.pop_back();
   return text;
 }
@@ -46,7 +46,7 @@ std::string trim_trailing_space(std::string text) {
 // "String field 'FatalError.message' contains invalid UTF-8 data when
 // serializing..." becomes "field FatalError.message holds text that is not
 // valid UTF-8"; other runtime messages are passed on as they are.
-std::string describe_runtime_fault(const std::string& logged) {
+std::string DescribeRuntimeFault(const std::string& logged) {
   const std::string prefix = "String field '";
   if (logged.compare(0, prefix.size(), prefix) == 0) {
     const std::size_t end = logged.find('\'', prefix.size());
@@ -55,44 +55,44 @@ std::string describe_runtime_fault(const std::string& logged) {
                          logged.substr(prefix.size(), end - prefix.size()));
     }
   }
-  return trim_trailing_space(logged);
+  return TrimTrailingSpace(logged);
 }
 
 }  // namespace
 
-bool has_unknown_fields(const pb::Message& message) {
+bool HasUnknownFields(const pb::Message& message) {
   std::unique_ptr<pb::Message> known(message.New());
   known->CopyFrom(message);
   known->DiscardUnknownFields();
   return known->ByteSizeLong() != message.ByteSizeLong();
 }
 
-std::unique_ptr<pb::Message> new_message(const pb::Descriptor& type) {
+std::unique_ptr<pb::Message> NewMessage(const pb::Descriptor& type) {
   return std::unique_ptr<pb::Message>(
       pb::MessageFactory::generated_factory()->GetPrototype(&type)->New());
 }
 
-void parse_binary(const Input& input, pb::Message* message) {
-  take_runtime_log();
+void ParseBinary(const Input& input, pb::Message* message) {
+  TakeRuntimeLog();
   const bool parsed = message->ParseFromString(input.bytes);
-  take_runtime_log();  // the UTF-8 complaint; the wire walk names the field
+  TakeRuntimeLog();  // the UTF-8 complaint; the wire walk names the field
   if (parsed) return;
   const pb::Descriptor* type = message->GetDescriptor();
   std::string where;
-  if (const std::optional<WireBreak> fault = find_wire_break(input.bytes, type)) {
+  if (const std::optional<WireBreak> fault = FindWireBreak(input.bytes, type)) {
     where = fmt::format(": at byte offset {}, {}", fault->offset, fault->what);
   }
-  throw InputError(fmt::format("{} does not parse as {}{}", input.describe(), type->full_name(), where));
+  throw InputError(fmt::format("{} does not parse as {}{}", input.Describe(), type->full_name(), where));
 }
 
-std::string serialize(const pb::Message& message) {
-  take_runtime_log();
+std::string Serialize(const pb::Message& message) {
+  TakeRuntimeLog();
   std::string bytes;
   const bool serialized = message.SerializeToString(&bytes);
-  const std::vector<std::string> logged = take_runtime_log();
+  const std::vector<std::string> logged = TakeRuntimeLog();
   if (!logged.empty()) {
     throw InputError(fmt::format("cannot encode {}: {}", message.GetTypeName(),
-                                 describe_runtime_fault(logged.front())));
+                                 DescribeRuntimeFault(logged.front())));
   }
   if (!serialized) {
     throw InputError(fmt::format("cannot encode {}: it exceeds 2 GiB", message.GetTypeName()));
@@ -100,25 +100,25 @@ std::string serialize(const pb::Message& message) {
   return bytes;
 }
 
-std::string print_text(const pb::Message& message, bool one_line) {
+std::string PrintText(const pb::Message& message, bool one_line) {
   pb::TextFormat::Printer printer;
   printer.SetUseUtf8StringEscaping(true);
   printer.SetSingleLineMode(one_line);
   std::string text;
   printer.PrintToString(message, &text);
-  return one_line ? trim_trailing_space(std::move(text)) + "\n" : text;
+  return one_line ? TrimTrailingSpace(std::move(text)) + "\n" : text;
 }
 
-std::string print_unknown_fields(const pb::UnknownFieldSet& fields, bool one_line) {
+std::string PrintUnknownFields(const pb::UnknownFieldSet& fields, bool one_line) {
   pb::TextFormat::Printer printer;
   printer.SetSingleLineMode(one_line);
   std::string text;
   printer.PrintUnknownFieldsToString(fields, &text);
-  return one_line ? trim_trailing_space(std::move(text)) + "\n" : text;
+  return one_line ? TrimTrailingSpace(std::move(text)) + "\n" : text;
 }
 
-std::string print_json(const pb::Message& message, bool one_line, const std::string& source) {
-  if (has_unknown_fields(message)) {
+std::string PrintJson(const pb::Message& message, bool one_line, const std::string& source) {
+  if (HasUnknownFields(message)) {
     throw InputError(fmt::format(
         "{} holds fields that {} does not declare, which JSON cannot show; the text output "
         "shows them by number",
@@ -133,10 +133,10 @@ std::string print_json(const pb::Message& message, bool one_line, const std::str
     throw InputError(fmt::format("{}: cannot print {} as JSON: {}", source, message.GetTypeName(),
                                  std::string(status.message())));
   }
-  return trim_trailing_space(std::move(json)) + "\n";
+  return TrimTrailingSpace(std::move(json)) + "\n";
 }
 
-void parse_text(std::string_view text, const std::string& name, pb::Message* message) {
+void ParseText(std::string_view text, const std::string& name, pb::Message* message) {
   FirstErrorCollector errors;
   pb::TextFormat::Parser parser;
   parser.RecordErrorsTo(&errors);
@@ -151,18 +151,18 @@ void parse_text(std::string_view text, const std::string& name, pb::Message* mes
                                error.column + 1, error.message, type));
 }
 
-void parse_json(std::string_view text, const std::string& name, pb::Message* message) {
+void ParseJson(std::string_view text, const std::string& name, pb::Message* message) {
   pb::util::JsonParseOptions options;
   const pb::util::Status status =
       pb::util::JsonStringToMessage(pb::StringPiece(text.data(), text.size()), message, options);
   if (status.ok()) return;
   const std::string type = message->GetTypeName();
   const std::string_view status_message(status.message().data(), status.message().size());
-  const JsonFault fault = locate_json_fault(text, *message->GetDescriptor(), status_message);
+  const JsonFault fault = LocateJsonFault(text, *message->GetDescriptor(), status_message);
   if (!fault.offset) {
     throw InputError(fmt::format("{}: {} (reading {} from JSON)", name, fault.what, type));
   }
-  const TextPosition at = text_position(text, *fault.offset);
+  const TextPosition at = PositionInText(text, *fault.offset);
   throw InputError(fmt::format("{}:{}:{}: {} (reading {} from JSON)", name, at.line, at.column,
                                fault.what, type));
 }

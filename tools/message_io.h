@@ -16,33 +16,33 @@
 namespace gcuproto::cli {
 
 // A new, empty message of `type` from the runtime's generated factory.
-std::unique_ptr<google::protobuf::Message> new_message(const google::protobuf::Descriptor& type);
+std::unique_ptr<google::protobuf::Message> NewMessage(const google::protobuf::Descriptor& type);
 
 // Parses `input` into `message`; throws InputError naming the type, the
 // input's size and, where the wire walk finds it, the byte offset of the fault.
-void parse_binary(const Input& input, google::protobuf::Message* message);
+void ParseBinary(const Input& input, google::protobuf::Message* message);
 
 // The message's wire bytes; throws InputError when the runtime reports a fault
 // on the way (a string field that is not UTF-8).
-std::string serialize(const google::protobuf::Message& message);
+std::string Serialize(const google::protobuf::Message& message);
 
 // True when the message or any message inside it holds fields that its type
 // does not declare.
-bool has_unknown_fields(const google::protobuf::Message& message);
+bool HasUnknownFields(const google::protobuf::Message& message);
 
 // Text format: strings as UTF-8, bytes escaped, unknown fields by number,
 // enum values outside their enum as numbers. One line when `one_line`.
-std::string print_text(const google::protobuf::Message& message, bool one_line);
-std::string print_unknown_fields(const google::protobuf::UnknownFieldSet& fields, bool one_line);
+std::string PrintText(const google::protobuf::Message& message, bool one_line);
+std::string PrintUnknownFields(const google::protobuf::UnknownFieldSet& fields, bool one_line);
 
 // JSON with the field names as the schema declares them. Throws InputError if
 // the message holds unknown fields, which JSON cannot show.
-std::string print_json(const google::protobuf::Message& message, bool one_line,
+std::string PrintJson(const google::protobuf::Message& message, bool one_line,
                        const std::string& source);
 
 // Both throw InputError as "NAME:LINE:COLUMN: what (reading TYPE from ...)".
-void parse_text(std::string_view text, const std::string& name, google::protobuf::Message* message);
-void parse_json(std::string_view text, const std::string& name, google::protobuf::Message* message);
+void ParseText(std::string_view text, const std::string& name, google::protobuf::Message* message);
+void ParseJson(std::string_view text, const std::string& name, google::protobuf::Message* message);
 
 }  // namespace gcuproto::cli
 

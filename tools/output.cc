@@ -14,16 +14,16 @@ namespace gcuproto::cli {
 
 namespace {
 
-bool is_stdout(const std::string& path) { return path.empty() || path == "-"; }
+bool IsStdout(const std::string& path) { return path.empty() || path == "-"; }
 
-void write_stdout(std::string_view content) {
+void WriteStdout(std::string_view content) {
   if (std::fwrite(content.data(), 1, content.size(), stdout) != content.size() ||
       std::fflush(stdout) != 0) {
     throw InputError(fmt::format("cannot write to stdout: {}", std::strerror(errno)));
   }
 }
 
-[[noreturn]] void fail_output(const std::string& path, std::error_code error,
+[[noreturn]] void FailOutput(const std::string& path, std::error_code error,
                               const std::string& detail = {}) {
   throw InputError(fmt::format("cannot write {}: {}{}", path, error.message(),
                                detail.empty() ? "" : "; " + detail));
@@ -31,7 +31,7 @@ void write_stdout(std::string_view content) {
 
 }  // namespace
 
-const std::map<std::string, OutputForm>& output_form_names() {
+const std::map<std::string, OutputForm>& OutputFormNames() {
   static const std::map<std::string, OutputForm> names = {
       {"binary", OutputForm::kBinary}, {"hex", OutputForm::kHex}, {"base64", OutputForm::kBase64}};
   return names;
@@ -39,7 +39,7 @@ const std::map<std::string, OutputForm>& output_form_names() {
 
 // Hex and base64 encoding are a few lines each; the protobuf runtime keeps its
 // encoders in internal headers, so these are ours.
-std::string encode_hex(std::string_view bytes) {
+std::string EncodeHex(std::string_view bytes) {
   std::string text;
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     text += fmt::format("{:02x}", static_cast<unsigned char>(bytes[i]));
@@ -48,7 +48,7 @@ std::string encode_hex(std::string_view bytes) {
   return text;
 }
 
-std::string encode_base64(std::string_view bytes) {
+std::string EncodeBase64(std::string_view bytes) {
   static constexpr char kAlphabet[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   if (bytes.empty()) return {};
@@ -67,26 +67,26 @@ std::string encode_base64(std::string_view bytes) {
   return text;
 }
 
-bool output_is_terminal(const std::string& path) {
-  return is_stdout(path) && platform::File::standard_output().is_terminal();
+bool OutputIsTerminal(const std::string& path) {
+  return IsStdout(path) && platform::File::standard_output().is_terminal();
 }
 
-void write_output(const std::string& path, std::string_view content) {
-  if (is_stdout(path)) {
-    write_stdout(content);
+void WriteOutput(const std::string& path, std::string_view content) {
+  if (IsStdout(path)) {
+    WriteStdout(content);
     return;
   }
   std::error_code error;
   platform::Output output = platform::Output::open(path, &error);
-  if (error) fail_output(path, error);
-  if ((error = output.file().write_all(content))) fail_output(path, error);
+  if (error) FailOutput(path, error);
+  if ((error = output.file().write_all(content))) FailOutput(path, error);
   std::string detail;
-  if ((error = output.commit(&detail))) fail_output(path, error, detail);
+  if ((error = output.commit(&detail))) FailOutput(path, error, detail);
 }
 
-void refuse_output_over_input(const std::string& output, const std::vector<std::string>& inputs,
+void RefuseOutputOverInput(const std::string& output, const std::vector<std::string>& inputs,
                               const std::string& instead) {
-  if (is_stdout(output)) return;  // a terminal or pipe, or the shell's choice
+  if (IsStdout(output)) return;  // a terminal or pipe, or the shell's choice
   platform::FileInfo written;
   if (platform::stat_path(output, &written) || written.kind == platform::PathKind::kMissing) return;
   // Devices such as /dev/null may well be both.

@@ -13,31 +13,31 @@ namespace gcuproto::cli {
 enum class OutputForm { kBinary, kHex, kBase64 };
 
 // Names accepted by --out, for the command-line parser.
-const std::map<std::string, OutputForm>& output_form_names();
+const std::map<std::string, OutputForm>& OutputFormNames();
 
 // Lowercase hex pairs separated by spaces, 32 bytes to a line, each line ending
 // in a newline; nothing for no bytes.
-std::string encode_hex(std::string_view bytes);
+std::string EncodeHex(std::string_view bytes);
 
 // Standard base64 with padding on one line ending in a newline; nothing for no
 // bytes.
-std::string encode_base64(std::string_view bytes);
+std::string EncodeBase64(std::string_view bytes);
 
 // True when the output would go to a terminal: `path` names standard output
 // ("" or "-") and standard output is a terminal.
-bool output_is_terminal(const std::string& path);
+bool OutputIsTerminal(const std::string& path);
 
 // Writes `content` to standard output for "" and "-", else to `path` as
 // platform::Output does: a regular file (a symbolic link's target) is replaced
 // once the content is complete, keeping its mode, owner and hard links; a
 // device, FIFO or socket is written directly. Throws InputError on failure.
-void write_output(const std::string& path, std::string_view content);
+void WriteOutput(const std::string& path, std::string_view content);
 
 // Throws UsageError (exit status 2) when `output` names the same file as one
 // of `inputs` ("-" is standard input), before anything is written: replacing
 // an input while reading it loses it. `instead` is the advice that ends the
 // message, e.g. "write to a new file: recover X -o X.recovered".
-void refuse_output_over_input(const std::string& output, const std::vector<std::string>& inputs,
+void RefuseOutputOverInput(const std::string& output, const std::vector<std::string>& inputs,
                               const std::string& instead);
 
 }  // namespace gcuproto::cli

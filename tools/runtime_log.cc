@@ -8,20 +8,20 @@ namespace gcuproto::cli {
 
 namespace {
 
-std::vector<std::string>& collected() {
+std::vector<std::string>& Collected() {
   static std::vector<std::string> messages;
   return messages;
 }
 
-void collect(google::protobuf::LogLevel /*level*/, const char* /*filename*/, int /*line*/,
+void Collect(google::protobuf::LogLevel /*level*/, const char* /*filename*/, int /*line*/,
              const std::string& message) {
-  collected().push_back(message);
+  Collected().push_back(message);
 }
 
 }  // namespace
 
-void capture_runtime_log() { google::protobuf::SetLogHandler(&collect); }
+void CaptureRuntimeLog() { google::protobuf::SetLogHandler(&Collect); }
 
-std::vector<std::string> take_runtime_log() { return std::exchange(collected(), {}); }
+std::vector<std::string> TakeRuntimeLog() { return std::exchange(Collected(), {}); }
 
 }  // namespace gcuproto::cli

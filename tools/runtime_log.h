@@ -11,10 +11,10 @@
 namespace gcuproto::cli {
 
 // Routes the runtime's log messages into the collection below.
-void capture_runtime_log();
+void CaptureRuntimeLog();
 
 // The messages logged since the last call, oldest first.
-std::vector<std::string> take_runtime_log();
+std::vector<std::string> TakeRuntimeLog();
 
 }  // namespace gcuproto::cli
 

@@ -33,13 +33,13 @@ struct SendOptions {
   bool one_line = false;
 };
 
-std::string print(const google::protobuf::Message& message, const SendOptions& options,
+std::string Print(const google::protobuf::Message& message, const SendOptions& options,
                   const std::string& source) {
-  return options.json ? print_json(message, options.one_line, source)
-                      : print_text(message, options.one_line);
+  return options.json ? PrintJson(message, options.one_line, source)
+                      : PrintText(message, options.one_line);
 }
 
-void run_send(const SendOptions& options) {
+void RunSend(const SendOptions& options) {
   if (options.server.empty() == options.unit.empty()) {
     throw UsageError("send needs --server HOST:PORT (the software server) or --unit HOST:PORT (a unit)");
   }
@@ -58,42 +58,42 @@ void run_send(const SendOptions& options) {
   const auto timeout = std::chrono::milliseconds(static_cast<long long>(options.timeout * 1000));
 
   link::ClientOptions client;
-  client.limits = options.connection.limits();
-  client.token = options.connection.secret();
+  client.limits = options.connection.Limits();
+  client.token = options.connection.Secret();
   client.connect_timeout = timeout;
   // Parse the request before connecting: bad text is a bad input, not a network fault.
   Command command;
   SoftwareServerRequest request;
   const std::string source = options.text == "-" ? "stdin" : "TEXT";
   if (!recording) {
-    const std::string text = options.text == "-" ? read_file_or_stdin("-") : options.text;
+    const std::string text = options.text == "-" ? ReadFileOrStdin("-") : options.text;
     if (options.type == "Command") {
-      parse_text(text, source, &command);
+      ParseText(text, source, &command);
       if (command.version() == 0) command.set_version(1);  // the envelope's protocol version
     } else {
-      parse_text(text, source, &request);
+      ParseText(text, source, &request);
     }
   }
   link::RecordOptions record;
-  if (!options.logger.empty()) parse_text(options.logger, "--logger", &record.logger);
+  if (!options.logger.empty()) ParseText(options.logger, "--logger", &record.logger);
 
   std::string error;
   std::unique_ptr<link::UnitClient> unit;
   link::ServerClient* server = nullptr;
   if (!options.server.empty()) {
     std::unique_ptr<link::ServerClient> connected =
-        link::ServerClient::Connect(parse_endpoint(options.server, "--server"), client, &error);
+        link::ServerClient::Connect(ParseEndpoint(options.server, "--server"), client, &error);
     server = connected.get();
     unit = std::move(connected);
   } else {
-    unit = link::ConnectUnit(parse_endpoint(options.unit, "--unit"), client, &error);
+    unit = link::ConnectUnit(ParseEndpoint(options.unit, "--unit"), client, &error);
   }
   if (!unit) throw InputError(error);
 
   if (recording) {
-    catch_stop_signals();
+    CatchStopSignals();
     record.timeout = timeout;
-    record.stop_requested = stop_requested;
+    record.stop_requested = StopRequested;
     link::RecordSummary summary;
     const bool recorded = link::Record(*unit, options.record, record, &summary, &error);
     std::fprintf(stderr, "gcuproto send: %s: %llu logger lines, %llu CAN lines\n", options.record.c_str(),
@@ -109,17 +109,17 @@ void run_send(const SendOptions& options) {
       throw InputError(fmt::format("the answer from {} holds no response: is it a unit?",
                                    options.server.empty() ? options.unit : options.server));
     }
-    write_output("", print(answer, options, "the unit's answer"));
+    WriteOutput("", Print(answer, options, "the unit's answer"));
     return;
   }
   SoftwareServerResponse answer;
   if (!server->Call(request, &answer, timeout, &error)) throw InputError(error);
-  write_output("", print(answer, options, "the server's answer"));
+  WriteOutput("", Print(answer, options, "the server's answer"));
 }
 
 }  // namespace
 
-void add_send_command(CLI::App& app) {
+void AddSendCommand(CLI::App& app) {
   auto options = std::make_shared<SendOptions>();
   CLI::App* command = app.add_subcommand(
       "send", "Send a Command or a SoftwareServerRequest and print the answer; record a log");
@@ -136,7 +136,7 @@ void add_send_command(CLI::App& app) {
       ->capture_default_str();
   command->add_flag("--json", options->json, "print JSON, field names as the schema declares them");
   command->add_flag("--oneline", options->one_line, "print on one line");
-  add_connection_options(command, &options->connection);
+  AddConnectionOptions(command, &options->connection);
   command->footer(
       "A Command is wrapped in sendPacketToGcu (--server) or sent as it is (--unit), with\n"
       "version 1 unless the text sets one, and the unit's Response is printed. A\n"
@@ -145,7 +145,7 @@ void add_send_command(CLI::App& app) {
       "  gcuproto send --server 127.0.0.1:7100 Command 'ping { seq_no: 7 }'\n"
       "  gcuproto send --server 127.0.0.1:7100 SoftwareServerRequest 'getSerialNumber {}'\n"
       "  gcuproto send --server 127.0.0.1:7100 --record session.bin");
-  command->callback([options] { run_send(*options); });
+  command->callback([options] { RunSend(*options); });
 }
 
 }  // namespace gcuproto::cli

@@ -30,13 +30,13 @@ struct ServeOptions {
   std::size_t max_clients = 64;
 };
 
-std::string button_name(int value) {
+std::string ButtonName(int value) {
   const auto* descriptor = ShowMessageResp_Buttons_descriptor()->FindValueByNumber(value);
   return descriptor ? descriptor->name() : std::to_string(value);
 }
 
 // --answer: a button by name or number, "default" or "escape".
-std::function<Buttons(const ShowMessageReq&)> headless_answer(const std::string& answer) {
+std::function<Buttons(const ShowMessageReq&)> HeadlessAnswer(const std::string& answer) {
   if (answer == "default") return [](const ShowMessageReq& box) { return static_cast<Buttons>(box.defaultbutton()); };
   if (answer == "escape") return [](const ShowMessageReq& box) { return static_cast<Buttons>(box.escapebutton()); };
   Buttons chosen;
@@ -60,21 +60,21 @@ std::function<Buttons(const ShowMessageReq&)> headless_answer(const std::string&
 }
 
 // Asks on the terminal, one box at a time.
-Buttons ask_on_terminal(const ShowMessageReq& box) {
+Buttons AskOnTerminal(const ShowMessageReq& box) {
   static std::mutex terminal;
   std::lock_guard<std::mutex> lock(terminal);
   std::fprintf(stderr, "\n[%s] %s\n", box.messagetitle().c_str(), box.messagetext().c_str());
   if (!box.messageinformativetext().empty()) std::fprintf(stderr, "%s\n", box.messageinformativetext().c_str());
   for (int i = 0; i < box.messagebuttons_size(); ++i) {
-    std::fprintf(stderr, "  %d) %s\n", i + 1, button_name(box.messagebuttons(i)).c_str());
+    std::fprintf(stderr, "  %d) %s\n", i + 1, ButtonName(box.messagebuttons(i)).c_str());
   }
   for (int attempt = 0; attempt < 3; ++attempt) {
-    std::fprintf(stderr, "choice (number or name, Enter for %s): ", button_name(box.defaultbutton()).c_str());
+    std::fprintf(stderr, "choice (number or name, Enter for %s): ", ButtonName(box.defaultbutton()).c_str());
     std::string line;
     if (!std::getline(std::cin, line)) break;
     if (line.empty()) return static_cast<Buttons>(box.defaultbutton());
     for (int i = 0; i < box.messagebuttons_size(); ++i) {
-      if (line == std::to_string(i + 1) || line == button_name(box.messagebuttons(i))) {
+      if (line == std::to_string(i + 1) || line == ButtonName(box.messagebuttons(i))) {
         return static_cast<Buttons>(box.messagebuttons(i));
       }
     }
@@ -82,8 +82,8 @@ Buttons ask_on_terminal(const ShowMessageReq& box) {
   return static_cast<Buttons>(box.escapebutton());
 }
 
-std::unique_ptr<link::UnitLink> make_unit(const ServeOptions& options, const link::FrameLimits& limits) {
-  if (options.unit_address.empty()) return link::MakeVirtualUnitLink(prepare_unit(options.unit));
+std::unique_ptr<link::UnitLink> MakeUnit(const ServeOptions& options, const link::FrameLimits& limits) {
+  if (options.unit_address.empty()) return link::MakeVirtualUnitLink(PrepareUnit(options.unit));
   if (!options.unit.replay.empty() || !options.unit.serial.empty() || !options.unit.firmware.empty()) {
     throw UsageError("--replay, --serial and --firmware describe the virtual unit, not one given with --unit");
   }
@@ -92,20 +92,20 @@ std::unique_ptr<link::UnitLink> make_unit(const ServeOptions& options, const lin
   }
   // The USB identity of a unit on TCP comes from --config, if given.
   const link::UnitIdentity usb =
-      options.unit.config.empty() ? link::UnitIdentity{} : link::VirtualUnit(prepare_unit(options.unit), {}).Identity();
-  return link::MakeTcpUnitLink(parse_endpoint(options.unit_address.substr(4), "--unit"), limits, usb);
+      options.unit.config.empty() ? link::UnitIdentity{} : link::VirtualUnit(PrepareUnit(options.unit), {}).Identity();
+  return link::MakeTcpUnitLink(ParseEndpoint(options.unit_address.substr(4), "--unit"), limits, usb);
 }
 
-void run_serve(const ServeOptions& options) {
+void RunServe(const ServeOptions& options) {
   link::ServerOptions server;
-  server.listen = options.listen.endpoint();
-  server.token = options.connection.secret();
-  server.limits = options.connection.limits();
+  server.listen = options.listen.Endpoint();
+  server.token = options.connection.Secret();
+  server.limits = options.connection.Limits();
   server.max_clients = options.max_clients;
   if (!options.answer.empty()) {
-    server.show_message = headless_answer(options.answer);
+    server.show_message = HeadlessAnswer(options.answer);
   } else if (platform::File::standard_input().is_terminal()) {
-    server.show_message = ask_on_terminal;
+    server.show_message = AskOnTerminal;
   } else {
     server.show_message = [](const ShowMessageReq& box) {
       std::fprintf(stderr, "gcuproto serve: no terminal to show '%s'; answered with its escape button\n",
@@ -113,28 +113,28 @@ void run_serve(const ServeOptions& options) {
       return static_cast<Buttons>(box.escapebutton());
     };
   }
-  std::unique_ptr<link::UnitLink> unit = make_unit(options, server.limits);
-  catch_stop_signals();
+  std::unique_ptr<link::UnitLink> unit = MakeUnit(options, server.limits);
+  CatchStopSignals();
   std::string error;
   std::unique_ptr<link::SoftwareServer> running = link::SoftwareServer::Start(server, std::move(unit), &error);
   if (!running) throw InputError(error);
-  announce("serve", server.listen, running->port());
-  wait_for_stop_signal();
+  Announce("serve", server.listen, running->port());
+  WaitForStopSignal();
   running->Stop();
 }
 
 }  // namespace
 
-void add_serve_command(CLI::App& app) {
+void AddServeCommand(CLI::App& app) {
   auto options = std::make_shared<ServeOptions>();
   CLI::App* command = app.add_subcommand(
       "serve", "Run the software server in front of a virtual unit or a unit on TCP");
-  add_unit_options(command, &options->unit);
+  AddUnitOptions(command, &options->unit);
   command->add_option("--unit", options->unit_address,
                       "tcp:HOST:PORT of the unit (a 'gcuproto sim' or a unit bridge); "
                       "without it a virtual unit runs in the server");
-  add_listen_options(command, &options->listen);
-  add_connection_options(command, &options->connection);
+  AddListenOptions(command, &options->listen);
+  AddConnectionOptions(command, &options->connection);
   command->add_option("--answer", options->answer,
                       "answer every showMessage with this button (bOk, bYes, 14, ...), 'default' or "
                       "'escape'; without it the box is asked on the terminal");
@@ -148,7 +148,7 @@ void add_serve_command(CLI::App& app) {
       "Examples:\n"
       "  gcuproto serve --port 0 --answer bOk --replay examples/samples/blackbox.bin\n"
       "  gcuproto serve --port 7100 --unit tcp:127.0.0.1:7000 --token-file secret.txt");
-  command->callback([options] { run_serve(*options); });
+  command->callback([options] { RunServe(*options); });
 }
 
 }  // namespace gcuproto::cli

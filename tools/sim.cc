@@ -21,31 +21,31 @@ struct SimOptions {
   std::size_t max_clients = 64;
 };
 
-void run_sim(const SimOptions& options) {
+void RunSim(const SimOptions& options) {
   link::ServerOptions server;
-  server.listen = options.listen.endpoint();
-  server.token = options.connection.secret();
-  server.limits = options.connection.limits();
+  server.listen = options.listen.Endpoint();
+  server.token = options.connection.Secret();
+  server.limits = options.connection.Limits();
   server.max_clients = options.max_clients;
-  std::shared_ptr<const link::UnitSetup> setup = prepare_unit(options.unit);
-  catch_stop_signals();
+  std::shared_ptr<const link::UnitSetup> setup = PrepareUnit(options.unit);
+  CatchStopSignals();
   std::string error;
   std::unique_ptr<link::UnitServer> unit = link::UnitServer::Start(server, setup, &error);
   if (!unit) throw InputError(error);
-  announce("sim", server.listen, unit->port());
-  wait_for_stop_signal();
+  Announce("sim", server.listen, unit->port());
+  WaitForStopSignal();
   unit->Stop();
 }
 
 }  // namespace
 
-void add_sim_command(CLI::App& app) {
+void AddSimCommand(CLI::App& app) {
   auto options = std::make_shared<SimOptions>();
   CLI::App* command = app.add_subcommand(
       "sim", "Run a virtual unit that answers Command frames over TCP, without hardware");
-  add_unit_options(command, &options->unit);
-  add_listen_options(command, &options->listen);
-  add_connection_options(command, &options->connection);
+  AddUnitOptions(command, &options->unit);
+  AddListenOptions(command, &options->listen);
+  AddConnectionOptions(command, &options->connection);
   command->add_option("--max-clients", options->max_clients, "connections served at once")
       ->capture_default_str();
   command->footer(
@@ -56,7 +56,7 @@ void add_sim_command(CLI::App& app) {
       "Examples:\n"
       "  gcuproto sim --port 0 --config unit.txt --replay examples/samples/blackbox.bin\n"
       "  gcuproto sim --port 7000 --speed max --replay log.bin");
-  command->callback([options] { run_sim(*options); });
+  command->callback([options] { RunSim(*options); });
 }
 
 }  // namespace gcuproto::cli

@@ -11,18 +11,18 @@ namespace {
 
 std::atomic<bool> stop{false};
 
-void note_stop_signal(int) { stop = true; }
+void NoteStopSignal(int) { stop = true; }
 
 }  // namespace
 
-void catch_stop_signals() {
-  std::signal(SIGINT, note_stop_signal);
-  std::signal(SIGTERM, note_stop_signal);
+void CatchStopSignals() {
+  std::signal(SIGINT, NoteStopSignal);
+  std::signal(SIGTERM, NoteStopSignal);
 }
 
-bool stop_requested() { return stop; }
+bool StopRequested() { return stop; }
 
-void wait_for_stop_signal() {
+void WaitForStopSignal() {
   while (!stop) std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 

@@ -5,10 +5,10 @@
 
 namespace gcuproto::cli {
 
-void catch_stop_signals();
-bool stop_requested();
+void CatchStopSignals();
+bool StopRequested();
 // Returns once a stop signal has come.
-void wait_for_stop_signal();
+void WaitForStopSignal();
 
 }  // namespace gcuproto::cli
 

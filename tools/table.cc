@@ -4,7 +4,7 @@
 
 namespace gcuproto::cli {
 
-std::string Table::render(const std::string& indent) const {
+std::string Table::Render(const std::string& indent) const {
   std::vector<std::size_t> widths;
   for (const auto& row : rows_) {
     if (widths.size() < row.size()) widths.resize(row.size(), 0);

@@ -14,10 +14,10 @@ class Table {
   // Columns whose index is in `right_aligned` are aligned right (numbers).
   explicit Table(std::vector<std::size_t> right_aligned = {}) : right_aligned_(std::move(right_aligned)) {}
 
-  void add_row(std::vector<std::string> cells) { rows_.push_back(std::move(cells)); }
+  void AddRow(std::vector<std::string> cells) { rows_.push_back(std::move(cells)); }
 
   // Each row on its own line, preceded by `indent`, columns two spaces apart.
-  std::string render(const std::string& indent = "") const;
+  std::string Render(const std::string& indent = "") const;
 
  private:
   std::vector<std::size_t> right_aligned_;

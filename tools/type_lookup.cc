@@ -15,29 +15,29 @@ namespace pb = google::protobuf;
 
 namespace {
 
-bool in_schema_files(const pb::FileDescriptor* file) {
-  const auto& files = schema_files();
+bool InSchemaFiles(const pb::FileDescriptor* file) {
+  const auto& files = SchemaFiles();
   return std::find(files.begin(), files.end(), file) != files.end();
 }
 
-void collect_messages(const pb::Descriptor* type, std::vector<std::string>* names) {
+void CollectMessages(const pb::Descriptor* type, std::vector<std::string>* names) {
   names->push_back(type->full_name());
-  for (int i = 0; i < type->nested_type_count(); ++i) collect_messages(type->nested_type(i), names);
+  for (int i = 0; i < type->nested_type_count(); ++i) CollectMessages(type->nested_type(i), names);
 }
 
-void collect_enums(const pb::Descriptor* type, std::vector<std::string>* names) {
+void CollectEnums(const pb::Descriptor* type, std::vector<std::string>* names) {
   for (int i = 0; i < type->enum_type_count(); ++i) names->push_back(type->enum_type(i)->full_name());
-  for (int i = 0; i < type->nested_type_count(); ++i) collect_enums(type->nested_type(i), names);
+  for (int i = 0; i < type->nested_type_count(); ++i) CollectEnums(type->nested_type(i), names);
 }
 
-std::string lower(const std::string& text) {
+std::string Lower(const std::string& text) {
   std::string result = text;
   for (char& c : result) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return result;
 }
 
 // Edit distance between names: no library at hand offers one.
-std::size_t edit_distance(const std::string& a, const std::string& b) {
+std::size_t EditDistance(const std::string& a, const std::string& b) {
   std::vector<std::size_t> row(b.size() + 1);
   for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
   for (std::size_t i = 1; i <= a.size(); ++i) {
@@ -54,56 +54,56 @@ std::size_t edit_distance(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-const std::vector<const pb::FileDescriptor*>& schema_files() {
+const std::vector<const pb::FileDescriptor*>& SchemaFiles() {
   static const std::vector<const pb::FileDescriptor*> files = gcuproto::schema_files();
   return files;
 }
 
-std::vector<std::string> registered_message_names() {
+std::vector<std::string> RegisteredMessageNames() {
   std::vector<std::string> names;
-  for (const pb::FileDescriptor* file : schema_files()) {
-    for (int i = 0; i < file->message_type_count(); ++i) collect_messages(file->message_type(i), &names);
+  for (const pb::FileDescriptor* file : SchemaFiles()) {
+    for (int i = 0; i < file->message_type_count(); ++i) CollectMessages(file->message_type(i), &names);
   }
   return names;
 }
 
-std::vector<std::string> registered_enum_names() {
+std::vector<std::string> RegisteredEnumNames() {
   std::vector<std::string> names;
-  for (const pb::FileDescriptor* file : schema_files()) {
+  for (const pb::FileDescriptor* file : SchemaFiles()) {
     for (int i = 0; i < file->enum_type_count(); ++i) names.push_back(file->enum_type(i)->full_name());
-    for (int i = 0; i < file->message_type_count(); ++i) collect_enums(file->message_type(i), &names);
+    for (int i = 0; i < file->message_type_count(); ++i) CollectEnums(file->message_type(i), &names);
   }
   return names;
 }
 
-const pb::Descriptor* find_message(const std::string& name) {
+const pb::Descriptor* FindMessage(const std::string& name) {
   const pb::Descriptor* type = pb::DescriptorPool::generated_pool()->FindMessageTypeByName(name);
-  return type != nullptr && in_schema_files(type->file()) ? type : nullptr;
+  return type != nullptr && InSchemaFiles(type->file()) ? type : nullptr;
 }
 
-const pb::EnumDescriptor* find_enum(const std::string& name) {
+const pb::EnumDescriptor* FindEnum(const std::string& name) {
   const pb::EnumDescriptor* type = pb::DescriptorPool::generated_pool()->FindEnumTypeByName(name);
-  return type != nullptr && in_schema_files(type->file()) ? type : nullptr;
+  return type != nullptr && InSchemaFiles(type->file()) ? type : nullptr;
 }
 
-const pb::Descriptor& require_message(const std::string& name) {
-  if (const pb::Descriptor* type = find_message(name)) return *type;
-  if (find_enum(name) != nullptr) {
+const pb::Descriptor& RequireMessage(const std::string& name) {
+  if (const pb::Descriptor* type = FindMessage(name)) return *type;
+  if (FindEnum(name) != nullptr) {
     throw UsageError(fmt::format("'{}' is an enum, not a message type", name));
   }
-  throw UsageError(unknown_name_message("message type", name, registered_message_names(), "gcuproto types"));
+  throw UsageError(UnknownNameMessage("message type", name, RegisteredMessageNames(), "gcuproto types"));
 }
 
-std::vector<std::string> nearest_names(const std::string& name,
+std::vector<std::string> NearestNames(const std::string& name,
                                        const std::vector<std::string>& candidates,
                                        std::size_t limit) {
-  const std::string wanted = lower(name);
+  const std::string wanted = Lower(name);
   const std::size_t max_edits = std::max<std::size_t>(2, wanted.size() / 3);
   std::vector<std::tuple<bool, std::size_t, std::string>> ranked;
   for (const std::string& candidate : candidates) {
-    const std::string folded = lower(candidate);
+    const std::string folded = Lower(candidate);
     const bool contains = !wanted.empty() && folded.find(wanted) != std::string::npos;
-    const std::size_t edits = edit_distance(wanted, folded);
+    const std::size_t edits = EditDistance(wanted, folded);
     if (contains || edits <= max_edits) ranked.emplace_back(!contains, edits, candidate);
   }
   std::sort(ranked.begin(), ranked.end());
@@ -112,10 +112,10 @@ std::vector<std::string> nearest_names(const std::string& name,
   return names;
 }
 
-std::string unknown_name_message(const std::string& kind, const std::string& name,
+std::string UnknownNameMessage(const std::string& kind, const std::string& name,
                                  const std::vector<std::string>& candidates,
                                  const std::string& lister) {
-  const std::vector<std::string> nearest = nearest_names(name, candidates);
+  const std::vector<std::string> nearest = NearestNames(name, candidates);
   if (nearest.empty()) {
     return fmt::format("unknown {} '{}'; '{}' lists them", kind, name, lister);
   }

@@ -11,31 +11,31 @@
 namespace gcuproto::cli {
 
 // The library's schema files, in link order.
-const std::vector<const google::protobuf::FileDescriptor*>& schema_files();
+const std::vector<const google::protobuf::FileDescriptor*>& SchemaFiles();
 
 // Every message and enum of the schema files by full name, nested ones
 // included, messages first, each group in file and declaration order.
-std::vector<std::string> registered_message_names();
-std::vector<std::string> registered_enum_names();
+std::vector<std::string> RegisteredMessageNames();
+std::vector<std::string> RegisteredEnumNames();
 
 // A message or enum of the schema files by full name ("Ping",
 // "GetSerialNumberResp.DeviceMode"), or null.
-const google::protobuf::Descriptor* find_message(const std::string& name);
-const google::protobuf::EnumDescriptor* find_enum(const std::string& name);
+const google::protobuf::Descriptor* FindMessage(const std::string& name);
+const google::protobuf::EnumDescriptor* FindEnum(const std::string& name);
 
 // The message named `name`; throws UsageError naming the nearest message names
 // when there is none.
-const google::protobuf::Descriptor& require_message(const std::string& name);
+const google::protobuf::Descriptor& RequireMessage(const std::string& name);
 
 // Up to `limit` names among `candidates` closest to `name`, best first: those
 // containing it (ignoring case), then those within a few edits of it.
-std::vector<std::string> nearest_names(const std::string& name,
+std::vector<std::string> NearestNames(const std::string& name,
                                        const std::vector<std::string>& candidates,
                                        std::size_t limit = 3);
 
 // "unknown message type 'X'; nearest: A, B", or, when no name is close,
 // "unknown message type 'X'; 'LISTER' lists them".
-std::string unknown_name_message(const std::string& kind, const std::string& name,
+std::string UnknownNameMessage(const std::string& kind, const std::string& name,
                                  const std::vector<std::string>& candidates,
                                  const std::string& lister);
 

@@ -20,83 +20,83 @@ namespace pb = google::protobuf;
 
 namespace {
 
-void list_nested(const pb::Descriptor& type, Table* table) {
-  for (int i = 0; i < type.enum_type_count(); ++i) table->add_row({"enum", type.enum_type(i)->full_name()});
+void ListNested(const pb::Descriptor& type, Table* table) {
+  for (int i = 0; i < type.enum_type_count(); ++i) table->AddRow({"enum", type.enum_type(i)->full_name()});
   for (int i = 0; i < type.nested_type_count(); ++i) {
     const pb::Descriptor& nested = *type.nested_type(i);
     if (nested.options().map_entry()) continue;
-    table->add_row({"message", nested.full_name()});
-    list_nested(nested, table);
+    table->AddRow({"message", nested.full_name()});
+    ListNested(nested, table);
   }
 }
 
-std::string list_types() {
+std::string ListTypes() {
   std::string text;
-  for (const pb::FileDescriptor* file : schema_files()) {
+  for (const pb::FileDescriptor* file : SchemaFiles()) {
     Table table;
-    for (int i = 0; i < file->enum_type_count(); ++i) table.add_row({"enum", file->enum_type(i)->full_name()});
+    for (int i = 0; i < file->enum_type_count(); ++i) table.AddRow({"enum", file->enum_type(i)->full_name()});
     for (int i = 0; i < file->message_type_count(); ++i) {
-      table.add_row({"message", file->message_type(i)->full_name()});
-      list_nested(*file->message_type(i), &table);
+      table.AddRow({"message", file->message_type(i)->full_name()});
+      ListNested(*file->message_type(i), &table);
     }
-    text += file->name() + "\n" + table.render("  ");
+    text += file->name() + "\n" + table.Render("  ");
   }
-  text += fmt::format("{} schema files, {} messages, {} enums\n", schema_files().size(),
-                      registered_message_names().size(), registered_enum_names().size());
+  text += fmt::format("{} schema files, {} messages, {} enums\n", SchemaFiles().size(),
+                      RegisteredMessageNames().size(), RegisteredEnumNames().size());
   return text;
 }
 
-std::string type_of(const pb::FieldDescriptor& field) {
+std::string TypeOf(const pb::FieldDescriptor& field) {
   if (field.is_map()) {
-    return fmt::format("map<{}, {}>", type_of(*field.message_type()->map_key()),
-                       type_of(*field.message_type()->map_value()));
+    return fmt::format("map<{}, {}>", TypeOf(*field.message_type()->map_key()),
+                       TypeOf(*field.message_type()->map_value()));
   }
   if (field.message_type() != nullptr) return field.message_type()->full_name();
   if (field.enum_type() != nullptr) return field.enum_type()->full_name();
   return field.type_name();
 }
 
-std::string label_of(const pb::FieldDescriptor& field) {
+std::string LabelOf(const pb::FieldDescriptor& field) {
   if (field.is_map()) return "map";
   if (!field.is_repeated()) return "singular";
   return field.is_packed() ? "repeated packed" : "repeated";
 }
 
-std::string describe_message(const pb::Descriptor& type) {
+std::string DescribeMessage(const pb::Descriptor& type) {
   Table table({0});
-  table.add_row({"number", "name", "type", "label", "oneof"});
+  table.AddRow({"number", "name", "type", "label", "oneof"});
   for (int i = 0; i < type.field_count(); ++i) {
     const pb::FieldDescriptor& field = *type.field(i);
     const pb::OneofDescriptor* oneof = field.real_containing_oneof();
-    table.add_row({std::to_string(field.number()), field.name(), type_of(field), label_of(field),
+    table.AddRow({std::to_string(field.number()), field.name(), TypeOf(field), LabelOf(field),
                    oneof != nullptr ? oneof->name() : ""});
   }
   std::string text = fmt::format("message {} ({})\n", type.full_name(), type.file()->name());
   if (type.field_count() == 0) return text + "  no fields\n";
-  return text + table.render("  ");
+  return text + table.Render("  ");
 }
 
-std::string describe_enum(const pb::EnumDescriptor& type) {
+std::string DescribeEnum(const pb::EnumDescriptor& type) {
   Table table({0});
-  table.add_row({"number", "name"});
+  table.AddRow({"number", "name"});
   for (int i = 0; i < type.value_count(); ++i) {
-    table.add_row({std::to_string(type.value(i)->number()), type.value(i)->name()});
+    table.AddRow({std::to_string(type.value(i)->number()), type.value(i)->name()});
   }
-  return fmt::format("enum {} ({})\n", type.full_name(), type.file()->name()) + table.render("  ");
+  return fmt::format("enum {} ({})\n", type.full_name(), type.file()->name()) + table.Render("  ");
 }
 
-std::string describe(const std::string& name) {
-  if (const pb::Descriptor* type = find_message(name)) return describe_message(*type);
-  if (const pb::EnumDescriptor* type = find_enum(name)) return describe_enum(*type);
-  std::vector<std::string> names = registered_message_names();
-  const std::vector<std::string> enums = registered_enum_names();
+std::string Describe(const std::string& name) {
+  if (const pb::Descriptor* type = FindMessage(name)) return DescribeMessage(*type);
+  if (const pb::EnumDescriptor* type = FindEnum(name)) return DescribeEnum(*type);
+  std::vector<std::string> names = RegisteredMessageNames();
+  const std::vector<std::string> enums = RegisteredEnumNames();
   names.insert(names.end(), enums.begin(), enums.end());
-  throw UsageError(unknown_name_message("message or enum", name, names, "gcuproto types"));
+  throw UsageError(UnknownNameMessage("message or enum", name, names, "gcuproto types"));
 }
 
 }  // namespace
 
-void add_types_command(CLI::App& app) {
+void AddTypesCommand(CLI::App& app) {
   auto name = std::make_shared<std::string>();
   CLI::App* command = app.add_subcommand(
       "types", "List the registered messages and enums, or show one message's fields or enum's values");
@@ -108,7 +108,7 @@ void add_types_command(CLI::App& app) {
       "  gcuproto types                  every file, message and enum\n"
       "  gcuproto types Command          the fields of Command\n"
       "  gcuproto types CommandResult    the values of CommandResult");
-  command->callback([name] { write_output("", name->empty() ? list_types() : describe(*name)); });
+  command->callback([name] { WriteOutput("", name->empty() ? ListTypes() : Describe(*name)); });
 }
 
 }  // namespace gcuproto::cli

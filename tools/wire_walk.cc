@@ -21,12 +21,12 @@ namespace {
 // The runtime's default nesting limit for parsing.
 constexpr int kMaxDepth = 100;
 
-std::string field_label(std::uint32_t number, const pb::FieldDescriptor* field) {
+std::string FieldLabel(std::uint32_t number, const pb::FieldDescriptor* field) {
   if (field == nullptr) return fmt::format("field {}", number);
   return fmt::format("field {} ({})", number, field->full_name());
 }
 
-const char* value_fault(WireFormatLite::WireType wire_type) {
+const char* ValueFault(WireFormatLite::WireType wire_type) {
   switch (wire_type) {
     case WireFormatLite::WIRETYPE_VARINT:
       return "its varint value is malformed or cut short";
@@ -41,12 +41,12 @@ const char* value_fault(WireFormatLite::WireType wire_type) {
   }
 }
 
-std::optional<WireBreak> walk(std::string_view bytes, std::size_t base,
+std::optional<WireBreak> Walk(std::string_view bytes, std::size_t base,
                               const pb::Descriptor* type, int depth);
 
 // A key as the runtime's parser reads one: at most five bytes, of which the
 // low 32 bits count. Returns the bytes taken, 0 when malformed or cut short.
-std::size_t read_key(std::string_view bytes, std::size_t position, std::uint32_t* key) {
+std::size_t ReadKey(std::string_view bytes, std::size_t position, std::uint32_t* key) {
   std::uint64_t result = 0;
   for (std::size_t i = 0; i < 5 && position + i < bytes.size(); ++i) {
     const auto byte = static_cast<std::uint8_t>(bytes[position + i]);
@@ -60,7 +60,7 @@ std::size_t read_key(std::string_view bytes, std::size_t position, std::uint32_t
 }
 
 // A length as the runtime's parser reads one: at most five bytes, below 2^31.
-std::size_t read_length(std::string_view bytes, std::size_t position, std::uint32_t* length) {
+std::size_t ReadLength(std::string_view bytes, std::size_t position, std::uint32_t* length) {
   std::uint32_t result = 0;
   for (std::size_t i = 0; i < 5 && position + i < bytes.size(); ++i) {
     const auto byte = static_cast<std::uint8_t>(bytes[position + i]);
@@ -76,7 +76,7 @@ std::size_t read_length(std::string_view bytes, std::size_t position, std::uint3
 
 // Packed elements must fill the field exactly: varints each well-formed,
 // fixed-size elements a whole number of them.
-std::optional<WireBreak> walk_packed(std::string_view payload, std::size_t base,
+std::optional<WireBreak> WalkPacked(std::string_view payload, std::size_t base,
                                      const pb::FieldDescriptor& field, const std::string& label) {
   const auto wire_type = WireFormatLite::WireTypeForFieldType(
       static_cast<WireFormatLite::FieldType>(field.type()));
@@ -87,7 +87,7 @@ std::optional<WireBreak> walk_packed(std::string_view payload, std::size_t base,
                                        payload.size(), width)};
   }
   pb::io::CodedInputStream in(reinterpret_cast<const std::uint8_t*>(payload.data()),
-                              runtime_size(payload.size()));
+                              RuntimeSize(payload.size()));
   while (static_cast<std::size_t>(in.CurrentPosition()) < payload.size()) {
     const std::size_t at = base + static_cast<std::size_t>(in.CurrentPosition());
     std::uint64_t value;
@@ -100,41 +100,41 @@ std::optional<WireBreak> walk_packed(std::string_view payload, std::size_t base,
 
 // The field's payload, when its wire type and declared type make the runtime
 // look inside it.
-std::optional<WireBreak> walk_payload(std::string_view payload, std::size_t payload_base,
+std::optional<WireBreak> WalkPayload(std::string_view payload, std::size_t payload_base,
                                       std::size_t key_offset, const pb::FieldDescriptor& field,
                                       const std::string& label, int depth) {
   if (field.type() == pb::FieldDescriptor::TYPE_MESSAGE) {
     if (depth + 1 >= kMaxDepth) {
       return WireBreak{key_offset, fmt::format("{}: nested deeper than {} levels", label, kMaxDepth)};
     }
-    return walk(payload, payload_base, field.message_type(), depth + 1);
+    return Walk(payload, payload_base, field.message_type(), depth + 1);
   }
   if (field.type() == pb::FieldDescriptor::TYPE_STRING) {
-    if (pb::internal::IsStructurallyValidUTF8(payload.data(), runtime_size(payload.size()))) {
+    if (pb::internal::IsStructurallyValidUTF8(payload.data(), RuntimeSize(payload.size()))) {
       return std::nullopt;
     }
     return WireBreak{key_offset, fmt::format("{}: string is not valid UTF-8", label)};
   }
-  if (field.is_packable()) return walk_packed(payload, payload_base, field, label);
+  if (field.is_packable()) return WalkPacked(payload, payload_base, field, label);
   return std::nullopt;
 }
 
-std::optional<WireBreak> walk(std::string_view bytes, std::size_t base,
+std::optional<WireBreak> Walk(std::string_view bytes, std::size_t base,
                               const pb::Descriptor* type, int depth) {
   pb::io::CodedInputStream in(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                              runtime_size(bytes.size()));
+                              RuntimeSize(bytes.size()));
   while (static_cast<std::size_t>(in.CurrentPosition()) < bytes.size()) {
     const std::size_t position = static_cast<std::size_t>(in.CurrentPosition());
     const std::size_t at = base + position;
     std::uint32_t tag = 0;
-    const std::size_t key_size = read_key(bytes, position, &tag);
+    const std::size_t key_size = ReadKey(bytes, position, &tag);
     if (key_size == 0) return WireBreak{at, "field key is malformed or cut short"};
     const std::uint32_t number = WireFormatLite::GetTagFieldNumber(tag);
     if (number == 0) return WireBreak{at, "field key has field number 0, which no field has"};
-    in.Skip(runtime_size(key_size));
+    in.Skip(RuntimeSize(key_size));
     const auto wire_type = WireFormatLite::GetTagWireType(tag);
     const pb::FieldDescriptor* field = type != nullptr ? type->FindFieldByNumber(static_cast<int>(number)) : nullptr;
-    const std::string label = field_label(number, field);
+    const std::string label = FieldLabel(number, field);
     if (static_cast<int>(wire_type) > 5) {
       return WireBreak{at, fmt::format("{}: wire type {} does not exist", label, static_cast<int>(wire_type))};
     }
@@ -143,17 +143,17 @@ std::optional<WireBreak> walk(std::string_view bytes, std::size_t base,
     }
     if (wire_type != WireFormatLite::WIRETYPE_LENGTH_DELIMITED) {
       if (!pb::internal::WireFormat::SkipField(&in, tag, nullptr)) {
-        return WireBreak{at, fmt::format("{}: {}", label, value_fault(wire_type))};
+        return WireBreak{at, fmt::format("{}: {}", label, ValueFault(wire_type))};
       }
       continue;
     }
     std::uint32_t length = 0;
     const std::size_t length_size =
-        read_length(bytes, static_cast<std::size_t>(in.CurrentPosition()), &length);
+        ReadLength(bytes, static_cast<std::size_t>(in.CurrentPosition()), &length);
     if (length_size == 0) {
       return WireBreak{at, fmt::format("{}: its length is malformed", label)};
     }
-    in.Skip(runtime_size(length_size));
+    in.Skip(RuntimeSize(length_size));
     const std::size_t payload_at = static_cast<std::size_t>(in.CurrentPosition());
     const std::size_t left = bytes.size() - payload_at;
     if (length > left) {
@@ -161,27 +161,27 @@ std::optional<WireBreak> walk(std::string_view bytes, std::size_t base,
                                        length, left, left == 1 ? "byte" : "bytes")};
     }
     if (field != nullptr) {
-      if (auto fault = walk_payload(bytes.substr(payload_at, length), base + payload_at, at,
+      if (auto fault = WalkPayload(bytes.substr(payload_at, length), base + payload_at, at,
                                     *field, label, depth)) {
         return fault;
       }
     }
-    in.Skip(runtime_size(length));
+    in.Skip(RuntimeSize(length));
   }
   return std::nullopt;
 }
 
 }  // namespace
 
-int runtime_size(std::size_t size) {
+int RuntimeSize(std::size_t size) {
   if (size > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
     throw InternalError(fmt::format("a size of {} bytes reached the protobuf runtime", size));
   }
   return static_cast<int>(size);
 }
 
-std::optional<WireBreak> find_wire_break(std::string_view bytes, const pb::Descriptor* type) {
-  return walk(bytes, 0, type, 0);
+std::optional<WireBreak> FindWireBreak(std::string_view bytes, const pb::Descriptor* type) {
+  return Walk(bytes, 0, type, 0);
 }
 
 }  // namespace gcuproto::cli

@@ -23,13 +23,13 @@ struct WireBreak {
 // UTF-8, or nesting past the runtime's limit. Length-delimited fields of
 // message type are walked into; other fields are skipped as the wire format
 // says. With a null `type`, only the outer sequence of fields is walked.
-std::optional<WireBreak> find_wire_break(std::string_view bytes,
+std::optional<WireBreak> FindWireBreak(std::string_view bytes,
                                          const google::protobuf::Descriptor* type);
 
 // A size as the runtime's int-sized interfaces take it. The tool's inputs are
 // bounded below 2 GiB, so a larger one is a bug: it throws InternalError
 // rather than wrap around.
-int runtime_size(std::size_t size);
+int RuntimeSize(std::size_t size);
 
 }  // namespace gcuproto::cli
 

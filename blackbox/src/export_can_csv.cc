@@ -1,4 +1,4 @@
-#include <gcuproto/blackbox/exporter.h>
+#include <gcuproto/blackbox/can_csv_formatter.h>
 #include <gcuproto/blackbox/line_decoder.h>
 
 #include "number_text.h"
@@ -16,8 +16,8 @@ void CanCsvFormatter::Begin(TextBuffer* out) {
   out->Append(header);
 }
 
-bool CanCsvFormatter::SetSource(std::string_view name) {
-  if (name.find_first_of("\r\n") != std::string_view::npos) return false;
+bool CanCsvFormatter::SetSource(std::string_view name, Error* error) {
+  if (name.find_first_of("\r\n") != std::string_view::npos) return Report(error, SourceWithLineBreak());
   source_cell_ = "," + CsvCell(name);
   return true;
 }
@@ -46,15 +46,13 @@ void CanCsvFormatter::AppendRow(const BlackboxCandumpFileLine& line, TextBuffer*
 }
 
 bool CanCsvFormatter::Line(RecordKind kind, std::string_view encoded, TextBuffer* out,
-                           std::string* reason) {
+                           Error* error) {
   if (kind == RecordKind::kLoggerLine) {
     if (DecodeLoggerLine(encoded, &line_)) return true;
-    *reason = "logger line does not decode";
-    return false;
+    return Report(error, Error(ErrorKind::kDamaged, "logger line does not decode"));
   }
   if (!can_line_.ParseFromArray(encoded.data(), static_cast<int>(encoded.size()))) {
-    *reason = "CAN line does not decode";
-    return false;
+    return Report(error, Error(ErrorKind::kDamaged, "CAN line does not decode"));
   }
   AppendRow(can_line_, out);
   return true;

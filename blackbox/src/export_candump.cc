@@ -1,4 +1,4 @@
-#include <gcuproto/blackbox/exporter.h>
+#include <gcuproto/blackbox/candump_formatter.h>
 #include <gcuproto/blackbox/line_decoder.h>
 
 #include <cctype>
@@ -23,6 +23,8 @@ bool IsCanFdLength(std::size_t size) {
   }
 }
 
+Error Unsupported(std::string message) { return Error(ErrorKind::kUnsupported, std::move(message)); }
+
 std::string Hex(std::uint32_t value) {
   char text[8];
   const char* end = std::to_chars(text, text + sizeof text, value, 16).ptr;
@@ -34,31 +36,30 @@ std::string Hex(std::uint32_t value) {
 }  // namespace
 
 bool CandumpFormatter::AppendLine(const BlackboxCandumpFileLine& line, TextBuffer* out,
-                                  std::string* reason) const {
+                                  Error* error) const {
   const std::uint32_t id =
       options_.id_field == CanIdField::kCanId ? line.canid() : line.messageid();
   if (id > (line.extended() ? kMaxExtendedId : kMaxStandardId)) {
-    *reason = "CAN line's " +
-              std::string(options_.id_field == CanIdField::kCanId ? "canId " : "messageId ") +
-              Hex(id) + " does not fit " +
-              (line.extended() ? "an extended (29-bit)" : "a standard (11-bit)") + " identifier";
-    return false;
+    return Report(error, Unsupported("CAN line's " +
+                                     std::string(options_.id_field == CanIdField::kCanId ? "canId " : "messageId ") +
+                                     Hex(id) + " does not fit " +
+                                     (line.extended() ? "an extended (29-bit)" : "a standard (11-bit)") +
+                                     " identifier"));
   }
   const std::size_t size = line.data().size();
   const bool fd = size > 8;
   if (fd && !IsCanFdLength(size)) {
-    *reason = "CAN line's " + std::to_string(size) +
-              " data bytes are no CAN or CAN FD frame length (0 to 8, 12, 16, 20, 24, 32, 48, 64)";
-    return false;
+    return Report(error, Unsupported("CAN line's " + std::to_string(size) +
+                                     " data bytes are no CAN or CAN FD frame length (0 to 8, 12, 16, 20, "
+                                     "24, 32, 48, 64)"));
   }
   const std::uint64_t ticks = options_.time_scale.Microseconds(line.timestamp());
   const std::uint64_t microseconds = options_.start_seconds >= kMicrosecondsLimit / 1000000
                                          ? kMicrosecondsLimit
                                          : ticks + options_.start_seconds * 1000000;
   if (microseconds >= kMicrosecondsLimit || ticks >= kMicrosecondsLimit) {
-    *reason = "CAN line's time stamp " + std::to_string(line.timestamp()) +
-              " is past the 10 digits of seconds of the candump format";
-    return false;
+    return Report(error, Unsupported("CAN line's time stamp " + std::to_string(line.timestamp()) +
+                                     " is past the 10 digits of seconds of the candump format"));
   }
   char* q = out->Reserve(32 + options_.interface_name.size() + 2 * size);
   *q++ = '(';
@@ -79,17 +80,15 @@ bool CandumpFormatter::AppendLine(const BlackboxCandumpFileLine& line, TextBuffe
 }
 
 bool CandumpFormatter::Line(RecordKind kind, std::string_view encoded, TextBuffer* out,
-                            std::string* reason) {
+                            Error* error) {
   if (kind == RecordKind::kLoggerLine) {
     if (DecodeLoggerLine(encoded, &line_)) return true;
-    *reason = "logger line does not decode";
-    return false;
+    return Report(error, Error(ErrorKind::kDamaged, "logger line does not decode"));
   }
   if (!can_line_.ParseFromArray(encoded.data(), static_cast<int>(encoded.size()))) {
-    *reason = "CAN line does not decode";
-    return false;
+    return Report(error, Error(ErrorKind::kDamaged, "CAN line does not decode"));
   }
-  return AppendLine(can_line_, out, reason);
+  return AppendLine(can_line_, out, error);
 }
 
 }  // namespace blackbox

@@ -1,4 +1,4 @@
-#include <gcuproto/blackbox/exporter.h>
+#include <gcuproto/blackbox/csv_formatter.h>
 #include <gcuproto/blackbox/line_decoder.h>
 
 #include <algorithm>
@@ -59,7 +59,7 @@ std::string ChannelName(const CsvChannel& channel) {
 
 }  // namespace
 
-bool ParseCsvChannels(std::string_view text, std::vector<CsvChannel>* channels, std::string* error) {
+bool ParseCsvChannels(std::string_view text, std::vector<CsvChannel>* channels, Error* error) {
   channels->clear();
   for (;;) {
     const std::size_t comma = text.find(',');
@@ -75,8 +75,8 @@ bool ParseCsvChannels(std::string_view text, std::vector<CsvChannel>* channels, 
     const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), channel.index);
     if (number.empty() || ec != std::errc() || end != number.data() + number.size() ||
         (number.size() > 1 && number.front() == '0')) {
-      *error = "'" + std::string(name) + "' is no channel: give in<N> or out<N>, such as in2,out0";
-      return false;
+      return Report(error, Error(ErrorKind::kInvalidArgument,
+                                 "'" + std::string(name) + "' is no channel: give in<N> or out<N>, such as in2,out0"));
     }
     channels->push_back(channel);
     if (comma == std::string_view::npos) return true;
@@ -109,8 +109,8 @@ void CsvFormatter::Begin(TextBuffer* out) {
   begun_ = true;
 }
 
-bool CsvFormatter::SetSource(std::string_view name) {
-  if (name.find_first_of("\r\n") != std::string_view::npos) return false;
+bool CsvFormatter::SetSource(std::string_view name, Error* error) {
+  if (name.find_first_of("\r\n") != std::string_view::npos) return Report(error, SourceWithLineBreak());
   source_cell_ = "," + CsvCell(name);
   return true;
 }
@@ -122,13 +122,12 @@ std::size_t CsvFormatter::RowRoom() const {
   return 2 * kMaxDecimal32 + (kMaxDecimal32 + 1) * cells + source_cell_.size() + kMaxSecondsText + 16;
 }
 
-bool CsvFormatter::Fits(std::size_t inputs, std::size_t outputs, TextBuffer* out, std::string* reason) {
+bool CsvFormatter::Fits(std::size_t inputs, std::size_t outputs, TextBuffer* out, Error* error) {
   if (!options_.channels.empty()) return true;
   CsvColumns& columns = columns_;
   if (inputs <= columns.inputs && outputs <= columns.outputs) return true;
   if (!options_.grow) {
-    *reason = TooWide(inputs, outputs, columns);
-    return false;
+    return Report(error, Error(ErrorKind::kUnsupported, TooWide(inputs, outputs, columns)));
   }
   columns.inputs = std::max(columns.inputs, inputs);
   columns.outputs = std::max(columns.outputs, outputs);
@@ -152,10 +151,10 @@ char* CsvFormatter::PutPrefix(char* q, std::uint32_t seq_no, std::uint32_t times
   return q;
 }
 
-bool CsvFormatter::AppendRow(const BlackboxFileLine& line, TextBuffer* out, std::string* reason) {
+bool CsvFormatter::AppendRow(const BlackboxFileLine& line, TextBuffer* out, Error* error) {
   const auto inputs = static_cast<std::size_t>(line.datainput_size());
   const auto outputs = static_cast<std::size_t>(line.dataoutput_size());
-  if (!Fits(inputs, outputs, out, reason)) return false;
+  if (!Fits(inputs, outputs, out, error)) return false;
   char* q = PutPrefix(out->Reserve(RowRoom()), line.seqno(), line.timestamp());
   if (!options_.channels.empty()) {
     for (const CsvChannel& channel : options_.channels) {
@@ -184,17 +183,16 @@ bool CsvFormatter::AppendRow(const BlackboxFileLine& line, TextBuffer* out, std:
 }
 
 bool CsvFormatter::Line(RecordKind kind, std::string_view encoded, TextBuffer* out,
-                        std::string* reason) {
+                        Error* error) {
   if (kind == RecordKind::kCanLine) {
     if (can_line_.ParseFromArray(encoded.data(), static_cast<int>(encoded.size()))) return true;
-    *reason = "CAN line does not decode";
-    return false;
+    return Report(error, Error(ErrorKind::kDamaged, "CAN line does not decode"));
   }
   Layout layout;
   std::size_t input_count;
   std::size_t output_count;
   if (FindLayout(encoded, &layout) && DecodeLayout(layout, &samples_, &input_count, &output_count)) {
-    if (!Fits(input_count, output_count, out, reason)) return false;
+    if (!Fits(input_count, output_count, out, error)) return false;
     const std::uint32_t* const inputs = samples_.data();
     const std::uint32_t* const outputs = inputs + input_count;
     char* q = PutPrefix(out->Reserve(RowRoom()), layout.seq_no, layout.timestamp);
@@ -214,10 +212,9 @@ bool CsvFormatter::Line(RecordKind kind, std::string_view encoded, TextBuffer* o
   }
   // Unusual or malformed: the decoder has the last word.
   if (!DecodeLoggerLine(encoded, &line_)) {
-    *reason = std::string(kDoesNotDecode);
-    return false;
+    return Report(error, Error(ErrorKind::kDamaged, std::string(kDoesNotDecode)));
   }
-  return AppendRow(line_, out, reason);
+  return AppendRow(line_, out, error);
 }
 
 CsvWidener::CsvWidener(const CsvFormatter& formatter)
@@ -266,7 +263,7 @@ CsvColumns ScanCsvColumns(Reader* reader,
   CsvColumns columns;
   BlackboxFileLine line;
   std::uint64_t next_progress = kProgressStep;
-  while (reader->next()) {
+  while (reader->Next()) {
     if (on_progress && reader->end_offset() >= next_progress) {
       on_progress(reader->end_offset());
       next_progress = reader->end_offset() + kProgressStep;

@@ -1,4 +1,4 @@
-#include <gcuproto/blackbox/exporter.h>
+#include <gcuproto/blackbox/json_lines_formatter.h>
 #include <gcuproto/blackbox/line_decoder.h>
 
 #include "number_text.h"
@@ -34,7 +34,7 @@ inline char* PutSampleList(char* q, const std::uint32_t* samples, std::size_t co
 
 }  // namespace
 
-bool JsonLinesFormatter::SetSource(std::string_view name) {
+bool JsonLinesFormatter::SetSource(std::string_view name, Error*) {
   prefix_ = "{\"source\":" + JsonString(name) + ",";
   return true;
 }
@@ -71,7 +71,7 @@ void JsonLinesFormatter::AppendLine(const BlackboxCandumpFileLine& line, TextBuf
 }
 
 bool JsonLinesFormatter::Line(RecordKind kind, std::string_view encoded, TextBuffer* out,
-                              std::string* reason) {
+                              Error* error) {
   if (kind == RecordKind::kLoggerLine) {
     // The common encoding straight from its bytes, samples through the table.
     Layout layout;
@@ -94,15 +94,13 @@ bool JsonLinesFormatter::Line(RecordKind kind, std::string_view encoded, TextBuf
       return true;
     }
     if (!DecodeLoggerLine(encoded, &line_)) {
-      *reason = "logger line does not decode";
-      return false;
+      return Report(error, Error(ErrorKind::kDamaged, "logger line does not decode"));
     }
     AppendLine(line_, out);
     return true;
   }
   if (!can_line_.ParseFromArray(encoded.data(), static_cast<int>(encoded.size()))) {
-    *reason = "CAN line does not decode";
-    return false;
+    return Report(error, Error(ErrorKind::kDamaged, "CAN line does not decode"));
   }
   AppendLine(can_line_, out);
   return true;

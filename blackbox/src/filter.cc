@@ -95,6 +95,8 @@ bool ParseDecimal32(std::string_view text, std::uint32_t* value) {
 
 std::string Quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
 
+Error Invalid(std::string message) { return Error(ErrorKind::kInvalidArgument, std::move(message)); }
+
 }  // namespace
 
 bool ReadLineHeader(RecordKind kind, std::string_view encoded, LineHeader* header) {
@@ -149,51 +151,46 @@ bool Selects(const Filter& filter, RecordKind kind, std::string_view encoded) {
   return Matches(filter, kind, header);
 }
 
-bool ParseCanIdMatch(std::string_view text, bool extended, CanIdMatch* match, std::string* error) {
+bool ParseCanIdMatch(std::string_view text, bool extended, CanIdMatch* match, Error* error) {
   const std::size_t colon = text.find(':');
   const std::string_view id_text = text.substr(0, colon);
   CanIdMatch result;
   result.extended = extended || id_text.size() == 8;
   if (!ParseHex32(id_text, &result.id)) {
-    *error = Quoted(text) + " is no CAN id filter: give ID or ID:MASK in hex (7E8, 7E8:7F0, "
-             "18DAF110:1FFFFFFF)";
-    return false;
+    return Report(error, Invalid(Quoted(text) + " is no CAN id filter: give ID or ID:MASK in hex (7E8, "
+                                                "7E8:7F0, 18DAF110:1FFFFFFF)"));
   }
   const std::uint32_t limit = result.extended ? kExtendedMask : kStandardMask;
   if (result.id > limit) {
-    *error = Quoted(text) + ": " + std::string(id_text) +
-             (result.extended ? " does not fit an extended (29-bit) id"
-                              : " does not fit a standard (11-bit) id; an extended id takes 8 hex "
-                                "digits or --extended");
-    return false;
+    return Report(error, Invalid(Quoted(text) + ": " + std::string(id_text) +
+                                 (result.extended ? " does not fit an extended (29-bit) id"
+                                                  : " does not fit a standard (11-bit) id; an extended id "
+                                                    "takes 8 hex digits or --extended")));
   }
   result.mask = limit;
   if (colon != std::string_view::npos && !ParseHex32(text.substr(colon + 1), &result.mask)) {
-    *error = Quoted(text) + ": the mask after ':' is not 1 to 8 hex digits";
-    return false;
+    return Report(error, Invalid(Quoted(text) + ": the mask after ':' is not 1 to 8 hex digits"));
   }
   *match = result;
   return true;
 }
 
 bool ParseTick(std::string_view text, const TimeScale& seconds_per_tick, std::uint64_t* tick,
-               std::string* error) {
+               Error* error) {
   if (!text.empty() && text.back() == 's') {
     if (seconds_per_tick.FirstTickAtOrAfter(text.substr(0, text.size() - 1), tick)) return true;
-    *error = Quoted(text) + " is no time: give seconds as a non-negative decimal before the 's'";
-    return false;
+    return Report(error, Invalid(Quoted(text) + " is no time: give seconds as a non-negative decimal before the 's'"));
   }
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), *tick);
   if (!text.empty() && text.front() != '-' && text.front() != '+' && ec == std::errc() &&
       end == text.data() + text.size()) {
     return true;
   }
-  *error = Quoted(text) + " is no time: give whole ticks (36000) or seconds with an 's' (36s, 1.5s)";
-  return false;
+  return Report(error, Invalid(Quoted(text) + " is no time: give whole ticks (36000) or seconds with an 's' (36s, 1.5s)"));
 }
 
 bool ParseSeqRange(std::string_view text, std::optional<std::uint32_t>* first,
-                   std::optional<std::uint32_t>* last, std::string* error) {
+                   std::optional<std::uint32_t>* last, Error* error) {
   const std::size_t dash = text.find('-');
   const std::string_view low = text.substr(0, dash);
   const std::string_view high = dash == std::string_view::npos ? low : text.substr(dash + 1);
@@ -203,12 +200,10 @@ bool ParseSeqRange(std::string_view text, std::optional<std::uint32_t>* first,
   const bool high_ok = high.empty() ? dash != std::string_view::npos && !low.empty()
                                     : ParseDecimal32(high, &high_value);
   if (!low_ok || !high_ok || (low.empty() && high.empty())) {
-    *error = Quoted(text) + " is no sequence range: give A-B, A-, -B or A (decimal, 32-bit)";
-    return false;
+    return Report(error, Invalid(Quoted(text) + " is no sequence range: give A-B, A-, -B or A (decimal, 32-bit)"));
   }
   if (!low.empty() && !high.empty() && low_value > high_value) {
-    *error = Quoted(text) + ": the range ends before it starts";
-    return false;
+    return Report(error, Invalid(Quoted(text) + ": the range ends before it starts"));
   }
   *first = low.empty() ? std::nullopt : std::optional<std::uint32_t>(low_value);
   *last = high.empty() ? std::nullopt : std::optional<std::uint32_t>(high_value);

@@ -111,12 +111,12 @@ Reader::Reader(std::istream* input, ReaderOptions options)
 Reader::~Reader() = default;
 
 std::unique_ptr<Reader> Reader::Open(const std::string& path, ReaderOptions options,
-                                     std::string* error) {
+                                     Error* error) {
   auto owned = std::make_unique<OwnedInput>();
   std::error_code failure;
   owned->handle = platform::File::open(path, platform::File::Mode::kRead, &failure);
   if (failure) {
-    *error = path + ": " + failure.message();
+    Report(error, Error(ErrorKind::kIo, path + ": " + failure.message()));
     return nullptr;
   }
   owned->file = std::make_unique<google::protobuf::io::FileInputStream>(owned->handle.descriptor(),
@@ -126,11 +126,10 @@ std::unique_ptr<Reader> Reader::Open(const std::string& path, ReaderOptions opti
   return reader;
 }
 
-bool Reader::Fail(std::uint64_t offset, std::string reason) {
+bool Reader::Fail(ErrorKind kind, std::uint64_t offset, std::string reason) {
   finished_ = true;
   raw_ = {};
-  damage_offset_ = offset;
-  damage_reason_ = std::move(reason);
+  damage_.emplace(kind, offset, std::move(reason));
   return false;
 }
 
@@ -143,27 +142,27 @@ bool Reader::FailCutShort(std::uint64_t offset, std::string reason) {
     raw_ = {};
     return false;
   }
-  cut_short_ = true;
-  return Fail(offset, std::move(reason));
+  return Fail(ErrorKind::kCutShort, offset, std::move(reason));
 }
 
 bool Reader::StopAtEnd() {
   finished_ = true;
   raw_ = {};
   if (owned_ && owned_->file && owned_->file->GetErrno() != 0) {
-    return Fail(source_->position(), std::string("read error: ") + std::strerror(owned_->file->GetErrno()));
+    return Fail(ErrorKind::kIo, source_->position(),
+                std::string("read error: ") + std::strerror(owned_->file->GetErrno()));
   }
   if (owned_ && owned_->istream && owned_->istream->bad()) {
-    return Fail(source_->position(), "read error");
+    return Fail(ErrorKind::kIo, source_->position(), "read error");
   }
   return false;
 }
 
 std::uint64_t Reader::bytes_read() const { return source_->position(); }
 
-bool Reader::resume() {
+bool Reader::Resume() {
   if (!finished_) return true;
-  if (damaged()) return false;
+  if (damage_) return false;
   finished_ = false;
   waiting_ = false;
   input_done_ = false;
@@ -198,13 +197,13 @@ bool Reader::SkipUnknownRecord(std::uint32_t key) {
         break;
       case 3:
         if (open_groups.size() == kMaxGroupDepth) {
-          return Fail(start, "unknown record nests groups too deeply");
+          return Fail(ErrorKind::kDamaged, start, "unknown record nests groups too deeply");
         }
         open_groups.push_back(number);
         break;
       case 4:
         if (open_groups.empty() || open_groups.back() != number) {
-          return Fail(start, "unknown record has an unmatched end-group key");
+          return Fail(ErrorKind::kDamaged, start, "unknown record has an unmatched end-group key");
         }
         open_groups.pop_back();
         break;
@@ -212,12 +211,12 @@ bool Reader::SkipUnknownRecord(std::uint32_t key) {
         status = source_->Skip(4, &available);
         break;
       default:
-        return Fail(start, "unknown record has an invalid wire type");
+        return Fail(ErrorKind::kDamaged, start, "unknown record has an invalid wire type");
     }
     if (status == Status::kEnd || status == Status::kTruncated) {
       return FailCutShort(start, "unknown record cut short");
     }
-    if (status == Status::kMalformed) return Fail(start, "unknown record has a malformed varint");
+    if (status == Status::kMalformed) return Fail(ErrorKind::kDamaged, start, "unknown record has a malformed varint");
     if (open_groups.empty()) return true;
 
     std::uint64_t next_key;
@@ -227,7 +226,7 @@ bool Reader::SkipUnknownRecord(std::uint32_t key) {
     }
     next_key &= kKeyMask;
     if (status == Status::kMalformed || (next_key >> 3) == 0) {
-      return Fail(start, "unknown record has an invalid key inside a group");
+      return Fail(ErrorKind::kDamaged, start, "unknown record has an invalid key inside a group");
     }
     key = static_cast<std::uint32_t>(next_key);
   }
@@ -238,7 +237,7 @@ bool Reader::Decode() {
   return can_line_.ParseFromArray(raw_.data(), static_cast<int>(raw_.size()));
 }
 
-// The general path of next(): any key and length, records that cross the
+// The general path of Next(): any key and length, records that cross the
 // input's buffers, unknown records (skipped, with skipped_unknown_ set).
 // False when the read ends, at the end of the input or at damage.
 bool Reader::ReadRecordSlowly() {
@@ -252,13 +251,13 @@ bool Reader::ReadRecordSlowly() {
     case Status::kTruncated:
       return FailCutShort(offset_, "record cut short inside its key");
     case Status::kMalformed:
-      return Fail(offset_, "malformed record key");
+      return Fail(ErrorKind::kDamaged, offset_, "malformed record key");
   }
   key &= kKeyMask;
   const std::uint32_t number = static_cast<std::uint32_t>(key >> 3);
   const unsigned wire_type = static_cast<unsigned>(key & 7);
   if (number == 0 || wire_type == 4 || wire_type == 6 || wire_type == 7) {
-    return Fail(offset_, "invalid record key " + std::to_string(key));
+    return Fail(ErrorKind::kDamaged, offset_, "invalid record key " + std::to_string(key));
   }
   if (wire_type != 2 || (number != 10 && number != 11)) {
     if (!SkipUnknownRecord(static_cast<std::uint32_t>(key))) return false;
@@ -277,12 +276,12 @@ bool Reader::ReadRecordSlowly() {
     case Status::kTruncated:
       return FailCutShort(offset_, std::string(KindName(kind_)) + " cut short inside its length");
     case Status::kMalformed:
-      return Fail(offset_, std::string(KindName(kind_)) + " has a malformed length");
+      return Fail(ErrorKind::kDamaged, offset_, std::string(KindName(kind_)) + " has a malformed length");
   }
   if (size > options_.max_line_size) {
-    return Fail(offset_, std::string(KindName(kind_)) + " of " + std::to_string(size) +
-                             " bytes exceeds the limit of " +
-                             std::to_string(options_.max_line_size));
+    return Fail(ErrorKind::kDamaged, offset_, std::string(KindName(kind_)) + " of " + std::to_string(size) +
+                                               " bytes exceeds the limit of " +
+                                               std::to_string(options_.max_line_size));
   }
   std::uint64_t available = 0;
   if (source_->ReadView(size, &raw_, &available) != Status::kOk) {
@@ -293,7 +292,7 @@ bool Reader::ReadRecordSlowly() {
   return true;
 }
 
-bool Reader::next() {
+bool Reader::Next() {
   if (finished_) return false;
   if (options_.resync) return NextChecked();
   for (;;) {
@@ -314,7 +313,7 @@ bool Reader::next() {
     }
     if (options_.decode && !Decode()) {
       if (!options_.on_undecodable_line) {
-        return Fail(offset_, std::string(KindName(kind_)) + " does not decode");
+        return Fail(ErrorKind::kDamaged, offset_, std::string(KindName(kind_)) + " does not decode");
       }
       options_.on_undecodable_line(offset_, kind_);
       ++undecodable_lines_;
@@ -348,19 +347,16 @@ int Index(RecordKind kind) { return kind == RecordKind::kLoggerLine ? 0 : 1; }
 
 }  // namespace
 
-void Reader::AddSpan(std::uint64_t offset, std::uint64_t end, std::string reason,
+void Reader::AddSpan(std::uint64_t offset, std::uint64_t end, ErrorKind kind, std::string reason,
                      std::uint64_t records) {
   if (end <= offset) return;
-  if (damage_reason_.empty()) {
-    damage_offset_ = offset;
-    damage_reason_ = reason;
-  }
+  if (!damage_) damage_.emplace(kind, offset, reason);
   if (!spans_.empty() && spans_.back().offset + spans_.back().length == offset) {
     spans_.back().length += end - offset;
     spans_.back().records_skipped += records;
     return;
   }
-  spans_.push_back({offset, end - offset, std::move(reason), records});
+  spans_.push_back({offset, end - offset, Error(kind, offset, std::move(reason)), records});
 }
 
 // One line record at the current position, framed as the writer frames it
@@ -498,8 +494,7 @@ void Reader::ReadAhead() {
       return;
     case Framed::kCutShort:
       input_done_ = true;
-      cut_short_ = true;
-      AddSpan(at, source_->position(), why, 1);
+      AddSpan(at, source_->position(), ErrorKind::kCutShort, std::move(why), 1);
       return;
     case Framed::kDamage:
       if (ahead_first_ < ahead_.size()) ahead_.back().before_damage = true;
@@ -519,7 +514,7 @@ void Reader::Resync(std::uint64_t damage, std::string reason) {
     source_->Rewind(candidate);
     source_->Keep(candidate);
     if (!source_->SkipToEither(kLoggerLineKey, kCanLineKey)) {
-      AddSpan(damage, source_->position(), reason, 0);
+      AddSpan(damage, source_->position(), ErrorKind::kDamaged, reason, 0);
       input_done_ = true;
       return;
     }
@@ -574,7 +569,7 @@ void Reader::Resync(std::uint64_t damage, std::string reason) {
         break;
       }
     }
-    AddSpan(damage, candidate, reason, missing);
+    AddSpan(damage, candidate, ErrorKind::kDamaged, std::move(reason), missing);
     ahead_.insert(ahead_.end(), chain.begin(), chain.end());
     source_->Rewind(chain.back().end);
     return;
@@ -638,7 +633,8 @@ bool Reader::NextChecked() {
     }
     if (!Keeps(line)) {
       FreeSlot(line);
-      AddSpan(line.offset, line.end, std::string(KindName(line.kind)) + " out of sequence", 1);
+      AddSpan(line.offset, line.end, ErrorKind::kDamaged,
+              std::string(KindName(line.kind)) + " out of sequence", 1);
       continue;
     }
     kind_ = line.kind;

@@ -3,6 +3,8 @@
 #ifndef GCUPROTO_BLACKBOX_SAMPLE_TEXT_H
 #define GCUPROTO_BLACKBOX_SAMPLE_TEXT_H
 
+#include <gcuproto/blackbox/error.h>
+
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -173,6 +175,11 @@ inline std::string CsvCell(std::string_view text) {
     cell += c;
   }
   return cell + '"';
+}
+
+// Why a CSV cannot name its source so: a line break would end the row.
+inline Error SourceWithLineBreak() {
+  return Error(ErrorKind::kUnsupported, "the source name holds a line break, which CSV cannot hold");
 }
 
 // A JSON string, quotes included. Bytes from 0x80 up are passed on as they

@@ -1,4 +1,7 @@
 #include <gcuproto/blackbox/exporter.h>
+#include <gcuproto/blackbox/line_formatter.h>
+#include <gcuproto/blackbox/sink.h>
+#include <gcuproto/blackbox/text_buffer.h>
 
 #include <unistd.h>
 
@@ -73,20 +76,25 @@ LineFormatter::~LineFormatter() = default;
 
 void LineFormatter::Begin(TextBuffer*) {}
 
-bool LineFormatter::SetSource(std::string_view) { return true; }
+bool LineFormatter::SetSource(std::string_view, Error*) { return true; }
 
-ExportResult Exporter::Run(Reader* reader, const std::function<void(std::uint64_t offset)>& on_progress) {
+namespace {
+
+Error SinkFailed() { return Error(ErrorKind::kIo, "the output could not be written"); }
+
+}  // namespace
+
+bool Exporter::Run(Reader* reader, Error* error,
+                   const std::function<void(std::uint64_t offset)>& on_progress) {
   constexpr std::uint64_t kProgressStep = std::uint64_t{16} << 20;
-  ExportResult result;
   std::uint64_t next_progress = kProgressStep;
-  while (reader->next()) {
-    if (!formatter_->Line(reader->kind(), reader->raw(), &out_, &result.reason)) {
-      result.ok = false;
-      result.offset = reader->offset();
+  Error refused;
+  while (reader->Next()) {
+    if (!formatter_->Line(reader->kind(), reader->raw(), &out_, &refused)) {
       // Text of the lines before it is still handed over: to a file that the
       // caller then removes, to a pipe as far as it went.
       out_.Flush();
-      return result;
+      return Report(error, refused.At(reader->offset()));
     }
     if (out_.failed()) break;
     if (on_progress && reader->end_offset() >= next_progress) {
@@ -94,24 +102,16 @@ ExportResult Exporter::Run(Reader* reader, const std::function<void(std::uint64_
       next_progress = reader->end_offset() + kProgressStep;
     }
   }
-  if (out_.failed()) {
-    result.ok = false;
-    result.sink_failed = true;
-  }
-  return result;
+  return !out_.failed() || Report(error, SinkFailed());
 }
 
-ExportResult Export(Reader* reader, LineFormatter* formatter, Sink* sink,
-                    const std::function<void(std::uint64_t offset)>& on_progress) {
+bool Exporter::Flush(Error* error) { return out_.Flush() || Report(error, SinkFailed()); }
+
+bool Export(Reader* reader, LineFormatter* formatter, Sink* sink, Error* error,
+            const std::function<void(std::uint64_t offset)>& on_progress) {
   Exporter exporter(formatter, sink);
   exporter.Begin();
-  ExportResult result = exporter.Run(reader, on_progress);
-  if (!result.ok) return result;
-  if (!exporter.Flush()) {
-    result.ok = false;
-    result.sink_failed = true;
-  }
-  return result;
+  return exporter.Run(reader, error, on_progress) && exporter.Flush(error);
 }
 
 }  // namespace blackbox

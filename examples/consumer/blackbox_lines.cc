@@ -13,15 +13,15 @@ int main() {
   std::istringstream input(log);
   gcuproto::blackbox::Reader reader(&input);
   unsigned lines = 0;
-  while (reader.next()) {
+  while (reader.Next()) {
     if (reader.kind() != gcuproto::blackbox::RecordKind::kLoggerLine) continue;
     std::printf("line %u: %d\n", reader.logger_line().seqno(), reader.logger_line().datainput(0));
     ++lines;
   }
-  if (reader.damaged()) {
+  if (reader.damage()) {
     std::fprintf(stderr, "blackbox_lines: damaged at byte %llu: %s\n",
-                 static_cast<unsigned long long>(reader.damage_offset()),
-                 reader.damage_reason().c_str());
+                 static_cast<unsigned long long>(reader.damage()->offset()),
+                 reader.damage()->message().c_str());
     return 1;
   }
   return lines == 2 ? 0 : 1;

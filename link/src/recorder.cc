@@ -43,7 +43,7 @@ class Session {
  private:
   bool Stopping() const { return options_.stop_requested && options_.stop_requested(); }
 
-  bool WriteFrame(const Response& response) {
+  bool WriteFrame(const Response& response, std::string* error) {
     const CandumpResp& frame = response.candump();
     BlackboxCandumpFileLine line;
     line.set_seqno(++last_seqno_);
@@ -53,7 +53,22 @@ class Session {
     line.set_extended(frame.isextended());
     line.set_data(frame.data());
     ++summary_->can_lines;
-    return writer_.Write(line);
+    return Writing([&](blackbox::Error* failure) { return writer_.Write(line, failure); }, error);
+  }
+
+  // Every call on the writer goes through here: once one has failed, only
+  // Close() may follow, and that first failure is the session's error.
+  template <typename Call>
+  bool Writing(const Call& call, std::string* error) {
+    blackbox::Error failure;
+    if (writer_failure_.empty() && call(&failure)) return true;
+    if (writer_failure_.empty()) writer_failure_ = failure.message();
+    *error = writer_failure_;
+    return false;
+  }
+
+  bool Flush(std::string* error) {
+    return Writing([&](blackbox::Error* failure) { return writer_.Flush(failure); }, error);
   }
 
   // Waits for the answer to the command last sent, writing the CAN frames
@@ -69,7 +84,7 @@ class Session {
       }
       if (status != ReadStatus::kOk) return false;
       if (!IsUnsolicited(*answer)) return true;
-      if (!WriteFrame(*answer)) return WriterFailed(error);
+      if (!WriteFrame(*answer, error)) return false;
     }
   }
 
@@ -77,13 +92,8 @@ class Session {
            std::string* error) {
     Response answer;
     if (!unit_.Send(command, error) || !Answer(&answer, error)) return false;
-    if (answer.resp_case() == expected) return writer_.Flush() || WriterFailed(error);
+    if (answer.resp_case() == expected) return Flush(error);
     *error = std::string("the unit would not ") + what + ": " + answer.ShortDebugString();
-    return false;
-  }
-
-  bool WriterFailed(std::string* error) {
-    *error = writer_.error();
     return false;
   }
 
@@ -97,8 +107,11 @@ class Session {
       if (answer.has_loggerdata()) {
         last_seqno_ = answer.loggerdata().seqno();
         ++summary_->logger_lines;
-        if (!writer_.WriteRaw(blackbox::RecordKind::kLoggerLine, answer.loggerdata().SerializeAsString())) {
-          return WriterFailed(error);
+        const std::string line = answer.loggerdata().SerializeAsString();
+        if (!Writing([&](blackbox::Error* failure) {
+              return writer_.WriteRaw(blackbox::RecordKind::kLoggerLine, line, failure);
+            }, error)) {
+          return false;
         }
       } else if (answer.has_result() && answer.result() == ok) {
         // No line to give yet: take CAN frames for a while, then ask again.
@@ -107,7 +120,7 @@ class Session {
         *error = "the unit stopped giving data: " + answer.ShortDebugString();
         return false;
       }
-      if (!writer_.Flush()) return WriterFailed(error);
+      if (!Flush(error)) return false;
     }
     return true;
   }
@@ -123,8 +136,7 @@ class Session {
         *error = "the unit answered a command it was not sent: " + frame.ShortDebugString();
         return false;
       }
-      if (!WriteFrame(frame)) return WriterFailed(error);
-      if (!writer_.Flush()) return WriterFailed(error);
+      if (!WriteFrame(frame, error) || !Flush(error)) return false;
     }
     return true;
   }
@@ -146,19 +158,24 @@ class Session {
   const RecordOptions& options_;
   RecordSummary* summary_;
   std::uint32_t last_seqno_ = 0;
+  std::string writer_failure_;
 };
 
 }  // namespace
 
 bool Record(UnitClient& unit, const std::string& path, const RecordOptions& options,
             RecordSummary* summary, std::string* error) {
-  std::unique_ptr<blackbox::Writer> writer = blackbox::Writer::Open(path, {}, error);
-  if (!writer) return false;
+  blackbox::Error failure;
+  std::unique_ptr<blackbox::Writer> writer = blackbox::Writer::Open(path, {}, &failure);
+  if (!writer) {
+    *error = failure.message();
+    return false;
+  }
   *summary = RecordSummary{};
   Session session(unit, *writer, options, summary);
   const bool recorded = session.Run(error);
-  if (!writer->Close() && recorded) {
-    *error = writer->error();
+  if (!writer->Close(&failure) && recorded) {
+    *error = failure.message();
     return false;
   }
   return recorded;

@@ -57,11 +57,15 @@ std::vector<ReplayLine> Merge(std::vector<ReplayLine> logger, std::vector<Replay
 }
 
 bool LoadReplay(const std::string& path, std::vector<ReplayLine>* lines, std::string* error) {
-  std::unique_ptr<blackbox::Reader> reader = blackbox::Reader::Open(path, {}, error);
-  if (!reader) return false;
+  blackbox::Error failure;
+  std::unique_ptr<blackbox::Reader> reader = blackbox::Reader::Open(path, {}, &failure);
+  if (!reader) {
+    *error = failure.message();
+    return false;
+  }
   std::vector<ReplayLine> logger;
   std::vector<ReplayLine> can;
-  while (reader->next()) {
+  while (reader->Next()) {
     ReplayLine line;
     if (reader->kind() == blackbox::RecordKind::kLoggerLine) {
       line.timestamp = reader->logger_line().timestamp();
@@ -79,9 +83,8 @@ bool LoadReplay(const std::string& path, std::vector<ReplayLine>* lines, std::st
     (line.can ? can : logger).push_back(std::move(line));
   }
   *lines = Merge(std::move(logger), std::move(can));
-  if (reader->damaged()) {
-    *error = path + ": damaged at byte offset " + std::to_string(reader->damage_offset()) + ": " +
-             reader->damage_reason();
+  if (const std::optional<blackbox::Error>& damage = reader->damage()) {
+    *error = path + ": damaged at byte offset " + std::to_string(damage->offset()) + ": " + damage->message();
     return false;
   }
   return true;

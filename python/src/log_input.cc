@@ -53,11 +53,6 @@ LogInput::LogInput(const std::string& path, const Selection& selection, bool dec
 
 LogInput::~LogInput() = default;
 
-std::optional<Damage> LogInput::stop() const {
-  if (!reader_->damaged()) return std::nullopt;
-  return Damage{reader_->damage_offset(), reader_->damage_reason(), reader_->cut_short()};
-}
-
 int LogInput::read_error() const { return streams_->file->GetErrno(); }
 
 }  // namespace python

@@ -38,13 +38,6 @@ struct Selection {
   bool keep_damaged = false;
 };
 
-// Where a read stopped early.
-struct Damage {
-  std::uint64_t offset = 0;
-  std::string reason;
-  bool cut_short = false;
-};
-
 // One open log: its reader, the input it reads, what it skipped.
 class LogInput {
  public:
@@ -59,10 +52,10 @@ class LogInput {
   blackbox::Reader& reader() { return *reader_; }
 
   // The next record the selection takes; false at the end or at damage.
-  bool Next() { return reader_->next(); }
+  bool Next() { return reader_->Next(); }
 
   // After Next() returned false: where reading stopped short, if it did.
-  std::optional<Damage> stop() const;
+  const std::optional<blackbox::Error>& stop() const { return reader_->damage(); }
   // The errno of a failed read of the file, 0 when none failed: the reader
   // sees such a read as the end of the input.
   int read_error() const;

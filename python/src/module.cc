@@ -33,15 +33,15 @@ class Busy {
   std::unique_lock<std::mutex> lock_;
 };
 
-py::object DamageTuple(const std::optional<Damage>& damage) {
+py::object DamageTuple(const std::optional<blackbox::Error>& damage) {
   if (!damage) return py::none();
-  return py::make_tuple(damage->offset, damage->reason, damage->cut_short);
+  return py::make_tuple(damage->offset(), damage->message(), damage->kind() == blackbox::ErrorKind::kCutShort);
 }
 
 // (offset, length, reason, records lost) of each span left out.
 py::list SpanList(const std::vector<blackbox::DamagedSpan>& spans) {
   py::list list;
-  for (const auto& span : spans) list.append(py::make_tuple(span.offset, span.length, span.reason, span.records_skipped));
+  for (const auto& span : spans) list.append(py::make_tuple(span.offset, span.length, span.error.message(), span.records_skipped));
   return list;
 }
 
@@ -73,21 +73,21 @@ blackbox::Filter MakeFilter(std::optional<int> kind, const std::optional<std::st
   if (!blackbox::TimeScale::Parse(seconds_per_tick, &scale)) {
     throw py::value_error("seconds_per_tick: '" + seconds_per_tick + "' is not a positive decimal number");
   }
-  std::string error;
+  blackbox::Error error;
   auto tick = [&](const char* name, const std::optional<std::string>& text, std::optional<std::uint64_t>* out) {
     if (!text) return;
     std::uint64_t value = 0;
-    if (!blackbox::ParseTick(*text, scale, &value, &error)) throw py::value_error(std::string(name) + ": " + error);
+    if (!blackbox::ParseTick(*text, scale, &value, &error)) throw py::value_error(std::string(name) + ": " + error.message());
     *out = value;
   };
   tick("start", from, &filter.from_tick);
   tick("stop", to, &filter.to_tick);
   if (seq && !blackbox::ParseSeqRange(*seq, &filter.seq_first, &filter.seq_last, &error)) {
-    throw py::value_error("seq: " + error);
+    throw py::value_error("seq: " + error.message());
   }
   for (const std::string& text : can_ids) {
     blackbox::CanIdMatch match;
-    if (!blackbox::ParseCanIdMatch(text, extended, &match, &error)) throw py::value_error("can_ids: " + error);
+    if (!blackbox::ParseCanIdMatch(text, extended, &match, &error)) throw py::value_error("can_ids: " + error.message());
     filter.can_ids.push_back(match);
   }
   filter.match_message_id = match_message_id;
@@ -130,7 +130,7 @@ class TwoPasses {
 
   // Where reading stopped early: at the first damage either pass met.
   py::object damage() const {
-    std::optional<Damage> second = input_->stop();
+    const std::optional<blackbox::Error>& second = input_->stop();
     return DamageTuple(second ? second : first_stop_);
   }
   py::list skipped() const { return SpanList(first_spans_); }
@@ -139,7 +139,7 @@ class TwoPasses {
   std::string path_;
   Selection selection_;
   Shape shape_;
-  std::optional<Damage> first_stop_;
+  std::optional<blackbox::Error> first_stop_;
   std::vector<blackbox::DamagedSpan> first_spans_;
   std::unique_ptr<LogInput> input_;
   std::mutex busy_;

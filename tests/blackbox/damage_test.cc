@@ -28,6 +28,8 @@
 namespace {
 
 using gcuproto::blackbox::DamagedSpan;
+using gcuproto::blackbox::Error;
+using gcuproto::blackbox::ErrorKind;
 using gcuproto::blackbox::Reader;
 using gcuproto::blackbox::ReaderOptions;
 using gcuproto::blackbox::RecordKind;
@@ -98,12 +100,12 @@ struct Outcome {
 
 Outcome ReadAll(Reader& reader) {
   Outcome out;
-  while (reader.next()) {
+  while (reader.Next()) {
     out.records.push_back(Record(reader.kind() == RecordKind::kLoggerLine ? 0x52 : 0x5A, std::string(reader.raw())));
     out.offsets.push_back(reader.offset());
   }
-  out.damaged = reader.damaged();
-  out.cut_short = reader.cut_short();
+  out.damaged = reader.damage().has_value();
+  out.cut_short = reader.damage() && reader.damage()->kind() == ErrorKind::kCutShort;
   out.complete_bytes = reader.complete_bytes();
   out.spans = reader.damaged_spans();
   return out;
@@ -118,9 +120,9 @@ Outcome FromMemory(const std::string& bytes, ReaderOptions options = {}, int blo
 Outcome FromFile(const std::string& bytes, ReaderOptions options = {}) {
   const std::string path = TempPath("input.bin");
   WriteFile(path, bytes);
-  std::string error;
+  Error error;
   auto reader = Reader::Open(path, options, &error);
-  EXPECT_TRUE(reader) << error;
+  EXPECT_TRUE(reader) << error.message();
   return ReadAll(*reader);
 }
 
@@ -190,16 +192,16 @@ TEST(BlackboxCutRecord, AppendRemovesACutRecordOfAnotherKind) {
   const std::string lines = LoggerRecord(1, 10, 8) + CanRecord(1, 11);
   const std::string path = TempPath("append.bin");
   WriteFile(path, lines + std::string("\x62\x64", 2) + std::string(10, 'x'));
-  std::string error;
+  Error error;
   auto writer = Writer::Open(path, WriterOptions{}, &error);
-  ASSERT_TRUE(writer) << error;
+  ASSERT_TRUE(writer) << error.message();
   EXPECT_EQ(writer->dropped_tail_bytes(), 12u);
   BlackboxFileLine line;
   for (std::uint32_t i = 2; i < 1002; ++i) {
     line.set_seqno(i);
     ASSERT_TRUE(writer->Write(line));
   }
-  ASSERT_TRUE(writer->Close()) << writer->error();
+  ASSERT_TRUE(writer->Close(&error)) << error.message();
   std::ifstream in(path, std::ios::binary);
   const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   const Outcome read = FromMemory(written);
@@ -208,8 +210,8 @@ TEST(BlackboxCutRecord, AppendRemovesACutRecordOfAnotherKind) {
   EXPECT_EQ(read.complete_bytes, written.size());
 }
 
-// A growing file: next() stops at its end and at a record still being
-// written, and resume() reads on once the rest has arrived.
+// A growing file: Next() stops at its end and at a record still being
+// written, and Resume() reads on once the rest has arrived.
 TEST(BlackboxFollow, ResumesAfterTheEndAndInsideARecord) {
   const std::string first = LoggerRecord(1, 10, 8);
   const std::string second = CanRecord(1, 11) + std::string("\x63\x08\x01\x64", 4);  // and a group
@@ -218,9 +220,9 @@ TEST(BlackboxFollow, ResumesAfterTheEndAndInsideARecord) {
   WriteFile(path, first);
   ReaderOptions options;
   options.follow = true;
-  std::string error;
+  Error error;
   auto reader = Reader::Open(path, options, &error);
-  ASSERT_TRUE(reader) << error;
+  ASSERT_TRUE(reader) << error.message();
   std::ofstream out(path, std::ios::binary | std::ios::app);
   const struct {
     std::string append;
@@ -237,24 +239,25 @@ TEST(BlackboxFollow, ResumesAfterTheEndAndInsideARecord) {
   for (const auto& step : steps) {
     SCOPED_TRACE(step.append.size());
     out << step.append << std::flush;
-    EXPECT_TRUE(reader->resume());
+    EXPECT_TRUE(reader->Resume());
     int lines = 0;
-    while (reader->next()) ++lines;
+    while (reader->Next()) ++lines;
     EXPECT_EQ(lines, step.lines);
     EXPECT_EQ(reader->waiting(), step.waiting);
-    EXPECT_FALSE(reader->damaged());
+    EXPECT_FALSE(reader->damage());
   }
   EXPECT_EQ(reader->logger_lines(), 2u);
   EXPECT_EQ(reader->can_lines(), 1u);
   EXPECT_EQ(reader->unknown_records(), 1u);
   EXPECT_EQ(reader->complete_bytes(), first.size() + second.size() + third.size());
-  // Without follow, the same cut is damage and resume() refuses.
+  // Without follow, the same cut is damage and Resume() refuses.
   WriteFile(path, first + third.substr(0, 5));
   auto plain = Reader::Open(path, {}, &error);
-  while (plain->next()) {
+  while (plain->Next()) {
   }
-  EXPECT_TRUE(plain->cut_short());
-  EXPECT_FALSE(plain->resume());
+  ASSERT_TRUE(plain->damage());
+  EXPECT_EQ(plain->damage()->kind(), ErrorKind::kCutShort);
+  EXPECT_FALSE(plain->Resume());
 }
 
 // A stream buffer that holds what has "arrived" and fails the test when
@@ -286,7 +289,7 @@ TEST(BlackboxFollow, IstreamRecordsComeAsTheyArrive) {
   std::istream input(&bytes);
   Reader reader(&input);
   bytes.Arrive(LoggerRecord(1, 10, 8));
-  ASSERT_TRUE(reader.next());
+  ASSERT_TRUE(reader.Next());
   EXPECT_EQ(reader.logger_line().seqno(), 1u);
   EXPECT_FALSE(bytes.asked_too_much);
 }

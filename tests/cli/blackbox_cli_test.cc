@@ -160,11 +160,15 @@ TEST_F(BlackboxCli, AFullDiskIsAnError) {
   GTEST_SKIP() << "no /dev/full on Windows";
 #endif
   if (!fs::is_character_file("/dev/full")) GTEST_SKIP() << "no /dev/full on this system";
-  std::vector<std::size_t> boundaries;
-  WriteFile(dir_ / "in.bin", make_log(4, &boundaries));
-  const ToolRun result = run("blackbox export in.bin --format jsonl -o -", "/dev/full");
-  EXPECT_EQ(result.status, 1);
-  EXPECT_EQ(result.err, "gcuproto: cannot write stdout: No space left on device\n");
+  // The text of 4 lines fails at the last flush, that of 800 (over a
+  // megabyte) while the lines are exported.
+  for (const int lines : {4, 800}) {
+    std::vector<std::size_t> boundaries;
+    WriteFile(dir_ / "in.bin", make_log(lines, &boundaries));
+    const ToolRun result = run("blackbox export in.bin --format jsonl -o -", "/dev/full");
+    EXPECT_EQ(result.status, 1) << lines;
+    EXPECT_EQ(result.err, "gcuproto: cannot write stdout: No space left on device\n") << lines;
+  }
 }
 
 }  // namespace

@@ -215,9 +215,9 @@ TEST(BadFrames, CloseOnlyTheirConnection) {
 // An interleaved log whose CAN lines are numbered by their place among all
 // lines, as a recording numbers them.
 std::string WriteLog(const std::string& path) {
-  std::string error;
+  blackbox::Error error;
   std::unique_ptr<blackbox::Writer> writer = blackbox::Writer::Open(path, {}, &error);
-  EXPECT_TRUE(writer) << error;
+  EXPECT_TRUE(writer) << error.message();
   std::uint32_t seq = 0;
   for (int i = 0; i < 6; ++i) {
     BlackboxFileLine line;
@@ -236,7 +236,7 @@ std::string WriteLog(const std::string& path) {
     can.set_data(std::string(i, '\x5a') + std::string(1, '\0'));
     writer->Write(can);
   }
-  EXPECT_TRUE(writer->Close()) << writer->error();
+  EXPECT_TRUE(writer->Close(&error)) << error.message();
   return path;
 }
 

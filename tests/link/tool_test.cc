@@ -139,7 +139,7 @@ TEST(Tool, RecordsUntilInterrupted) {
   const ScratchDir scratch("link_tool_record");
   const std::string log = (scratch / "replayed.bin").string();
   {
-    std::string error;
+    blackbox::Error error;
     std::unique_ptr<blackbox::Writer> writer = blackbox::Writer::Open(log, {}, &error);
     for (std::uint32_t seq = 1; seq <= 40; ++seq) {
       if (seq % 3 == 0) {

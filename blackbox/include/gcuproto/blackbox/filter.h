@@ -11,6 +11,7 @@
 #ifndef GCUPROTO_BLACKBOX_FILTER_H
 #define GCUPROTO_BLACKBOX_FILTER_H
 
+#include <gcuproto/blackbox/error.h>
 #include <gcuproto/blackbox/export.h>
 #include <gcuproto/blackbox/record.h>
 #include <gcuproto/blackbox/time_scale.h>
@@ -75,21 +76,21 @@ GCUPROTO_BLACKBOX_EXPORT bool Selects(const Filter& filter, RecordKind kind,
 // candump's filter syntax: "ID" or "ID:MASK", hexadecimal without a prefix.
 // An ID of exactly 8 digits, or any ID with `extended` set, is an extended
 // (29-bit) id, else a standard (11-bit) one; without a mask the id must
-// match exactly (mask 0x7FF or 0x1FFFFFFF). False with `*error` set ("'8G0'
+// match exactly (mask 0x7FF or 0x1FFFFFFF). Fails (kInvalidArgument: "'8G0'
 // is not ...") when the text is none of these or the id does not fit.
 GCUPROTO_BLACKBOX_EXPORT bool ParseCanIdMatch(std::string_view text, bool extended,
-                                              CanIdMatch* match, std::string* error);
+                                              CanIdMatch* match, Error* error);
 
 // A time for --from/--to: a whole number of ticks ("36000"), or seconds with
 // an "s" suffix ("36000s", "1.5s") turned into the first tick at or after
 // them through `seconds_per_tick`.
 GCUPROTO_BLACKBOX_EXPORT bool ParseTick(std::string_view text, const TimeScale& seconds_per_tick,
-                                        std::uint64_t* tick, std::string* error);
+                                        std::uint64_t* tick, Error* error);
 
 // A sequence range for --seq, both ends inclusive: "A-B", "A-" (from A on),
 // "-B" (up to B) or "A" (only A). Ends left open are left unset.
 GCUPROTO_BLACKBOX_EXPORT bool ParseSeqRange(std::string_view text, std::optional<std::uint32_t>* first,
-                                            std::optional<std::uint32_t>* last, std::string* error);
+                                            std::optional<std::uint32_t>* last, Error* error);
 
 }  // namespace blackbox
 }  // namespace gcuproto

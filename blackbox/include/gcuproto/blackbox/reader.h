@@ -3,15 +3,18 @@
 #define GCUPROTO_BLACKBOX_READER_H
 
 #include <gcuproto/blackbox.pb.h>
+#include <gcuproto/blackbox/error.h>
 #include <gcuproto/blackbox/export.h>
 #include <gcuproto/blackbox/filter.h>
 #include <gcuproto/blackbox/record.h>
 
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,8 +52,8 @@ struct ReaderOptions {
   // on_undecodable_line is not used: such a line is damage like any other.
   bool resync = false;
   // A live log: a record cut short by the end of the input is taken for one
-  // still being written, not for damage. next() returns false with waiting()
-  // set, and resume() reads it again from its start once more has arrived.
+  // still being written, not for damage. Next() returns false with waiting()
+  // set, and Resume() reads it again from its start once more has arrived.
   bool follow = false;
   // Lines it does not select are skipped, undecoded and uncounted.
   Filter filter;
@@ -61,7 +64,7 @@ struct ReaderOptions {
 struct DamagedSpan {
   std::uint64_t offset = 0;  // of the first byte skipped
   std::uint64_t length = 0;  // bytes skipped
-  std::string reason;        // why the record at `offset` was not taken
+  Error error;               // why the record at `offset` was not taken
   // Lines lost in the span: the sequence numbers missing between the lines
   // on either side, or 1 for a single line rejected or cut short; 0 when the
   // numbering does not tell.
@@ -71,13 +74,13 @@ struct DamagedSpan {
 // Reads a blackbox file one record at a time, holding one line at most:
 //
 //   gcuproto::blackbox::Reader reader(&input);
-//   while (reader.next()) {
+//   while (reader.Next()) {
 //     if (reader.kind() == RecordKind::kLoggerLine) use(reader.logger_line());
 //   }
-//   if (reader.damaged()) report(reader.damage_offset(), reader.damage_reason());
+//   if (reader.damage()) report(reader.damage()->offset(), reader.damage()->message());
 //
 // Every complete record before a damaged or cut-short tail is delivered
-// first; the damage is reported once next() has returned false. Top-level
+// first; the damage is reported once Next() has returned false. Top-level
 // records other than the two line kinds are skipped and counted.
 //
 // A record is delivered as soon as its last byte has been read, so a pipe or
@@ -94,38 +97,45 @@ class GCUPROTO_BLACKBOX_EXPORT Reader {
   Reader(const Reader&) = delete;
   Reader& operator=(const Reader&) = delete;
 
-  // Opens a file; null with `*error` set ("PATH: reason") when it cannot be opened.
+  // Opens a file; null, with a kIo error naming the path, when it cannot.
   static std::unique_ptr<Reader> Open(const std::string& path, ReaderOptions options,
-                                      std::string* error);
+                                      Error* error);
 
   // Advances to the next line record; false at the end of the input or at
   // damage (in resync mode: at the end of the input only).
-  bool next();
+  bool Next();
 
-  // After next() returned false at the end of the input (or, in follow mode,
+  // After Next() returned false at the end of the input (or, in follow mode,
   // at a record still being written): reads on from the last complete
-  // record, for an input that has grown since. next() then delivers the new
+  // record, for an input that has grown since. Next() then delivers the new
   // records. False, changing nothing, after damage or a read error.
-  bool resume();
-  // next() returned false in follow mode at a record cut short by the end of
+  bool Resume();
+  // Next() returned false in follow mode at a record cut short by the end of
   // the input.
   bool waiting() const { return waiting_; }
 
-  // The current record; valid after next() returned true, until the next call.
+  // The current record; valid after Next() returned true, until the next call.
   RecordKind kind() const { return kind_; }
   std::uint64_t offset() const { return offset_; }             // of the record's key
   std::uint64_t end_offset() const { return end_offset_; }     // just past the record
   std::string_view raw() const { return raw_; }                // the encoded line
-  const BlackboxFileLine& logger_line() const { return logger_line_; }
-  const BlackboxCandumpFileLine& can_line() const { return can_line_; }
+  // The decoded line, of the kind the record is; with `decode` or `resync`.
+  const BlackboxFileLine& logger_line() const {
+    assert((options_.decode || options_.resync) && kind_ == RecordKind::kLoggerLine);
+    return logger_line_;
+  }
+  const BlackboxCandumpFileLine& can_line() const {
+    assert((options_.decode || options_.resync) && kind_ == RecordKind::kCanLine);
+    return can_line_;
+  }
 
-  // After next() returned false. In resync mode: the first damaged span.
-  bool damaged() const { return !damage_reason_.empty(); }
-  std::uint64_t damage_offset() const { return damage_offset_; }
-  const std::string& damage_reason() const { return damage_reason_; }
-  // The damage is a record cut short by the end of the input, as a crash or
-  // a full disk leaves it, rather than bytes that are not a record.
-  bool cut_short() const { return cut_short_; }
+  // What ended the reading, once Next() has returned false: kCutShort for a
+  // record cut short by the end of the input, as a crash or a full disk
+  // leaves it; kDamaged for bytes that are no record or a line that does not
+  // decode, at the offset of that record; kIo for a read error, at the byte
+  // where reading failed. Empty at a clean end. In resync mode: the first
+  // damaged span.
+  const std::optional<Error>& damage() const { return damage_; }
 
   std::uint64_t logger_lines() const { return logger_lines_; }
   std::uint64_t can_lines() const { return can_lines_; }
@@ -154,7 +164,7 @@ class GCUPROTO_BLACKBOX_EXPORT Reader {
   };
   enum class Framed { kLine, kEnd, kCutShort, kDamage };
 
-  bool Fail(std::uint64_t offset, std::string reason);
+  bool Fail(ErrorKind kind, std::uint64_t offset, std::string reason);
   bool FailCutShort(std::uint64_t offset, std::string reason);
   bool StopAtEnd();
   bool SkipUnknownRecord(std::uint32_t key);
@@ -170,7 +180,7 @@ class GCUPROTO_BLACKBOX_EXPORT Reader {
   void Resync(std::uint64_t damage, std::string reason);
   bool Keeps(const Line& line) const;
   const Line* Previous(RecordKind kind) const;
-  void AddSpan(std::uint64_t offset, std::uint64_t end, std::string reason,
+  void AddSpan(std::uint64_t offset, std::uint64_t end, ErrorKind kind, std::string reason,
                std::uint64_t records);
 
   std::unique_ptr<OwnedInput> owned_;
@@ -186,9 +196,7 @@ class GCUPROTO_BLACKBOX_EXPORT Reader {
   BlackboxFileLine logger_line_;
   BlackboxCandumpFileLine can_line_;
 
-  std::uint64_t damage_offset_ = 0;
-  std::string damage_reason_;
-  bool cut_short_ = false;
+  std::optional<Error> damage_;
   std::uint64_t logger_lines_ = 0;
   std::uint64_t can_lines_ = 0;
   std::uint64_t unknown_records_ = 0;

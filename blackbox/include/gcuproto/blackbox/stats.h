@@ -2,7 +2,7 @@
 // figures `gcuproto blackbox info` prints.
 //
 //   StatsCollector collector;
-//   while (reader.next()) collector.AddEncoded(reader.kind(), reader.raw(), reader.offset());
+//   while (reader.Next()) collector.AddEncoded(reader.kind(), reader.raw(), reader.offset());
 //   FileStats stats = collector.Finish();
 //
 // Memory stays below StatsOptions::memory_limit whatever the file holds. The
@@ -15,7 +15,7 @@
 
 #include <gcuproto/blackbox.pb.h>
 #include <gcuproto/blackbox/export.h>
-#include <gcuproto/blackbox/exporter.h>
+#include <gcuproto/blackbox/can_id_field.h>
 #include <gcuproto/blackbox/record.h>
 
 #include <cstddef>
