@@ -2,6 +2,7 @@
 // that filters select.
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
+#include <gcuproto/codec/wire.h>
 #include <gcuproto/platform/wait.h>
 
 #include <cstring>
@@ -34,12 +35,7 @@ struct CatOptions {
 void append_record(blackbox::RecordKind kind, std::string_view line, blackbox::TextBuffer* out) {
   char* q = out->Reserve(line.size() + 6);
   *q++ = static_cast<char>(blackbox::KeyOf(kind));
-  auto size = static_cast<std::uint32_t>(line.size());
-  while (size >= 0x80) {
-    *q++ = static_cast<char>(size | 0x80);
-    size >>= 7;
-  }
-  *q++ = static_cast<char>(size);
+  q = wire::PutVarint(q, line.size());
   std::memcpy(q, line.data(), line.size());
   out->Advance(q + line.size());
 }

@@ -1,6 +1,8 @@
 #include "input.h"
 
 #include <fmt/format.h>
+#include <gcuproto/codec/base64.h>
+#include <gcuproto/codec/hex.h>
 #include <gcuproto/platform/file.h>
 
 #include <utility>
@@ -44,26 +46,6 @@ std::string read_all(platform::File& file, const std::string& name, const SizeLi
     content.append(buffer.get(), n);
   }
   return content;
-}
-
-bool is_hex_separator(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == ',' || c == ':';
-}
-
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-int base64_value(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+' || c == '-') return 62;  // standard and URL-safe alphabets
-  if (c == '/' || c == '_') return 63;
-  return -1;
 }
 
 // A character as an error message shows it: quoted when printable, else its code.
@@ -232,43 +214,21 @@ std::vector<Input> read_input_lines(const std::string& path, InputForm form, con
 
 namespace {
 
-// The protobuf runtime has no public hex decoder, and none that tolerates the
-// separators of pasted dumps, so this one is ours. Each token between
-// whitespace, commas and colons is an optional 0x prefix and an even number of
-// hex digits ("0x8" alone, one digit after 0x, is also one byte).
-void decode_hex_tokens(std::string_view text, std::size_t i, std::size_t end, const std::string& name,
+// The hex of text[begin, end), its errors placed in the whole text.
+void decode_hex_tokens(std::string_view text, std::size_t begin, std::size_t end, const std::string& name,
                        std::string* bytes) {
-  while (i < end) {
-    if (is_hex_separator(text[i])) {
-      ++i;
-      continue;
-    }
-    const std::size_t start = i;
-    while (i < end && !is_hex_separator(text[i])) ++i;
-    std::string_view token = text.substr(start, i - start);
-    const bool prefixed = token.size() >= 2 && token[0] == '0' && (token[1] == 'x' || token[1] == 'X');
-    std::string_view digits = prefixed ? token.substr(2) : token;
-    std::size_t digits_offset = start + (prefixed ? 2 : 0);
-    for (std::size_t k = 0; k < digits.size(); ++k) {
-      if (hex_value(digits[k]) < 0) {
-        throw InputError(fmt::format("{}: {} at {} is not a hex digit", name,
-                                     describe_char(digits[k]), at(text, digits_offset + k)));
-      }
-    }
-    if (digits.empty()) {
-      throw InputError(fmt::format("{}: 0x at {} has no hex digits after it", name, at(text, start)));
-    }
-    if (digits.size() % 2 != 0 && !(prefixed && digits.size() == 1)) {
-      throw InputError(fmt::format("{}: {} hex digits at {} do not make whole bytes", name,
-                                   digits.size(), at(text, start)));
-    }
-    if (digits.size() == 1) {
-      bytes->push_back(static_cast<char>(hex_value(digits[0])));
-      continue;
-    }
-    for (std::size_t k = 0; k < digits.size(); k += 2) {
-      bytes->push_back(static_cast<char>(hex_value(digits[k]) * 16 + hex_value(digits[k + 1])));
-    }
+  codec::HexError error;
+  if (codec::DecodeHex(text.substr(begin, end - begin), bytes, &error)) return;
+  const std::size_t offset = begin + error.at;
+  switch (error.kind) {
+    case codec::HexError::kNotADigit:
+      throw InputError(fmt::format("{}: {} at {} is not a hex digit", name, describe_char(text[offset]),
+                                   at(text, offset)));
+    case codec::HexError::kNoDigitsAfterPrefix:
+      throw InputError(fmt::format("{}: 0x at {} has no hex digits after it", name, at(text, offset)));
+    case codec::HexError::kOddDigits:
+      throw InputError(fmt::format("{}: {} hex digits at {} do not make whole bytes", name, error.digits,
+                                   at(text, offset)));
   }
 }
 
@@ -279,7 +239,7 @@ enum class DumpForm { kNone, kXxd, kHexdump };
 
 std::size_t hex_digits_at_start(std::string_view line) {
   std::size_t n = 0;
-  while (n < line.size() && hex_value(line[n]) >= 0) ++n;
+  while (n < line.size() && codec::HexValue(line[n]) >= 0) ++n;
   return n;
 }
 
@@ -294,7 +254,7 @@ DumpForm dump_form(std::string_view line) {
 
 std::uint64_t parse_offset(std::string_view digits) {
   std::uint64_t value = 0;
-  for (char c : digits) value = value * 16 + static_cast<std::uint64_t>(hex_value(c));
+  for (char c : digits) value = value * 16 + static_cast<std::uint64_t>(codec::HexValue(c));
   return value;
 }
 
@@ -372,45 +332,25 @@ std::string decode_hex(std::string_view text, const std::string& name) {
   return bytes;
 }
 
-// The protobuf runtime keeps its base64 decoder in internal headers and it
-// reports no position, so this one is ours: standard or URL-safe alphabet,
-// whitespace ignored, padding optional but only at the end.
 namespace {
 
 std::string decode_base64_range(std::string_view text, std::size_t begin, std::size_t end,
                                 const std::string& name) {
   std::string bytes;
-  unsigned bits = 0;
-  int bit_count = 0;
-  std::size_t symbols = 0;
-  std::size_t padding_at = std::string_view::npos;
-  for (std::size_t i = begin; i < end; ++i) {
-    const char c = text[i];
-    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
-    if (c == '=') {
-      if (padding_at == std::string_view::npos) padding_at = i;
-      continue;
-    }
-    const int value = base64_value(c);
-    if (value < 0) {
-      throw InputError(fmt::format("{}: {} at {} is not base64", name, describe_char(c), at(text, i)));
-    }
-    if (padding_at != std::string_view::npos) {
+  codec::Base64Error error;
+  if (codec::DecodeBase64(text.substr(begin, end - begin), &bytes, &error)) return bytes;
+  const std::size_t offset = begin + error.at;
+  switch (error.kind) {
+    case codec::Base64Error::kNotBase64:
+      throw InputError(fmt::format("{}: {} at {} is not base64", name, describe_char(text[offset]),
+                                   at(text, offset)));
+    case codec::Base64Error::kAfterPadding:
       throw InputError(fmt::format("{}: base64 text goes on at {} after the '=' padding", name,
-                                   at(text, i)));
-    }
-    ++symbols;
-    bits = (bits << 6) | static_cast<unsigned>(value);
-    bit_count += 6;
-    if (bit_count >= 8) {
-      bit_count -= 8;
-      bytes.push_back(static_cast<char>((bits >> bit_count) & 0xFF));
-    }
+                                   at(text, offset)));
+    case codec::Base64Error::kPartialByte:
+      break;
   }
-  if (symbols % 4 == 1) {
-    throw InputError(fmt::format("{}: base64 text ends in the middle of a byte", name));
-  }
-  return bytes;
+  throw InputError(fmt::format("{}: base64 text ends in the middle of a byte", name));
 }
 
 }  // namespace
