@@ -60,6 +60,12 @@ std::string at(std::string_view text, std::size_t offset) {
   return fmt::format("line {}, column {}", p.line, p.column);
 }
 
+[[noreturn]] void bad_char(const std::string& name, std::string_view text, std::size_t offset,
+                           const char* what) {
+  throw InputError(
+      fmt::format("{}: {} at {} is not {}", name, describe_char(text[offset]), at(text, offset), what));
+}
+
 }  // namespace
 
 const std::map<std::string, InputForm>& input_form_names() {
@@ -222,8 +228,7 @@ void decode_hex_tokens(std::string_view text, std::size_t begin, std::size_t end
   const std::size_t offset = begin + error.at;
   switch (error.kind) {
     case codec::HexError::kNotADigit:
-      throw InputError(fmt::format("{}: {} at {} is not a hex digit", name, describe_char(text[offset]),
-                                   at(text, offset)));
+      bad_char(name, text, offset, "a hex digit");
     case codec::HexError::kNoDigitsAfterPrefix:
       throw InputError(fmt::format("{}: 0x at {} has no hex digits after it", name, at(text, offset)));
     case codec::HexError::kOddDigits:
@@ -342,8 +347,7 @@ std::string decode_base64_range(std::string_view text, std::size_t begin, std::s
   const std::size_t offset = begin + error.at;
   switch (error.kind) {
     case codec::Base64Error::kNotBase64:
-      throw InputError(fmt::format("{}: {} at {} is not base64", name, describe_char(text[offset]),
-                                   at(text, offset)));
+      bad_char(name, text, offset, "base64");
     case codec::Base64Error::kAfterPadding:
       throw InputError(fmt::format("{}: base64 text goes on at {} after the '=' padding", name,
                                    at(text, offset)));
