@@ -14,6 +14,7 @@
 #include <gcuproto/blackbox.pb.h>
 #include <gcuproto/blackbox/reader.h>
 #include <gcuproto/blackbox/writer.h>
+#include <gcuproto/codec/wire.h>
 #include <protozero/pbf_reader.hpp>
 
 #include <fcntl.h>
@@ -122,25 +123,19 @@ int SkipScan(const std::string& path) {
   for (;;) {
     // Whole records of the buffer; a record cut by its end waits for more.
     for (;;) {
-      const char* p = buffer.data() + begin;
-      const char* const stop = buffer.data() + end;
+      const auto* const p = reinterpret_cast<const std::uint8_t*>(buffer.data()) + begin;
+      const auto* const stop = reinterpret_cast<const std::uint8_t*>(buffer.data()) + end;
       if (p == stop) break;
-      const char* q = p + 1;  // the keys of both line kinds take one byte
-      std::uint64_t size = 0;
-      int shift = 0;
-      while (q < stop && (static_cast<std::uint8_t>(*q) & 0x80) != 0 && shift < 35) {
-        size |= static_cast<std::uint64_t>(*q++ & 0x7F) << shift;
-        shift += 7;
-      }
-      if (q == stop) break;
-      size |= static_cast<std::uint64_t>(*q++ & 0x7F) << shift;
-      if (size > static_cast<std::uint64_t>(stop - q)) break;
-      protozero::pbf_reader line(q, size);
+      std::uint32_t size = 0;
+      // The keys of both line kinds take one byte.
+      const std::uint8_t* const q = wire::ReadLength(p + 1, stop, &size);
+      if (q == nullptr || size > static_cast<std::uint64_t>(stop - q)) break;
+      protozero::pbf_reader line(reinterpret_cast<const char*>(q), size);
       while (line.next()) {
         line.skip();
         ++fields;
       }
-      begin = static_cast<std::size_t>(q + size - buffer.data());
+      begin += static_cast<std::size_t>(q + size - p);
     }
     std::memmove(&buffer[0], buffer.data() + begin, end - begin);
     end -= begin;

@@ -9,6 +9,7 @@
 #include <blackbox.pb-c.h>
 #include <commands.pb-c.h>
 #include <firmwareFile.pb-c.h>
+#include <gcuproto/codec/wire.h>
 
 #include <cstdint>
 #include <string>
@@ -292,16 +293,6 @@ class StreamKernel {
   }
 
  private:
-  static const std::uint8_t* Varint(const std::uint8_t* p, const std::uint8_t* end, std::uint64_t* value) {
-    *value = 0;
-    for (int shift = 0; p < end && shift < 64; shift += 7) {
-      const std::uint8_t byte = *p++;
-      *value |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
-      if (byte < 0x80) return p;
-    }
-    return nullptr;
-  }
-
   template <typename OnLogger, typename OnCan>
   static std::uint64_t Read(OnLogger on_logger, OnCan on_can) {
     const std::string& file = BlackboxFileBytes();
@@ -311,7 +302,8 @@ class StreamKernel {
     while (p < end) {
       std::uint64_t key;
       std::uint64_t size;
-      if ((p = Varint(p, end, &key)) == nullptr || (p = Varint(p, end, &size)) == nullptr ||
+      if ((p = gcuproto::wire::ReadVarint(p, end, &key)) == nullptr ||
+          (p = gcuproto::wire::ReadVarint(p, end, &size)) == nullptr ||
           size > static_cast<std::uint64_t>(end - p)) {
         return 0;
       }

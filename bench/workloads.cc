@@ -2,6 +2,7 @@
 
 #include <gcuproto/blackbox.pb.h>
 #include <gcuproto/commands.pb.h>
+#include <gcuproto/codec/wire.h>
 #include <gcuproto/firmwareFile.pb.h>
 
 #include <cstdint>
@@ -111,7 +112,6 @@ std::string MakeBlackboxFile() {
       can.set_extended(seq % 2 == 0);
       can.set_data(random.Bytes(8));
       can.SerializeToString(&line);
-      file.push_back(static_cast<char>(0x5A));
     } else {
       logger.Clear();
       logger.set_seqno(seq);
@@ -119,17 +119,8 @@ std::string MakeBlackboxFile() {
       for (int i = 0; i < 32; ++i) logger.add_datainput(Sample(random));
       for (int i = 0; i < 8; ++i) logger.add_dataoutput(Sample(random));
       logger.SerializeToString(&line);
-      file.push_back(static_cast<char>(0x52));
     }
-    // The line's length as a varint.
-    for (std::size_t size = line.size();; size >>= 7) {
-      if (size < 0x80) {
-        file.push_back(static_cast<char>(size));
-        break;
-      }
-      file.push_back(static_cast<char>((size & 0x7F) | 0x80));
-    }
-    file += line;
+    gcuproto::wire::AppendDelimited(&file, seq % 5 == 0 ? 0x5A : 0x52, line);
   }
   return file;
 }

@@ -18,9 +18,9 @@
 #include <gcuproto/blackbox/exporter.h>
 #include <gcuproto/blackbox/reader.h>
 #include <gcuproto/blackbox/time_scale.h>
+#include <gcuproto/codec/hex.h>
 
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
-#include <google/protobuf/stubs/logging.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -99,22 +99,13 @@ std::string Seconds(std::uint32_t ticks, const Scale& scale) {
 }
 
 std::string Hex(std::string_view bytes) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  for (const char c : bytes) {
-    out += kDigits[static_cast<unsigned char>(c) >> 4];
-    out += kDigits[static_cast<unsigned char>(c) & 15];
-  }
-  return out;
+  return gcuproto::codec::EncodeHex(bytes, gcuproto::codec::HexCase::kUpper);
 }
 
-std::string HexNumber(std::uint32_t n, std::size_t width) {
-  std::string out;
-  do {
-    out.insert(out.begin(), "0123456789ABCDEF"[n & 15]);
-    n >>= 4;
-  } while (n != 0);
-  if (out.size() < width) out.insert(0, width - out.size(), '0');
+// `n` fits in `width` digits.
+std::string HexNumber(std::uint32_t n, int width) {
+  std::string out(static_cast<std::size_t>(width), '0');
+  gcuproto::codec::PutHexNumber(&out[0], n, width);
   return out;
 }
 
@@ -308,11 +299,6 @@ void CheckPaths(std::string_view encoded, CsvFormatter* csv_fast, CsvFormatter* 
 }
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  google::protobuf::SetLogHandler(nullptr);
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;

@@ -9,7 +9,6 @@
 #include <gcuproto/blackbox/reader.h>
 
 #include <google/protobuf/io/zero_copy_stream.h>
-#include <google/protobuf/stubs/logging.h>
 #include <google/protobuf/unknown_field_set.h>
 #include <google/protobuf/util/message_differencer.h>
 
@@ -184,11 +183,6 @@ void CheckLineDecoder(std::string_view bytes) {
 }
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  google::protobuf::SetLogHandler(nullptr);
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;

@@ -16,12 +16,10 @@
 
 #include <google/protobuf/io/zero_copy_stream.h>
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
-#include <google/protobuf/stubs/logging.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <fstream>
 #include <istream>
 #include <memory>
@@ -41,7 +39,10 @@ using gcuproto::blackbox::Reader;
 using gcuproto::blackbox::ReaderOptions;
 using gcuproto::blackbox::RecordKind;
 
-gcuproto_test::ScratchDir* scratch = nullptr;
+const gcuproto_test::ScratchDir& Scratch() {
+  static const gcuproto_test::ScratchDir dir("gcuproto_fuzz_sources");
+  return dir;
+}
 
 // A pipe's view of `data`: at most `chunk` bytes ready at a time, each chunk
 // in a buffer of its own, no seeking. Bytes appended to `data` later are
@@ -152,13 +153,6 @@ void ReadPhase(Reader* reader, bool decode, Outcome* outcome) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  google::protobuf::SetLogHandler(nullptr);
-  scratch = new gcuproto_test::ScratchDir("gcuproto_fuzz_sources");
-  std::atexit([] { delete scratch; });
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   static const std::size_t kChunks[] = {1, 2, 3, 5, 8, 17, 64, 4096};
@@ -194,7 +188,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   // From a file.
-  const std::string path = (*scratch / "log.bin").string();
+  const std::string path = (Scratch() / "log.bin").string();
   gcuproto_test::WriteFile(path, std::string(first));
   {
     undecodable = &outcomes[0].undecodable;

@@ -17,7 +17,6 @@
 #include <gcuproto/blackbox/stats.h>
 
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
-#include <google/protobuf/stubs/logging.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -321,11 +320,6 @@ std::vector<Encoded> FileLines(std::string_view file) {
 }
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  google::protobuf::SetLogHandler(nullptr);
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;

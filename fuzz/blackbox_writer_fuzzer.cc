@@ -13,14 +13,13 @@
 #include <gcuproto/blackbox.pb.h>
 #include <gcuproto/blackbox/reader.h>
 #include <gcuproto/blackbox/writer.h>
+#include <gcuproto/codec/wire.h>
 
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
-#include <google/protobuf/stubs/logging.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -42,8 +41,12 @@ using gcuproto::blackbox::Writer;
 using gcuproto::blackbox::WriterOptions;
 
 // One scratch file for the whole run: a directory per input would cost more
-// than the writing.
-gcuproto_test::ScratchDir* scratch = nullptr;
+// than the writing. Removed at exit; a crash leaves it for the finding's
+// replay to reuse.
+const gcuproto_test::ScratchDir& Scratch() {
+  static const gcuproto_test::ScratchDir dir("gcuproto_fuzz_writer");
+  return dir;
+}
 
 class Input {
  public:
@@ -69,16 +72,6 @@ class Input {
  private:
   std::string_view bytes_;
 };
-
-std::string Varint(std::uint64_t n) {
-  std::string out;
-  while (n >= 0x80) {
-    out += static_cast<char>((n & 0x7F) | 0x80);
-    n >>= 7;
-  }
-  out += static_cast<char>(n);
-  return out;
-}
 
 struct Record {
   RecordKind kind;
@@ -116,9 +109,7 @@ struct Model {
   std::vector<Record> records;      // what reading it back gives
 
   void Add(RecordKind kind, std::string_view raw) {
-    bytes += static_cast<char>(KeyOf(kind));
-    bytes += Varint(raw.size());
-    bytes.append(raw.data(), raw.size());
+    gcuproto::wire::AppendDelimited(&bytes, KeyOf(kind), raw);
     ends.push_back(bytes.size());
     records.push_back({kind, std::string(raw)});
   }
@@ -208,21 +199,13 @@ BlackboxCandumpFileLine CanLine(Input* in) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  google::protobuf::SetLogHandler(nullptr);
-  scratch = new gcuproto_test::ScratchDir("gcuproto_fuzz_writer");
-  // Removed at exit; a crash leaves it for the finding's replay to reuse.
-  std::atexit([] { delete scratch; });
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const std::size_t kBufferSizes[] = {1, 2, 7, 16, 64, 300, 4096, 64 * 1024};
   Input in(std::string_view(reinterpret_cast<const char*>(data), size));
   const std::uint8_t mode = in.Byte();
   const std::size_t buffer_size = kBufferSizes[mode & 7];
   const bool append = (mode & 0x08) == 0;
-  const std::string path = (*scratch / "log.bin").string();
+  const std::string path = (Scratch() / "log.bin").string();
   std::string existing;
   if (mode & 0x80) existing = std::string(in.Bytes(in.Number(2)));
   gcuproto_test::WriteFile(path, existing);

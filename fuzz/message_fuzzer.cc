@@ -6,7 +6,6 @@
 // JSON printers give text that parses back.
 #include <google/protobuf/arena.h>
 #include <google/protobuf/message.h>
-#include <google/protobuf/stubs/logging.h>
 #include <google/protobuf/text_format.h>
 #include <google/protobuf/util/json_util.h>
 #include <google/protobuf/util/message_differencer.h>
@@ -109,12 +108,6 @@ void CheckJson(const Message& message, const Message& known) {
 }
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // A rejected string field is logged by the runtime on every such input.
-  google::protobuf::SetLogHandler(nullptr);
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;

@@ -10,6 +10,8 @@
 // BlackboxFile. The tool's input fuzzer gets the samples' text and the
 // random messages of every type as hex, base64, text format and JSON.
 #include <gcuproto/blackbox.pb.h>
+#include <gcuproto/codec/base64.h>
+#include <gcuproto/codec/hex.h>
 
 #include <google/protobuf/message.h>
 #include <google/protobuf/stubs/logging.h>
@@ -156,54 +158,9 @@ void WriteToolSeed(const fs::path& path, ToolPath tool_path, std::size_t type,
   WriteFile(path, std::string{static_cast<char>(tool_path), static_cast<char>(type)} + text);
 }
 
+// Sixteen bytes to a line: wrapped hex, which the tool reads as one message.
 std::string Hex(const std::string& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    const auto b = static_cast<unsigned char>(bytes[i]);
-    out += digits[b >> 4];
-    out += digits[b & 15];
-    out += (i % 16 == 15) ? '\n' : ' ';
-  }
-  return out;
-}
-
-std::string Base64(const std::string& bytes) {
-  static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  for (std::size_t i = 0; i < bytes.size(); i += 3) {
-    std::uint32_t n = static_cast<unsigned char>(bytes[i]) << 16;
-    if (i + 1 < bytes.size()) n |= static_cast<unsigned char>(bytes[i + 1]) << 8;
-    if (i + 2 < bytes.size()) n |= static_cast<unsigned char>(bytes[i + 2]);
-    out += digits[(n >> 18) & 63];
-    out += digits[(n >> 12) & 63];
-    out += i + 1 < bytes.size() ? digits[(n >> 6) & 63] : '=';
-    out += i + 2 < bytes.size() ? digits[n & 63] : '=';
-  }
-  return out + "\n";
-}
-
-// Hex dumps as people paste them: "0x08, 0x01" or "08 01".
-std::string DecodeHexDump(const std::string& text) {
-  std::string bytes;
-  int high = -1;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '0' && i + 1 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-      ++i;
-      continue;
-    }
-    const int v = std::isxdigit(static_cast<unsigned char>(text[i]))
-                      ? std::stoi(std::string(1, text[i]), nullptr, 16)
-                      : -1;
-    if (v < 0) continue;
-    if (high < 0) {
-      high = v;
-    } else {
-      bytes.push_back(static_cast<char>(high * 16 + v));
-      high = -1;
-    }
-  }
-  return bytes;
+  return gcuproto::codec::EncodeHex(bytes, gcuproto::codec::HexCase::kLower, ' ', 16);
 }
 
 }  // namespace
@@ -232,7 +189,13 @@ int main(int argc, char** argv) {
       const auto found = ByteVectors(content);
       vectors.insert(vectors.end(), found.begin(), found.end());
     } else if (ext == ".hex") {
-      vectors.push_back(DecodeHexDump(content));
+      std::string bytes;
+      gcuproto::codec::HexError error;
+      if (!gcuproto::codec::DecodeHex(content, &bytes, &error)) {
+        std::cerr << path.string() << ": not hex at byte " << error.at << ", left out\n";
+        continue;
+      }
+      vectors.push_back(bytes);
       for (std::size_t t = 0; t < types.size(); ++t) {
         auto message = NewMessage(types[t]);
         if (!message->ParseFromString(vectors.back()) || HasUnknownFields(*message)) continue;
@@ -293,7 +256,8 @@ int main(int argc, char** argv) {
       std::string json;
       (void)google::protobuf::util::MessageToJsonString(*message, &json);
       WriteToolSeed(out / "tool_input" / (name + ".hex"), kHex, t, Hex(bytes));
-      WriteToolSeed(out / "tool_input" / (name + ".b64"), kBase64, t, Base64(bytes));
+      WriteToolSeed(out / "tool_input" / (name + ".b64"), kBase64, t,
+                    gcuproto::codec::EncodeBase64(bytes) + "\n");
       WriteToolSeed(out / "tool_input" / (name + ".bin"), kBinary, t, bytes);
       WriteToolSeed(out / "tool_input" / (name + ".txt"), kText, t, text);
       WriteToolSeed(out / "tool_input" / (name + ".json"), kJson, t, json);

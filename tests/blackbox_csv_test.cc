@@ -9,17 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "wire.h"
+
 namespace gcuproto::blackbox {
 namespace {
-
-std::string Record(RecordKind kind, const std::string& encoded) {
-  std::string record(1, static_cast<char>(KeyOf(kind)));
-  for (auto size = static_cast<std::uint32_t>(encoded.size()); ; size >>= 7) {
-    record += static_cast<char>(size < 0x80 ? size : (size & 0x7F) | 0x80);
-    if (size < 0x80) break;
-  }
-  return record + encoded;
-}
 
 // Logger lines of random widths, now and then a wider one, and CAN lines.
 std::string RandomFile(std::mt19937* random) {
@@ -28,7 +21,7 @@ std::string RandomFile(std::mt19937* random) {
     if ((*random)() % 5 == 0) {
       BlackboxCandumpFileLine line;
       line.set_canid((*random)() % 0x800);
-      file += Record(RecordKind::kCanLine, line.SerializeAsString());
+      file += gcuproto_test::Record(KeyOf(RecordKind::kCanLine), line.SerializeAsString());
       continue;
     }
     BlackboxFileLine line;
@@ -37,7 +30,7 @@ std::string RandomFile(std::mt19937* random) {
     const std::uint32_t wide = (*random)() % 40 == 0 ? 30 : 6;
     for (std::uint32_t n = (*random)() % wide; n > 0; --n) line.add_datainput(static_cast<std::int32_t>((*random)()) >> ((*random)() % 32));
     for (std::uint32_t n = (*random)() % (wide / 2); n > 0; --n) line.add_dataoutput(static_cast<std::int32_t>((*random)() % 100) - 50);
-    file += Record(RecordKind::kLoggerLine, line.SerializeAsString());
+    file += gcuproto_test::Record(KeyOf(RecordKind::kLoggerLine), line.SerializeAsString());
   }
   return file;
 }

@@ -57,11 +57,7 @@ std::string Format(LineFormatter* formatter, RecordKind kind, const std::string&
 
 std::string FileOf(const std::vector<std::pair<RecordKind, std::string>>& lines) {
   std::string file;
-  for (const auto& [kind, encoded] : lines) {
-    file += static_cast<char>(KeyOf(kind));
-    file += static_cast<char>(encoded.size());  // all test lines are short
-    file += encoded;
-  }
+  for (const auto& [kind, encoded] : lines) file += gcuproto_test::Record(KeyOf(kind), encoded);
   return file;
 }
 
@@ -159,16 +155,12 @@ TEST(BlackboxCsv, RefusesLinesThatDoNotFitOrDecode) {
 TEST(BlackboxCsv, ScanFindsTheWidestLineOfEachKind) {
   BlackboxFileLine wide_inputs = Logger(1, 0, {}, {1});
   for (int i = 0; i < 40; ++i) wide_inputs.add_datainput(-2147483647 - 1);  // 200-byte block
-  const std::string file = FileOf({
+  const std::string with_wide = FileOf({
       {RecordKind::kLoggerLine, Logger(2, 0, {1, 2}, {1, 2, 3}).SerializeAsString()},
       {RecordKind::kCanLine, Can(3, 0, 1, false, "abc").SerializeAsString()},
       {RecordKind::kLoggerLine, Bytes({0x20, 0x01, 0x20, 0x01, 0x20, 0x01, 0x20, 0x01})},
+      {RecordKind::kLoggerLine, wide_inputs.SerializeAsString()},  // a two-byte length
   });
-  std::string with_wide = file;
-  const std::string wide = wide_inputs.SerializeAsString();
-  with_wide += static_cast<char>(0x52);
-  with_wide += Bytes({static_cast<int>(wide.size() & 0x7F) | 0x80, static_cast<int>(wide.size() >> 7)});
-  with_wide += wide;
 
   google::protobuf::io::ArrayInputStream input(with_wide.data(), static_cast<int>(with_wide.size()));
   ReaderOptions options;

@@ -266,10 +266,7 @@ class HugeInput : public google::protobuf::io::ZeroCopyInputStream {
  public:
   HugeInput(std::uint32_t filler_records, const std::string& tail) {
     const std::uint32_t filler = 0x7FFFFFF0;
-    header_ = std::string(1, static_cast<char>(0x62));
-    for (std::uint32_t n = filler; n != 0; n >>= 7) {
-      header_.push_back(static_cast<char>((n & 0x7F) | (n > 0x7F ? 0x80 : 0)));
-    }
+    header_ = std::string(1, static_cast<char>(0x62)) + gcuproto_test::Varint(filler);
     for (std::uint32_t i = 0; i < filler_records; ++i) segments_.push_back({header_, filler});
     segments_.push_back({tail, 0});
   }

@@ -34,7 +34,7 @@ std::unique_ptr<Message> NewMessage(const Descriptor* type) {
 }
 
 std::string Key(const FieldDescriptor* field, int wire_type) {
-  return Varint(static_cast<std::uint64_t>(field->number()) << 3 | wire_type);
+  return Varint(gcuproto::wire::MakeKey(field->number(), wire_type));
 }
 
 // Enough messages that every member of the widest oneof is drawn.
@@ -167,7 +167,7 @@ TEST(EveryType, UnknownFieldsAreKept) {
     SCOPED_TRACE(type->full_name());
     int unused = 1;
     while (type->FindFieldByNumber(unused) != nullptr) ++unused;
-    const auto key = [&](int wire_type) { return Varint(static_cast<std::uint64_t>(unused) << 3 | wire_type); };
+    const auto key = [&](int wire_type) { return Varint(gcuproto::wire::MakeKey(unused, wire_type)); };
     const std::string unknown = key(0) + Varint(300) + key(1) + "12345678" + key(2) + Varint(3) + "abc" +
                                 key(3) + Varint(8) + Varint(1) + key(4) + key(5) + "1234" +
                                 Varint(536870911ull << 3) + Varint(1);

@@ -6,6 +6,7 @@
 #include <gcuproto/blackbox/record.h>
 #include <gcuproto/blackbox/sink.h>
 #include <gcuproto/blackbox/text_buffer.h>
+#include <gcuproto/codec/wire.h>
 #include <gcuproto/platform/wait.h>
 
 #include <cstring>
@@ -38,12 +39,7 @@ struct CatOptions {
 void AppendRecord(blackbox::RecordKind kind, std::string_view line, blackbox::TextBuffer* out) {
   char* q = out->Reserve(line.size() + 6);
   *q++ = static_cast<char>(blackbox::KeyOf(kind));
-  auto size = static_cast<std::uint32_t>(line.size());
-  while (size >= 0x80) {
-    *q++ = static_cast<char>(size | 0x80);
-    size >>= 7;
-  }
-  *q++ = static_cast<char>(size);
+  q = wire::PutVarint(q, line.size());
   std::memcpy(q, line.data(), line.size());
   out->Advance(q + line.size());
 }

@@ -1,6 +1,8 @@
 #include "input.h"
 
 #include <fmt/format.h>
+#include <gcuproto/codec/base64.h>
+#include <gcuproto/codec/hex.h>
 #include <gcuproto/platform/file.h>
 
 #include <utility>
@@ -46,26 +48,6 @@ std::string ReadAll(platform::File& file, const std::string& name, const SizeLim
   return content;
 }
 
-bool IsHexSeparator(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == ',' || c == ':';
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-int Base64Value(char c) {
-  if (c >= 'A' && c <= 'Z') return c - 'A';
-  if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-  if (c >= '0' && c <= '9') return c - '0' + 52;
-  if (c == '+' || c == '-') return 62;  // standard and URL-safe alphabets
-  if (c == '/' || c == '_') return 63;
-  return -1;
-}
-
 // A character as an error message shows it: quoted when printable, else its code.
 std::string DescribeChar(char c) {
   const auto u = static_cast<unsigned char>(c);
@@ -76,6 +58,12 @@ std::string DescribeChar(char c) {
 std::string At(std::string_view text, std::size_t offset) {
   const TextPosition p = PositionInText(text, offset);
   return fmt::format("line {}, column {}", p.line, p.column);
+}
+
+[[noreturn]] void BadChar(const std::string& name, std::string_view text, std::size_t offset,
+                           const char* what) {
+  throw InputError(
+      fmt::format("{}: {} at {} is not {}", name, DescribeChar(text[offset]), At(text, offset), what));
 }
 
 }  // namespace
@@ -232,43 +220,20 @@ std::vector<Input> ReadInputLines(const std::string& path, InputForm form, const
 
 namespace {
 
-// The protobuf runtime has no public hex decoder, and none that tolerates the
-// separators of pasted dumps, so this one is ours. Each token between
-// whitespace, commas and colons is an optional 0x prefix and an even number of
-// hex digits ("0x8" alone, one digit after 0x, is also one byte).
-void DecodeHexTokens(std::string_view text, std::size_t i, std::size_t end, const std::string& name,
+// The hex of text[begin, end), its errors placed in the whole text.
+void DecodeHexTokens(std::string_view text, std::size_t begin, std::size_t end, const std::string& name,
                        std::string* bytes) {
-  while (i < end) {
-    if (IsHexSeparator(text[i])) {
-      ++i;
-      continue;
-    }
-    const std::size_t start = i;
-    while (i < end && !IsHexSeparator(text[i])) ++i;
-    std::string_view token = text.substr(start, i - start);
-    const bool prefixed = token.size() >= 2 && token[0] == '0' && (token[1] == 'x' || token[1] == 'X');
-    std::string_view digits = prefixed ? token.substr(2) : token;
-    std::size_t digits_offset = start + (prefixed ? 2 : 0);
-    for (std::size_t k = 0; k < digits.size(); ++k) {
-      if (HexValue(digits[k]) < 0) {
-        throw InputError(fmt::format("{}: {} at {} is not a hex digit", name,
-                                     DescribeChar(digits[k]), At(text, digits_offset + k)));
-      }
-    }
-    if (digits.empty()) {
-      throw InputError(fmt::format("{}: 0x at {} has no hex digits after it", name, At(text, start)));
-    }
-    if (digits.size() % 2 != 0 && !(prefixed && digits.size() == 1)) {
-      throw InputError(fmt::format("{}: {} hex digits at {} do not make whole bytes", name,
-                                   digits.size(), At(text, start)));
-    }
-    if (digits.size() == 1) {
-      bytes->push_back(static_cast<char>(HexValue(digits[0])));
-      continue;
-    }
-    for (std::size_t k = 0; k < digits.size(); k += 2) {
-      bytes->push_back(static_cast<char>(HexValue(digits[k]) * 16 + HexValue(digits[k + 1])));
-    }
+  codec::HexError error;
+  if (codec::DecodeHex(text.substr(begin, end - begin), bytes, &error)) return;
+  const std::size_t offset = begin + error.at;
+  switch (error.kind) {
+    case codec::HexError::kNotADigit:
+      BadChar(name, text, offset, "a hex digit");
+    case codec::HexError::kNoDigitsAfterPrefix:
+      throw InputError(fmt::format("{}: 0x at {} has no hex digits after it", name, At(text, offset)));
+    case codec::HexError::kOddDigits:
+      throw InputError(fmt::format("{}: {} hex digits at {} do not make whole bytes", name, error.digits,
+                                   At(text, offset)));
   }
 }
 
@@ -279,7 +244,7 @@ enum class DumpForm { kNone, kXxd, kHexdump };
 
 std::size_t HexDigitsAtStart(std::string_view line) {
   std::size_t n = 0;
-  while (n < line.size() && HexValue(line[n]) >= 0) ++n;
+  while (n < line.size() && codec::HexValue(line[n]) >= 0) ++n;
   return n;
 }
 
@@ -294,7 +259,7 @@ DumpForm DumpFormOf(std::string_view line) {
 
 std::uint64_t ParseOffset(std::string_view digits) {
   std::uint64_t value = 0;
-  for (char c : digits) value = value * 16 + static_cast<std::uint64_t>(HexValue(c));
+  for (char c : digits) value = value * 16 + static_cast<std::uint64_t>(codec::HexValue(c));
   return value;
 }
 
@@ -372,45 +337,24 @@ std::string DecodeHex(std::string_view text, const std::string& name) {
   return bytes;
 }
 
-// The protobuf runtime keeps its base64 decoder in internal headers and it
-// reports no position, so this one is ours: standard or URL-safe alphabet,
-// whitespace ignored, padding optional but only at the end.
 namespace {
 
 std::string DecodeBase64Range(std::string_view text, std::size_t begin, std::size_t end,
                                 const std::string& name) {
   std::string bytes;
-  unsigned bits = 0;
-  int bit_count = 0;
-  std::size_t symbols = 0;
-  std::size_t padding_at = std::string_view::npos;
-  for (std::size_t i = begin; i < end; ++i) {
-    const char c = text[i];
-    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') continue;
-    if (c == '=') {
-      if (padding_at == std::string_view::npos) padding_at = i;
-      continue;
-    }
-    const int value = Base64Value(c);
-    if (value < 0) {
-      throw InputError(fmt::format("{}: {} at {} is not base64", name, DescribeChar(c), At(text, i)));
-    }
-    if (padding_at != std::string_view::npos) {
+  codec::Base64Error error;
+  if (codec::DecodeBase64(text.substr(begin, end - begin), &bytes, &error)) return bytes;
+  const std::size_t offset = begin + error.at;
+  switch (error.kind) {
+    case codec::Base64Error::kNotBase64:
+      BadChar(name, text, offset, "base64");
+    case codec::Base64Error::kAfterPadding:
       throw InputError(fmt::format("{}: base64 text goes on at {} after the '=' padding", name,
-                                   At(text, i)));
-    }
-    ++symbols;
-    bits = (bits << 6) | static_cast<unsigned>(value);
-    bit_count += 6;
-    if (bit_count >= 8) {
-      bit_count -= 8;
-      bytes.push_back(static_cast<char>((bits >> bit_count) & 0xFF));
-    }
+                                   At(text, offset)));
+    case codec::Base64Error::kPartialByte:
+      break;
   }
-  if (symbols % 4 == 1) {
-    throw InputError(fmt::format("{}: base64 text ends in the middle of a byte", name));
-  }
-  return bytes;
+  throw InputError(fmt::format("{}: base64 text ends in the middle of a byte", name));
 }
 
 }  // namespace

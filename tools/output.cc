@@ -1,9 +1,10 @@
 #include "output.h"
 
 #include <fmt/format.h>
+#include <gcuproto/codec/base64.h>
+#include <gcuproto/codec/hex.h>
 #include <gcuproto/platform/file.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -37,34 +38,10 @@ const std::map<std::string, OutputForm>& OutputFormNames() {
   return names;
 }
 
-// Hex and base64 encoding are a few lines each; the protobuf runtime keeps its
-// encoders in internal headers, so these are ours.
-std::string EncodeHex(std::string_view bytes) {
-  std::string text;
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    text += fmt::format("{:02x}", static_cast<unsigned char>(bytes[i]));
-    text += (i % 32 == 31 || i + 1 == bytes.size()) ? '\n' : ' ';
-  }
-  return text;
-}
+std::string EncodeHex(std::string_view bytes) { return codec::EncodeHex(bytes, codec::HexCase::kLower, ' ', 32); }
 
 std::string EncodeBase64(std::string_view bytes) {
-  static constexpr char kAlphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  if (bytes.empty()) return {};
-  std::string text;
-  for (std::size_t i = 0; i < bytes.size(); i += 3) {
-    const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
-    unsigned group = 0;
-    for (std::size_t k = 0; k < 3; ++k) {
-      group = (group << 8) | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
-    }
-    for (std::size_t k = 0; k < 4; ++k) {
-      text += k <= n ? kAlphabet[(group >> (18 - 6 * k)) & 0x3F] : '=';
-    }
-  }
-  text += '\n';
-  return text;
+  return bytes.empty() ? std::string() : codec::EncodeBase64(bytes) + '\n';
 }
 
 bool OutputIsTerminal(const std::string& path) {

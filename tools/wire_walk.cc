@@ -1,6 +1,7 @@
 #include "wire_walk.h"
 
 #include <fmt/format.h>
+#include <gcuproto/codec/wire.h>
 #include <google/protobuf/io/coded_stream.h>
 #include <google/protobuf/stubs/common.h>
 #include <google/protobuf/wire_format.h>
@@ -43,36 +44,6 @@ const char* ValueFault(WireFormatLite::WireType wire_type) {
 
 std::optional<WireBreak> Walk(std::string_view bytes, std::size_t base,
                               const pb::Descriptor* type, int depth);
-
-// A key as the runtime's parser reads one: at most five bytes, of which the
-// low 32 bits count. Returns the bytes taken, 0 when malformed or cut short.
-std::size_t ReadKey(std::string_view bytes, std::size_t position, std::uint32_t* key) {
-  std::uint64_t result = 0;
-  for (std::size_t i = 0; i < 5 && position + i < bytes.size(); ++i) {
-    const auto byte = static_cast<std::uint8_t>(bytes[position + i]);
-    result |= static_cast<std::uint64_t>(byte & 0x7F) << (7 * i);
-    if (byte < 0x80) {
-      *key = static_cast<std::uint32_t>(result);
-      return i + 1;
-    }
-  }
-  return 0;
-}
-
-// A length as the runtime's parser reads one: at most five bytes, below 2^31.
-std::size_t ReadLength(std::string_view bytes, std::size_t position, std::uint32_t* length) {
-  std::uint32_t result = 0;
-  for (std::size_t i = 0; i < 5 && position + i < bytes.size(); ++i) {
-    const auto byte = static_cast<std::uint8_t>(bytes[position + i]);
-    if (i == 4 && byte >= 0x08) return 0;
-    result |= static_cast<std::uint32_t>(byte & 0x7F) << (7 * i);
-    if (byte < 0x80) {
-      *length = result;
-      return i + 1;
-    }
-  }
-  return 0;
-}
 
 // Packed elements must fill the field exactly: varints each well-formed,
 // fixed-size elements a whole number of them.
@@ -121,17 +92,20 @@ std::optional<WireBreak> WalkPayload(std::string_view payload, std::size_t paylo
 
 std::optional<WireBreak> Walk(std::string_view bytes, std::size_t base,
                               const pb::Descriptor* type, int depth) {
-  pb::io::CodedInputStream in(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                              RuntimeSize(bytes.size()));
+  // The key and the length are read here, where a failure's byte is known;
+  // the runtime skips the rest as its parser would.
+  const auto* const data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  const std::uint8_t* const end = data + bytes.size();
+  pb::io::CodedInputStream in(data, RuntimeSize(bytes.size()));
   while (static_cast<std::size_t>(in.CurrentPosition()) < bytes.size()) {
     const std::size_t position = static_cast<std::size_t>(in.CurrentPosition());
     const std::size_t at = base + position;
     std::uint32_t tag = 0;
-    const std::size_t key_size = ReadKey(bytes, position, &tag);
-    if (key_size == 0) return WireBreak{at, "field key is malformed or cut short"};
+    const std::uint8_t* const after_key = wire::ReadKey(data + position, end, &tag);
+    if (after_key == nullptr) return WireBreak{at, "field key is malformed or cut short"};
     const std::uint32_t number = WireFormatLite::GetTagFieldNumber(tag);
     if (number == 0) return WireBreak{at, "field key has field number 0, which no field has"};
-    in.Skip(RuntimeSize(key_size));
+    in.Skip(static_cast<int>(after_key - (data + position)));
     const auto wire_type = WireFormatLite::GetTagWireType(tag);
     const pb::FieldDescriptor* field = type != nullptr ? type->FindFieldByNumber(static_cast<int>(number)) : nullptr;
     const std::string label = FieldLabel(number, field);
@@ -148,12 +122,12 @@ std::optional<WireBreak> Walk(std::string_view bytes, std::size_t base,
       continue;
     }
     std::uint32_t length = 0;
-    const std::size_t length_size =
-        ReadLength(bytes, static_cast<std::size_t>(in.CurrentPosition()), &length);
-    if (length_size == 0) {
+    const std::uint8_t* const length_at = data + in.CurrentPosition();
+    const std::uint8_t* const payload = wire::ReadLength(length_at, end, &length);
+    if (payload == nullptr) {
       return WireBreak{at, fmt::format("{}: its length is malformed", label)};
     }
-    in.Skip(RuntimeSize(length_size));
+    in.Skip(static_cast<int>(payload - length_at));
     const std::size_t payload_at = static_cast<std::size_t>(in.CurrentPosition());
     const std::size_t left = bytes.size() - payload_at;
     if (length > left) {

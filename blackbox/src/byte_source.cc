@@ -25,21 +25,23 @@ bool ByteSource::Refill() {
   return false;
 }
 
-ByteSource::Status ByteSource::ReadVarint(int max_bytes, std::uint8_t last_byte_max,
-                                          std::uint64_t* value) {
+ByteSource::Status ByteSource::ReadVarint(wire::VarintLimit limit, std::uint64_t* value) {
   if (AtEnd()) return Status::kEnd;
-  std::uint64_t result = 0;
-  for (int i = 0; i < max_bytes; ++i) {
-    if (cur_ == end_ && !Refill()) return Status::kTruncated;
-    const std::uint8_t byte = *cur_++;
-    if (i == max_bytes - 1 && byte > last_byte_max) return Status::kMalformed;
-    result |= static_cast<std::uint64_t>(byte & 0x7F) << (7 * i);
-    if (byte < 0x80) {
-      *value = result;
-      return Status::kOk;
-    }
+  if (end_ - cur_ >= limit.max_bytes) {
+    // A malformed varint has taken all the bytes it may.
+    const std::uint8_t* const after = wire::ReadVarint(cur_, end_, limit, value);
+    cur_ = after != nullptr ? after : cur_ + limit.max_bytes;
+    return after != nullptr ? Status::kOk : Status::kMalformed;
   }
-  return Status::kMalformed;
+  // Near the buffer's end the varint may go on in the next one: its bytes
+  // are gathered first.
+  std::uint8_t bytes[wire::kMaxVarintBytes];
+  int size = 0;
+  do {
+    if (cur_ == end_ && !Refill()) return Status::kTruncated;
+    bytes[size] = *cur_++;
+  } while (bytes[size++] >= 0x80 && size < limit.max_bytes);
+  return wire::ReadVarint(bytes, bytes + size, limit, value) != nullptr ? Status::kOk : Status::kMalformed;
 }
 
 ByteSource::Status ByteSource::ReadView(std::uint64_t size, std::string_view* view,

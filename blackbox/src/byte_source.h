@@ -2,6 +2,7 @@
 #ifndef GCUPROTO_BLACKBOX_BYTE_SOURCE_H
 #define GCUPROTO_BLACKBOX_BYTE_SOURCE_H
 
+#include <gcuproto/codec/wire.h>
 #include <google/protobuf/io/zero_copy_stream.h>
 
 #include <cstdint>
@@ -31,9 +32,8 @@ class ByteSource {
   // True when no byte is left.
   bool AtEnd() { return cur_ == end_ && !Refill(); }
 
-  // A varint of at most `max_bytes` bytes whose last byte is at most
-  // `last_byte_max`; kEnd when no byte is left at all.
-  Status ReadVarint(int max_bytes, std::uint8_t last_byte_max, std::uint64_t* value);
+  // A varint within `limit`; kEnd when no byte is left at all.
+  Status ReadVarint(wire::VarintLimit limit, std::uint64_t* value);
 
   // `size` bytes as one contiguous view, valid until the next call. On
   // kTruncated, `*available` tells how many bytes the input still had.

@@ -39,7 +39,7 @@ void CanCsvFormatter::AppendRow(const BlackboxCandumpFileLine& line, TextBuffer*
   q = PutText(q, line.extended() ? ",true," : ",false,");
   q = std::to_chars(q, q + 20, data.size()).ptr;
   *q++ = ',';
-  q = PutHexBytes(q, data);
+  q = codec::PutHexBytes(q, data, codec::HexCase::kUpper);
   q = PutText(q, source_cell_);
   *q++ = '\n';
   out->Advance(q);

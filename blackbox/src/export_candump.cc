@@ -70,10 +70,10 @@ bool CandumpFormatter::AppendLine(const BlackboxCandumpFileLine& line, TextBuffe
   *q++ = ' ';
   q = PutText(q, options_.interface_name);
   *q++ = ' ';
-  q = PutHex(q, id, line.extended() ? 8 : 3);
+  q = codec::PutHexNumber(q, id, line.extended() ? 8 : 3);
   *q++ = '#';
   if (fd) q = PutText(q, "#0");
-  q = PutHexBytes(q, line.data());
+  q = codec::PutHexBytes(q, line.data(), codec::HexCase::kUpper);
   *q++ = '\n';
   out->Advance(q);
   return true;

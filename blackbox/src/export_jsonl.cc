@@ -65,7 +65,7 @@ void JsonLinesFormatter::AppendLine(const BlackboxCandumpFileLine& line, TextBuf
   q = PutText(q, ",\"messageId\":");
   q = PutDecimal(q, line.messageid());
   q = PutText(q, line.extended() ? ",\"extended\":true,\"data\":\"" : ",\"extended\":false,\"data\":\"");
-  q = PutHexBytes(q, line.data());
+  q = codec::PutHexBytes(q, line.data(), codec::HexCase::kUpper);
   q = PutText(q, "\"}\n");
   out->Advance(q);
 }

@@ -33,7 +33,7 @@ Scan ScanLoggerLine(const std::uint8_t* p, const std::uint8_t* end, LineHeader* 
       case 0x12:  // packed samples: skipped, never decoded
       case 0x22: {
         std::uint32_t size;
-        p = ReadSize(p, end, &size);
+        p = ReadLength(p, end, &size);
         if (p == nullptr || size > static_cast<std::size_t>(end - p)) return Scan::kMalformed;
         // A packed block must still hold whole varints; its last byte tells.
         if (size > 0 && p[size - 1] >= 0x80) return Scan::kMalformed;
@@ -69,7 +69,7 @@ Scan ScanCanLine(const std::uint8_t* p, const std::uint8_t* end, LineHeader* hea
         break;
       case 0x32: {  // data
         std::uint32_t size;
-        p = ReadSize(p, end, &size);
+        p = ReadLength(p, end, &size);
         if (p == nullptr || size > static_cast<std::size_t>(end - p)) return Scan::kMalformed;
         p += size;
         break;

@@ -57,7 +57,7 @@ Outcome DecodeCommonEncoding(const std::uint8_t* p, const std::uint8_t* end,
       case 0x22:  // packed dataOutput
       {
         std::uint32_t size;
-        p = ReadSize(p, end, &size);
+        p = ReadLength(p, end, &size);
         if (p == nullptr || size > static_cast<std::uint64_t>(end - p)) return Outcome::kMalformed;
         const std::uint8_t* record_end = p + size;
         if (!ReadPackedSamples(p, record_end, key == 0x12 ? input : output)) {

@@ -1,7 +1,9 @@
-// Number and byte formatting for the text exports: into a caller's buffer,
-// no locale, no allocation.
+// Number formatting for the text exports: into a caller's buffer, no
+// locale, no allocation. Hex comes from <gcuproto/codec/hex.h>.
 #ifndef GCUPROTO_BLACKBOX_NUMBER_TEXT_H
 #define GCUPROTO_BLACKBOX_NUMBER_TEXT_H
+
+#include <gcuproto/codec/hex.h>
 
 #include <charconv>
 #include <cstdint>
@@ -56,27 +58,6 @@ inline char* PutDecimal(char* p, std::int32_t value) {
 inline char* PutText(char* p, std::string_view text) {
   std::memcpy(p, text.data(), text.size());
   return p + text.size();
-}
-
-// `digits` upper-case hex digits of `value`, zero-padded.
-inline char* PutHex(char* p, std::uint32_t value, int digits) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  for (int i = digits - 1; i >= 0; --i) {
-    p[i] = kDigits[value & 0xF];
-    value >>= 4;
-  }
-  return p + digits;
-}
-
-// Two upper-case hex digits a byte, no separators.
-inline char* PutHexBytes(char* p, std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  for (const char c : bytes) {
-    const auto byte = static_cast<unsigned char>(c);
-    *p++ = kDigits[byte >> 4];
-    *p++ = kDigits[byte & 0xF];
-  }
-  return p;
 }
 
 // `value` as exactly `width` decimal digits, zero-padded; the caller makes

@@ -21,16 +21,8 @@ using Status = ByteSource::Status;
 // Large buffers: the records are small and the input is read front to back.
 constexpr int kBufferSize = 1 << 20;
 
-// Field keys take at most five varint bytes, of which the low 32 bits count;
-// lengths are below 2^31 (the fifth byte at most 0x07); other varints take up
-// to ten bytes: the limits the runtime's parser applies to a whole-file parse.
-constexpr int kKeyBytes = 5;
-constexpr std::uint8_t kKeyLastByteMax = 0x7F;
+// Of a key's varint, the low 32 bits count.
 constexpr std::uint64_t kKeyMask = 0xFFFFFFFF;
-constexpr int kSizeBytes = 5;
-constexpr std::uint8_t kSizeLastByteMax = 0x07;
-constexpr int kVarintBytes = 10;
-constexpr std::uint8_t kVarintLastByteMax = 0x7F;
 
 // The runtime's default recursion budget; groups nest no deeper than that.
 constexpr std::size_t kMaxGroupDepth = 100;
@@ -183,13 +175,13 @@ bool Reader::SkipUnknownRecord(std::uint32_t key) {
     Status status = Status::kOk;
     switch (key & 7) {
       case 0:
-        status = source_->ReadVarint(kVarintBytes, kVarintLastByteMax, &value);
+        status = source_->ReadVarint(wire::kValueLimit, &value);
         break;
       case 1:
         status = source_->Skip(8, &available);
         break;
       case 2:
-        status = source_->ReadVarint(kSizeBytes, kSizeLastByteMax, &value);
+        status = source_->ReadVarint(wire::kLengthLimit, &value);
         // Following a live log keeps the bytes of each record until it is
         // whole, but not those of a huge one.
         if (status == Status::kOk && value > options_.max_line_size) source_->Unkeep();
@@ -220,7 +212,7 @@ bool Reader::SkipUnknownRecord(std::uint32_t key) {
     if (open_groups.empty()) return true;
 
     std::uint64_t next_key;
-    status = source_->ReadVarint(kKeyBytes, kKeyLastByteMax, &next_key);
+    status = source_->ReadVarint(wire::kKeyLimit, &next_key);
     if (status == Status::kEnd || status == Status::kTruncated) {
       return FailCutShort(start, "unknown record cut short inside a group");
     }
@@ -243,7 +235,7 @@ bool Reader::Decode() {
 bool Reader::ReadRecordSlowly() {
   skipped_unknown_ = false;
   std::uint64_t key;
-  switch (source_->ReadVarint(kKeyBytes, kKeyLastByteMax, &key)) {
+  switch (source_->ReadVarint(wire::kKeyLimit, &key)) {
     case Status::kOk:
       break;
     case Status::kEnd:
@@ -269,7 +261,7 @@ bool Reader::ReadRecordSlowly() {
 
   kind_ = number == 10 ? RecordKind::kLoggerLine : RecordKind::kCanLine;
   std::uint64_t size;
-  switch (source_->ReadVarint(kSizeBytes, kSizeLastByteMax, &size)) {
+  switch (source_->ReadVarint(wire::kLengthLimit, &size)) {
     case Status::kOk:
       break;
     case Status::kEnd:
@@ -389,7 +381,7 @@ Reader::Framed Reader::ReadLine(std::uint32_t max_size, Line* line, std::string*
     return CheckLine(bytes, line, why);
   }
   std::uint64_t key;
-  switch (source_->ReadVarint(kKeyBytes, kKeyLastByteMax, &key)) {
+  switch (source_->ReadVarint(wire::kKeyLimit, &key)) {
     case Status::kOk:
       break;
     case Status::kEnd:
@@ -408,7 +400,7 @@ Reader::Framed Reader::ReadLine(std::uint32_t max_size, Line* line, std::string*
   line->kind = key == kLoggerLineKey ? RecordKind::kLoggerLine : RecordKind::kCanLine;
   const std::string kind = KindName(line->kind);
   std::uint64_t size;
-  switch (source_->ReadVarint(kSizeBytes, kSizeLastByteMax, &size)) {
+  switch (source_->ReadVarint(wire::kLengthLimit, &size)) {
     case Status::kOk:
       break;
     case Status::kEnd:
@@ -420,9 +412,7 @@ Reader::Framed Reader::ReadLine(std::uint32_t max_size, Line* line, std::string*
       return Framed::kDamage;
   }
   line->payload = source_->position();
-  std::uint64_t minimal = 1;
-  for (std::uint64_t rest = size >> 7; rest != 0; rest >>= 7) ++minimal;
-  if (line->payload - line->offset != 1 + minimal) {
+  if (line->payload - line->offset != 1 + wire::VarintSize(size)) {
     *why = kind + " has a padded length";
     return Framed::kDamage;
   }

@@ -47,7 +47,7 @@ inline bool FindLayout(std::string_view encoded, Layout* layout) {
       case 0x22: {
         const std::uint8_t** begin = key == 0x12 ? &layout->input : &layout->output;
         std::uint32_t size;
-        if (*begin != nullptr || (p = ReadSize(p, end, &size)) == nullptr) return false;
+        if (*begin != nullptr || (p = ReadLength(p, end, &size)) == nullptr) return false;
         if (size > static_cast<std::size_t>(end - p)) return false;
         *begin = p;
         (key == 0x12 ? layout->input_end : layout->output_end) = p + size;
@@ -185,17 +185,15 @@ inline Error SourceWithLineBreak() {
 // A JSON string, quotes included. Bytes from 0x80 up are passed on as they
 // are: names are taken to be UTF-8.
 inline std::string JsonString(std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
   std::string out = "\"";
   for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
     if (c == '"' || c == '\\') {
       out += '\\';
       out += c;
-    } else if (byte < 0x20) {
-      out += "\\u00";
-      out += kHex[byte >> 4];
-      out += kHex[byte & 0xF];
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escape[6] = {'\\', 'u', '0', '0'};
+      codec::PutHexBytes(escape + 4, std::string_view(&c, 1), codec::HexCase::kLower);
+      out.append(escape, 6);
     } else {
       out += c;
     }

@@ -85,7 +85,7 @@ Read ReadLoggerLine(std::string_view encoded, LoggerFields* fields) {
       case 0x12:
       case 0x22: {
         std::uint32_t size;
-        p = ReadSize(p, end, &size);
+        p = ReadLength(p, end, &size);
         if (p == nullptr || size > static_cast<std::size_t>(end - p)) return Read::kMalformed;
         if (!CountSamples(p, p + size, key == 0x12 ? &fields->inputs : &fields->outputs)) {
           return Read::kMalformed;
@@ -133,7 +133,7 @@ Read ReadCanLine(std::string_view encoded, CanFields* fields) {
         break;
       case 0x32: {
         std::uint32_t size;
-        p = ReadSize(p, end, &size);
+        p = ReadLength(p, end, &size);
         if (p == nullptr || size > static_cast<std::size_t>(end - p)) return Read::kMalformed;
         fields->data_bytes = size;
         p += size;

@@ -2,6 +2,8 @@
 #ifndef GCUPROTO_BLACKBOX_VARINT_BLOCK_H
 #define GCUPROTO_BLACKBOX_VARINT_BLOCK_H
 
+#include <gcuproto/codec/wire.h>
+
 #include <cstdint>
 #include <cstring>
 
@@ -12,56 +14,10 @@
 namespace gcuproto {
 namespace blackbox {
 
-inline std::int32_t ZigZag32(std::uint32_t n) {
-  return static_cast<std::int32_t>((n >> 1) ^ (0u - (n & 1)));
-}
-
-// One varint of at most ten bytes, as the runtime reads it: a longer one, or
-// one that runs past `end`, is malformed. Returns null on failure.
-inline const std::uint8_t* ReadVarint(const std::uint8_t* p, const std::uint8_t* end,
-                                      std::uint64_t* value) {
-  if (p < end && *p < 0x80) {
-    *value = *p;
-    return p + 1;
-  }
-  std::uint64_t result = 0;
-  for (int shift = 0; shift < 70; shift += 7) {
-    if (p == end) return nullptr;
-    const std::uint8_t byte = *p++;
-    result |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
-    if (byte < 0x80) {
-      *value = result;
-      return p;
-    }
-  }
-  return nullptr;
-}
-
-// A 32-bit field's varint: the low 32 bits of one of up to ten bytes.
-inline const std::uint8_t* ReadVarint32(const std::uint8_t* p, const std::uint8_t* end,
-                                        std::uint32_t* value) {
-  std::uint64_t wide = 0;
-  p = ReadVarint(p, end, &wide);
-  if (p != nullptr) *value = static_cast<std::uint32_t>(wide);
-  return p;
-}
-
-// A length as the runtime reads one: at most five bytes and below 2^31.
-inline const std::uint8_t* ReadSize(const std::uint8_t* p, const std::uint8_t* end,
-                                    std::uint32_t* size) {
-  std::uint32_t result = 0;
-  for (int i = 0; i < 5; ++i) {
-    if (p == end) return nullptr;
-    const std::uint8_t byte = *p++;
-    if (i == 4 && byte >= 0x08) return nullptr;
-    result |= static_cast<std::uint32_t>(byte & 0x7F) << (7 * i);
-    if (byte < 0x80) {
-      *size = result;
-      return p;
-    }
-  }
-  return nullptr;
-}
+using wire::ReadLength;
+using wire::ReadVarint;
+using wire::ReadVarint32;
+using wire::ZigZag32;
 
 // What a block decoder stores for the varint value n: the sample itself, or
 // n unchanged (zigzag-encoded) for callers that look the text up by it.

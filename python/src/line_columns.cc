@@ -1,6 +1,7 @@
 #include "line_columns.h"
 
 #include <gcuproto/blackbox/line_decoder.h>
+#include <gcuproto/codec/wire.h>
 
 #include <algorithm>
 #include <stdexcept>
@@ -10,13 +11,6 @@ namespace python {
 
 namespace {
 
-const std::uint8_t* SkipVarint(const std::uint8_t* p, const std::uint8_t* end) {
-  for (int i = 0; i < 10 && p < end; ++i) {
-    if (*p++ < 0x80) return p;
-  }
-  return nullptr;
-}
-
 // Counts the samples of the usual encoding: known fields only, the samples
 // packed or one by one. False for anything else, which the decoder counts.
 bool CountSamples(std::string_view encoded, std::size_t* inputs, std::size_t* outputs) {
@@ -25,28 +19,22 @@ bool CountSamples(std::string_view encoded, std::size_t* inputs, std::size_t* ou
   *inputs = *outputs = 0;
   while (p < end) {
     const std::uint8_t key = *p++;
+    std::uint64_t value;
     switch (key) {
       case 0x08:
       case 0x18:
-        p = SkipVarint(p, end);
+        p = wire::ReadVarint(p, end, &value);
         break;
       case 0x10:
       case 0x20:
         ++*(key == 0x10 ? inputs : outputs);
-        p = SkipVarint(p, end);
+        p = wire::ReadVarint(p, end, &value);
         break;
       case 0x12:
       case 0x22: {
-        std::uint64_t size = 0;
-        int shift = 0;
-        while (true) {
-          if (p == end || shift > 28) return false;
-          const std::uint8_t byte = *p++;
-          size |= static_cast<std::uint64_t>(byte & 0x7F) << shift;
-          shift += 7;
-          if (byte < 0x80) break;
-        }
-        if (size > static_cast<std::uint64_t>(end - p)) return false;
+        std::uint32_t size = 0;
+        p = wire::ReadLength(p, end, &size);
+        if (p == nullptr || size > static_cast<std::uint64_t>(end - p)) return false;
         const std::uint8_t* const block_end = p + size;
         if (size > 0 && block_end[-1] >= 0x80) return false;
         std::size_t count = 0;

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "scratch_dir.h"
+#include "wire.h"
 
 namespace {
 
@@ -35,19 +36,7 @@ using gcuproto::blackbox::ReaderOptions;
 using gcuproto::blackbox::RecordKind;
 using gcuproto::blackbox::Writer;
 using gcuproto::blackbox::WriterOptions;
-
-std::string Varint(std::uint64_t n) {
-  std::string out;
-  do {
-    out.push_back(static_cast<char>((n & 0x7F) | (n > 0x7F ? 0x80 : 0)));
-    n >>= 7;
-  } while (n != 0);
-  return out;
-}
-
-std::string Record(std::uint8_t key, const std::string& payload) {
-  return std::string(1, static_cast<char>(key)) + Varint(payload.size()) + payload;
-}
+using gcuproto_test::Record;
 
 std::string LoggerRecord(std::uint32_t seq, std::uint32_t time, int samples) {
   BlackboxFileLine line;

@@ -3,6 +3,8 @@
 #ifndef GCUPROTO_TESTS_WIRE_H
 #define GCUPROTO_TESTS_WIRE_H
 
+#include <gcuproto/codec/hex.h>
+#include <gcuproto/codec/wire.h>
 #include <google/protobuf/message.h>
 #include <google/protobuf/util/message_differencer.h>
 #include <gtest/gtest.h>
@@ -10,7 +12,9 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace gcuproto_test {
 
@@ -22,29 +26,30 @@ inline std::string Bytes(std::initializer_list<int> values) {
   return out;
 }
 
-// The bytes of hex digits; spaces between bytes are ignored. Throws
-// std::invalid_argument on anything else, so a mistyped vector is not
-// silently shortened.
-std::string FromHex(const std::string& hex);
+// The bytes of hex text as the tool reads it. Throws std::invalid_argument
+// on anything else, so a mistyped vector is not silently shortened.
+inline std::string FromHex(const std::string& hex) {
+  std::string bytes;
+  gcuproto::codec::HexError error;
+  if (!gcuproto::codec::DecodeHex(hex, &bytes, &error)) {
+    throw std::invalid_argument("not a hex byte string: \"" + hex + "\"");
+  }
+  return bytes;
+}
 
-// The base-128 varint of `value`.
-std::string Varint(std::uint64_t value);
+using gcuproto::wire::Varint;
 
 // A length-delimited record as blackbox files and the protocol nest them:
 // `key` (the whole key varint, 0x52 for field 10) and the payload's length.
-std::string Record(std::uint64_t key, const std::string& payload);
+inline std::string Record(std::uint32_t key, std::string_view payload) {
+  std::string record;
+  gcuproto::wire::AppendDelimited(&record, key, payload);
+  return record;
+}
 
 // "0A 03 01 02 03": failure messages show bytes, not mojibake.
-inline std::string Hex(const std::string& bytes) {
-  static const char digits[] = "0123456789ABCDEF";
-  std::string out;
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    if (i != 0) out.push_back(' ');
-    const auto b = static_cast<std::uint8_t>(bytes[i]);
-    out.push_back(digits[b >> 4]);
-    out.push_back(digits[b & 0xF]);
-  }
-  return out;
+inline std::string Hex(std::string_view bytes) {
+  return gcuproto::codec::EncodeHex(bytes, gcuproto::codec::HexCase::kUpper, ' ');
 }
 
 // The message's serialisation, checked against ByteSizeLong() on the way.
