@@ -27,7 +27,9 @@ struct InfoOptions {
 };
 
 // Fails before any output when a file cannot be opened, so that a summary
-// is never printed for only some of the files asked for.
+// is never printed for only some of the files asked for. A FIFO is only
+// looked at: opening it here would meet its writer, which may then finish
+// before the real open and leave that one waiting for ever.
 void CheckInputs(const std::vector<std::string>& files) {
   bool stdin_named = false;
   for (const std::string& file : files) {
@@ -37,6 +39,8 @@ void CheckInputs(const std::vector<std::string>& files) {
       continue;
     }
     std::error_code error;
+    platform::FileInfo what;
+    if (!platform::stat_path(file, &what) && what.kind == platform::PathKind::kFifo) continue;
     platform::File::open(file, platform::File::Mode::kRead, &error);
     if (error) throw InputError(fmt::format("{}: {}", file, error.message()));
   }
