@@ -2,8 +2,8 @@
 // runs the limits and library paths that the tool itself has no command for.
 //
 //   gcuproto_blackbox_bench generate PATH MIB [--random-seq]
-//   gcuproto_blackbox_bench skip-scan PATH      read it as the tool does; visit every field, decode none
-//   gcuproto_blackbox_bench read PATH           the library's Reader, every line decoded
+//   gcuproto_blackbox_bench skip-scan PATH      read it as the tool does; visit every field, decode
+//   none gcuproto_blackbox_bench read PATH           the library's Reader, every line decoded
 //
 // The generated file is a day of a unit's log, the same bytes on every run:
 // logger lines of 28 input and 4 output samples that wander around their
@@ -11,13 +11,11 @@
 // time stamps in milliseconds spread over 24 hours whatever the size.
 // --random-seq numbers the lines with random 32-bit values instead of a
 // counter, the worst case for the statistics' sets.
+#include <fcntl.h>
 #include <gcuproto/blackbox.pb.h>
 #include <gcuproto/blackbox/reader.h>
 #include <gcuproto/blackbox/writer.h>
 #include <gcuproto/codec/wire.h>
-#include <protozero/pbf_reader.hpp>
-
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,6 +24,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <protozero/pbf_reader.hpp>
 #include <string>
 
 namespace gcuproto::blackbox {
@@ -100,7 +99,8 @@ int Generate(const std::string& path, std::uint64_t mib, bool random_seq) {
   Lines lines(random_seq);
   for (std::uint64_t n = 0; writer->size() < target; ++n) {
     // Stamps by the bytes written, so that the file spans the day.
-    const bool with_can = lines.Make(n, static_cast<std::uint32_t>(writer->size() * kDayTicks / target));
+    const bool with_can =
+        lines.Make(n, static_cast<std::uint32_t>(writer->size() * kDayTicks / target));
     if (!writer->Write(lines.line, &error) || (with_can && !writer->Write(lines.can, &error))) {
       Die(error.message());
     }
@@ -157,7 +157,8 @@ int Read(const std::string& path) {
   if (!reader) Die(error.message());
   std::uint64_t sum = 0;
   while (reader->Next()) {
-    sum += reader->kind() == RecordKind::kLoggerLine ? reader->logger_line().seqno() : reader->can_line().canid();
+    sum += reader->kind() == RecordKind::kLoggerLine ? reader->logger_line().seqno()
+                                                     : reader->can_line().canid();
   }
   if (reader->damage()) Die(reader->damage()->message());
   std::printf("%llu\n", static_cast<unsigned long long>(sum));
@@ -177,6 +178,8 @@ int main(int argc, char** argv) {
   }
   if (command == "skip-scan" && argc == 3) return bb::SkipScan(argv[2]);
   if (command == "read" && argc == 3) return bb::Read(argv[2]);
-  std::fprintf(stderr, "usage: gcuproto_blackbox_bench generate PATH MIB [--random-seq] | skip-scan PATH | read PATH\n");
+  std::fprintf(stderr,
+               "usage: gcuproto_blackbox_bench generate PATH MIB [--random-seq] | skip-scan PATH | "
+               "read PATH\n");
   return 2;
 }

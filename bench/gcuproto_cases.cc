@@ -3,7 +3,6 @@
 #include <gcuproto/blackbox/reader.h>
 #include <gcuproto/commands.pb.h>
 #include <gcuproto/firmwareFile.pb.h>
-
 #include <google/protobuf/arena.h>
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
 
@@ -381,8 +380,8 @@ void AddSerialiseCases(std::vector<Case>& cases) {
       MakeCase<SerialiseKernel<Policy, Response, LoggerResponseBytes>>(kLoggerSerialise, impl));
   cases.push_back(
       MakeCase<SerialiseKernel<Policy, Response, MapResponseBytes>>(kMapSerialise, impl));
-  cases.push_back(MakeCase<SerialiseKernel<Policy, FirmwareFile, FirmwareFileBytes>>(
-      kFirmwareSerialise, impl));
+  cases.push_back(
+      MakeCase<SerialiseKernel<Policy, FirmwareFile, FirmwareFileBytes>>(kFirmwareSerialise, impl));
 }
 
 }  // namespace

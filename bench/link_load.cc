@@ -56,12 +56,16 @@ bool RunRound(std::uint16_t port, bool through_server, int clients, int pings, R
       ping.set_version(1);
       Response pong;
       for (int i = 0; i < pings && !give_up; ++i) {
-        const std::uint32_t seq = static_cast<std::uint32_t>(c) * static_cast<std::uint32_t>(pings) + static_cast<std::uint32_t>(i) + 1;
+        const std::uint32_t seq =
+            static_cast<std::uint32_t>(c) * static_cast<std::uint32_t>(pings) +
+            static_cast<std::uint32_t>(i) + 1;
         ping.mutable_ping()->set_seq_no(seq);
         const Clock::time_point sent = Clock::now();
-        if (!client->Exchange(ping, &pong, std::chrono::seconds(10), &error) || pong.pong().seq_no() != seq) {
-          std::fprintf(stderr, "client %d, ping %u: %s\n", c, seq,
-                       error.empty() ? ("answered " + pong.ShortDebugString()).c_str() : error.c_str());
+        if (!client->Exchange(ping, &pong, std::chrono::seconds(10), &error) ||
+            pong.pong().seq_no() != seq) {
+          std::fprintf(
+              stderr, "client %d, ping %u: %s\n", c, seq,
+              error.empty() ? ("answered " + pong.ShortDebugString()).c_str() : error.c_str());
           ++failures;
           give_up = true;
           return;

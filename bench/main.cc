@@ -15,11 +15,11 @@ namespace {
 
 // The run order: each workload's ways back to back, so that a change in the
 // machine's load hits all of them alike.
-const char* const kWorkloads[] = {kPingRoundTrip,  kLoggerParse,       kLoggerSerialise,
-                                  kMapParse,       kMapSerialise,      kFirmwareParse,
-                                  kFirmwareSerialise, kBlackboxParse,  kBlackboxRead,
-                                  kBlackboxSkipScan};
-const char* const kImpls[] = {"gcuproto_heap", "gcuproto_new", "gcuproto_arena", "protobuf_c", "protozero"};
+const char* const kWorkloads[] = {
+    kPingRoundTrip, kLoggerParse,       kLoggerSerialise, kMapParse,     kMapSerialise,
+    kFirmwareParse, kFirmwareSerialise, kBlackboxParse,   kBlackboxRead, kBlackboxSkipScan};
+const char* const kImpls[] = {"gcuproto_heap", "gcuproto_new", "gcuproto_arena", "protobuf_c",
+                              "protozero"};
 
 // The bytes each writing workload must produce.
 std::map<std::string, std::string> ExpectedBytes() {
@@ -58,7 +58,8 @@ bool CheckAll(const std::vector<Case>& cases, const std::string& filter) {
                    name.c_str(), result.written.size(), bytes->second.size());
       good = false;
     }
-    const bool decodes = c.workload.find("_serialise") == std::string::npos && c.workload != kBlackboxSkipScan;
+    const bool decodes =
+        c.workload.find("_serialise") == std::string::npos && c.workload != kBlackboxSkipScan;
     if (decodes) {
       const auto [first, inserted] = decoded.emplace(DecodeGroup(c.workload), result.decoded);
       if (result.decoded.empty() || (!inserted && first->second != result.decoded)) {

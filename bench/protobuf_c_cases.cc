@@ -110,7 +110,8 @@ std::uint64_t Consume(const BlackboxFile& file) {
 
 std::uint64_t Digest(std::uint64_t digest, const std::int32_t* values, std::size_t count) {
   digest = Mix(digest, count);
-  for (std::size_t i = 0; i < count; ++i) digest = Mix(digest, static_cast<std::uint32_t>(values[i]));
+  for (std::size_t i = 0; i < count; ++i)
+    digest = Mix(digest, static_cast<std::uint32_t>(values[i]));
   return digest;
 }
 
@@ -237,9 +238,7 @@ class UnpackKernel {
 template <typename Message, Input kInput>
 class PackKernel {
  public:
-  PackKernel() : message_(Api<Message>::Unpack(kInput())) {
-    out_.resize(kInput().size() + 64);
-  }
+  PackKernel() : message_(Api<Message>::Unpack(kInput())) { out_.resize(kInput().size() + 64); }
   ~PackKernel() { Api<Message>::Free(message_); }
   PackKernel(const PackKernel&) = delete;
   PackKernel& operator=(const PackKernel&) = delete;
@@ -268,26 +267,31 @@ class StreamKernel {
  public:
   static std::int64_t Bytes() { return static_cast<std::int64_t>(BlackboxFileBytes().size()); }
   std::uint64_t Run() {
-    return Read([](const BlackboxFileLine& line) {
-      return line.seqno + line.timestamp + Sum(line.datainput, line.n_datainput) +
-             Sum(line.dataoutput, line.n_dataoutput);
-    }, [](const BlackboxCandumpFileLine& line) {
-      return line.seqno + line.timestamp + line.canid + line.messageid + (line.extended ? 1 : 0) + line.data.len;
-    });
+    return Read(
+        [](const BlackboxFileLine& line) {
+          return line.seqno + line.timestamp + Sum(line.datainput, line.n_datainput) +
+                 Sum(line.dataoutput, line.n_dataoutput);
+        },
+        [](const BlackboxCandumpFileLine& line) {
+          return line.seqno + line.timestamp + line.canid + line.messageid +
+                 (line.extended ? 1 : 0) + line.data.len;
+        });
   }
   Result Check() {
     std::uint64_t logger = kDigestStart;
     std::uint64_t can = kDigestStart;
-    const std::uint64_t lines = Read([&](const BlackboxFileLine& line) {
-      logger = Mix(Mix(logger, line.seqno), line.timestamp);
-      logger = Digest(logger, line.datainput, line.n_datainput);
-      logger = Digest(logger, line.dataoutput, line.n_dataoutput);
-      return 1u;
-    }, [&](const BlackboxCandumpFileLine& line) {
-      can = Mix(Mix(Mix(Mix(can, line.seqno), line.timestamp), line.canid), line.messageid);
-      can = Digest(Mix(can, line.extended ? 1 : 0), line.data);
-      return 1u;
-    });
+    const std::uint64_t lines = Read(
+        [&](const BlackboxFileLine& line) {
+          logger = Mix(Mix(logger, line.seqno), line.timestamp);
+          logger = Digest(logger, line.datainput, line.n_datainput);
+          logger = Digest(logger, line.dataoutput, line.n_dataoutput);
+          return 1u;
+        },
+        [&](const BlackboxCandumpFileLine& line) {
+          can = Mix(Mix(Mix(Mix(can, line.seqno), line.timestamp), line.canid), line.messageid);
+          can = Digest(Mix(can, line.extended ? 1 : 0), line.data);
+          return 1u;
+        });
     if (lines == 0) return {};
     return {"", std::to_string(logger) + "/" + std::to_string(can)};
   }

@@ -2,9 +2,8 @@
 // is: a streaming read that decodes every field, and the skip-scan, which
 // visits every field of every line and decodes none: the limit of any reader
 // that must look at each field.
-#include <protozero/pbf_reader.hpp>
-
 #include <cstdint>
+#include <protozero/pbf_reader.hpp>
 #include <string>
 #include <vector>
 
@@ -58,8 +57,12 @@ class ProtozeroReadKernel {
         std::uint64_t samples = 0;
         while (line.next()) {
           switch (line.tag()) {
-            case 1: seq_no = line.get_uint32(); break;
-            case 3: timestamp = line.get_uint32(); break;
+            case 1:
+              seq_no = line.get_uint32();
+              break;
+            case 3:
+              timestamp = line.get_uint32();
+              break;
             case 2:
             case 4: {
               const bool input = line.tag() == 2;
@@ -72,13 +75,15 @@ class ProtozeroReadKernel {
               samples += count;
               break;
             }
-            default: line.skip();
+            default:
+              line.skip();
           }
         }
         sum += seq_no + timestamp + samples;
         if (digest) {
           digest->logger = Mix(Mix(digest->logger, seq_no), timestamp);
-          digest->logger = Digest::List(Digest::List(digest->logger, digest->inputs), digest->outputs);
+          digest->logger =
+              Digest::List(Digest::List(digest->logger, digest->inputs), digest->outputs);
         }
       } else if (records.tag() == kLineCan) {
         protozero::pbf_reader line = records.get_message();
@@ -101,7 +106,8 @@ class ProtozeroReadKernel {
           std::uint64_t& d = digest->can;
           d = Mix(Mix(Mix(Mix(Mix(d, fields[0]), fields[1]), fields[2]), fields[3]), fields[4]);
           d = Mix(d, data.size());
-          for (std::size_t i = 0; i < data.size(); ++i) d = Mix(d, static_cast<unsigned char>(data.data()[i]));
+          for (std::size_t i = 0; i < data.size(); ++i)
+            d = Mix(d, static_cast<unsigned char>(data.data()[i]));
         }
       } else {
         records.skip();

@@ -1,8 +1,8 @@
 #include "workloads.h"
 
 #include <gcuproto/blackbox.pb.h>
-#include <gcuproto/commands.pb.h>
 #include <gcuproto/codec/wire.h>
+#include <gcuproto/commands.pb.h>
 #include <gcuproto/firmwareFile.pb.h>
 
 #include <cstdint>

@@ -23,8 +23,8 @@ namespace gcuproto_bench {
 
 // Sizes of the workloads.
 constexpr int kLoggerSamples = 64;
-constexpr int kMapSide = 32;                          // a 32 x 32 map
-constexpr int kFirmwareBlobSize = 2048;               // one flash page per command
+constexpr int kMapSide = 32;                                   // a 32 x 32 map
+constexpr int kFirmwareBlobSize = 2048;                        // one flash page per command
 constexpr int kFirmwareBlobs = (1 << 20) / kFirmwareBlobSize;  // 1 MiB of blobs
 constexpr std::size_t kBlackboxTargetSize = 64u << 20;
 
@@ -36,8 +36,8 @@ constexpr char kMapParse[] = "map32x32_parse";
 constexpr char kMapSerialise[] = "map32x32_serialise";
 constexpr char kFirmwareParse[] = "firmware1MiB_parse";
 constexpr char kFirmwareSerialise[] = "firmware1MiB_serialise";
-constexpr char kBlackboxParse[] = "blackbox64MiB_parse";  // the whole file as one message
-constexpr char kBlackboxRead[] = "blackbox64MiB_read";    // line by line, streaming
+constexpr char kBlackboxParse[] = "blackbox64MiB_parse";        // the whole file as one message
+constexpr char kBlackboxRead[] = "blackbox64MiB_read";          // line by line, streaming
 constexpr char kBlackboxSkipScan[] = "blackbox64MiB_skipscan";  // every field visited, none decoded
 
 // The inputs, each built on first use (the blackbox file takes a second or

@@ -43,7 +43,8 @@ Response MakeResponse() {
   return response;
 }
 
-void AddBlob(FirmwareFile* firmware, std::uint32_t index, const std::string& data, bool checkpoint) {
+void AddBlob(FirmwareFile* firmware, std::uint32_t index, const std::string& data,
+             bool checkpoint) {
   FirmwareCommand* command = firmware->add_commands();
   command->set_index(index);
   command->set_data(data);
@@ -83,7 +84,8 @@ FirmwareFile MakeFirmware() {
 
 BlackboxFile MakeBlackbox() {
   BlackboxFile blackbox;
-  const std::int32_t inputs[3][4] = {{12, -3, 0, 250}, {13, -4, 1, 251}, {-2147483647 - 1, 0, 2, 2147483647}};
+  const std::int32_t inputs[3][4] = {
+      {12, -3, 0, 250}, {13, -4, 1, 251}, {-2147483647 - 1, 0, 2, 2147483647}};
   for (std::uint32_t i = 0; i < 3; ++i) {
     BlackboxFileLine* line = blackbox.add_line();
     line->set_seqno(1 + 2 * i);
@@ -124,7 +126,8 @@ bool WriteFile(const std::string& path, const std::string& content) {
   return static_cast<bool>(file);
 }
 
-bool WriteSample(const std::string& dir, const std::string& stem, const google::protobuf::Message& message) {
+bool WriteSample(const std::string& dir, const std::string& stem,
+                 const google::protobuf::Message& message) {
   return WriteFile(dir + "/" + stem + ".bin", message.SerializeAsString()) &&
          WriteFile(dir + "/" + stem + ".txt", TextOf(message));
 }

@@ -19,7 +19,6 @@
 #include <gcuproto/blackbox/reader.h>
 #include <gcuproto/blackbox/time_scale.h>
 #include <gcuproto/codec/hex.h>
-
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
 
 #include <algorithm>
@@ -34,19 +33,19 @@
 
 namespace {
 
-using gcuproto::blackbox::CandumpFormatter;
-using gcuproto::blackbox::CandumpOptions;
 using gcuproto::blackbox::CanCsvFormatter;
 using gcuproto::blackbox::CanCsvOptions;
+using gcuproto::blackbox::CandumpFormatter;
+using gcuproto::blackbox::CandumpOptions;
 using gcuproto::blackbox::CanIdField;
 using gcuproto::blackbox::CsvChannel;
 using gcuproto::blackbox::CsvColumns;
 using gcuproto::blackbox::CsvFormatter;
 using gcuproto::blackbox::CsvOptions;
 using gcuproto::blackbox::CsvWidener;
-using gcuproto::blackbox::Export;
 using gcuproto::blackbox::Error;
 using gcuproto::blackbox::ErrorKind;
+using gcuproto::blackbox::Export;
 using gcuproto::blackbox::JsonLinesFormatter;
 using gcuproto::blackbox::LineFormatter;
 using gcuproto::blackbox::Reader;
@@ -67,11 +66,11 @@ constexpr std::uint64_t kStartSeconds = 1600000000;
 
 struct Settings {
   Format format;
-  bool time;          // CSV: a time column; candump: a start time
+  bool time;  // CSV: a time column; candump: a start time
   bool source;
-  bool channels;      // CSV: in1,out0,in3; candump: ids from messageId
-  bool few_columns;   // CSV: two inputs and one output, not the first pass's
-  int scale;          // index into kScales
+  bool channels;     // CSV: in1,out0,in3; candump: ids from messageId
+  bool few_columns;  // CSV: two inputs and one output, not the first pass's
+  int scale;         // index into kScales
   bool decode;
 };
 
@@ -118,7 +117,8 @@ std::string Padded(std::uint64_t n, std::size_t width) {
 template <typename Samples>
 std::string JsonList(const Samples& samples) {
   std::string out = "[";
-  for (int i = 0; i < samples.size(); ++i) out += (i > 0 ? "," : "") + std::to_string(samples.Get(i));
+  for (int i = 0; i < samples.size(); ++i)
+    out += (i > 0 ? "," : "") + std::to_string(samples.Get(i));
   return out + "]";
 }
 
@@ -157,10 +157,11 @@ class Plain {
       if (!line.ParseFromArray(encoded.data(), static_cast<int>(encoded.size()))) return false;
       if (s_.format == Format::kCsv) return CsvRow(line, text);
       if (s_.format == Format::kJsonLines) {
-        *text = std::string(s_.source ? kJsonSource : "{") + "\"kind\":\"line\",\"seqNo\":" +
-                std::to_string(line.seqno()) + ",\"timestamp\":" + std::to_string(line.timestamp()) +
-                ",\"dataInput\":" + JsonList(line.datainput()) + ",\"dataOutput\":" +
-                JsonList(line.dataoutput()) + "}\n";
+        *text = std::string(s_.source ? kJsonSource : "{") +
+                "\"kind\":\"line\",\"seqNo\":" + std::to_string(line.seqno()) +
+                ",\"timestamp\":" + std::to_string(line.timestamp()) +
+                ",\"dataInput\":" + JsonList(line.datainput()) +
+                ",\"dataOutput\":" + JsonList(line.dataoutput()) + "}\n";
       }
       return true;
     }
@@ -171,18 +172,20 @@ class Plain {
       case Format::kCsv:
         return true;
       case Format::kJsonLines:
-        *text = std::string(s_.source ? kJsonSource : "{") + "\"kind\":\"lineCan\",\"seqNo\":" +
-                std::to_string(line.seqno()) + ",\"timestamp\":" + std::to_string(line.timestamp()) +
-                ",\"canId\":" + std::to_string(line.canid()) + ",\"messageId\":" +
-                std::to_string(line.messageid()) + ",\"extended\":" + (line.extended() ? "true" : "false") +
-                ",\"data\":\"" + Hex(line.data()) + "\"}\n";
+        *text = std::string(s_.source ? kJsonSource : "{") +
+                "\"kind\":\"lineCan\",\"seqNo\":" + std::to_string(line.seqno()) +
+                ",\"timestamp\":" + std::to_string(line.timestamp()) +
+                ",\"canId\":" + std::to_string(line.canid()) +
+                ",\"messageId\":" + std::to_string(line.messageid()) +
+                ",\"extended\":" + (line.extended() ? "true" : "false") + ",\"data\":\"" +
+                Hex(line.data()) + "\"}\n";
         return true;
       case Format::kCanCsv:
         *text = std::to_string(line.seqno()) + "," + std::to_string(line.timestamp()) +
-                (s_.time ? "," + Seconds(line.timestamp(), scale) : "") + "," + std::to_string(line.canid()) +
-                "," + std::to_string(line.messageid()) + (line.extended() ? ",true," : ",false,") +
-                std::to_string(line.data().size()) + "," + Hex(line.data()) +
-                (s_.source ? std::string(kCsvSource) : "") + "\n";
+                (s_.time ? "," + Seconds(line.timestamp(), scale) : "") + "," +
+                std::to_string(line.canid()) + "," + std::to_string(line.messageid()) +
+                (line.extended() ? ",true," : ",false,") + std::to_string(line.data().size()) +
+                "," + Hex(line.data()) + (s_.source ? std::string(kCsvSource) : "") + "\n";
         return true;
       case Format::kCandump: {
         const std::uint32_t id = s_.channels ? line.messageid() : line.canid();
@@ -190,7 +193,8 @@ class Plain {
         const std::size_t size = line.data().size();
         static const std::size_t kFdSizes[] = {12, 16, 20, 24, 32, 48, 64};
         const bool fd = size > 8;
-        if (fd && std::find(std::begin(kFdSizes), std::end(kFdSizes), size) == std::end(kFdSizes)) return false;
+        if (fd && std::find(std::begin(kFdSizes), std::end(kFdSizes), size) == std::end(kFdSizes))
+          return false;
         // Every scale here gives whole microseconds: digits * 10^(exponent + 6).
         std::uint64_t per_tick = scale.digits;
         for (int e = scale.exponent + 6; e > 0; --e) per_tick *= 10;
@@ -198,7 +202,8 @@ class Plain {
         const std::uint64_t us = ticks + (s_.time ? kStartSeconds * 1000000 : 0);
         if (us >= 10000000000000000ull) return false;
         *text = "(" + Padded(us / 1000000, 10) + "." + Padded(us % 1000000, 6) + ") can0 " +
-                HexNumber(id, line.extended() ? 8 : 3) + "#" + (fd ? "#0" : "") + Hex(line.data()) + "\n";
+                HexNumber(id, line.extended() ? 8 : 3) + "#" + (fd ? "#0" : "") + Hex(line.data()) +
+                "\n";
         return true;
       }
     }
@@ -224,11 +229,13 @@ class Plain {
       }
       for (std::size_t i = 0; i < columns_.inputs; ++i) {
         *text += ",";
-        if (i < static_cast<std::size_t>(line.datainput_size())) *text += std::to_string(line.datainput(static_cast<int>(i)));
+        if (i < static_cast<std::size_t>(line.datainput_size()))
+          *text += std::to_string(line.datainput(static_cast<int>(i)));
       }
       for (std::size_t i = 0; i < columns_.outputs; ++i) {
         *text += ",";
-        if (i < static_cast<std::size_t>(line.dataoutput_size())) *text += std::to_string(line.dataoutput(static_cast<int>(i)));
+        if (i < static_cast<std::size_t>(line.dataoutput_size()))
+          *text += std::to_string(line.dataoutput(static_cast<int>(i)));
       }
     }
     if (s_.source) *text += kCsvSource;
@@ -242,7 +249,8 @@ class Plain {
 
 std::unique_ptr<Reader> Open(std::string_view file, bool decode,
                              std::unique_ptr<google::protobuf::io::ArrayInputStream>* input) {
-  *input = std::make_unique<google::protobuf::io::ArrayInputStream>(file.data(), static_cast<int>(file.size()));
+  *input = std::make_unique<google::protobuf::io::ArrayInputStream>(file.data(),
+                                                                    static_cast<int>(file.size()));
   ReaderOptions options;
   options.decode = decode;
   return std::make_unique<Reader>(input->get(), options);
@@ -278,11 +286,14 @@ void CheckPaths(std::string_view encoded, CsvFormatter* csv_fast, CsvFormatter* 
     fast_out.Flush();
     decoded_out.Flush();
     FUZZ_CHECK(fast_ok == decoded_ok, "CSV of the encoded line %s, of the decoded line %s (%s%s)",
-               fast_ok ? "succeeds" : "fails", decoded_ok ? "succeeds" : "fails", fast_reason.message().c_str(),
-               decoded_reason.message().c_str());
-    FUZZ_CHECK(fast_text == decoded_text, "CSV rows differ:\n%s\n%s", fast_text.c_str(), decoded_text.c_str());
-    if (parses && !fast_ok) FUZZ_CHECK(fast_reason.kind() == decoded_reason.kind() && fast_reason.message() == decoded_reason.message(),
-                                       "CSV refusals differ");
+               fast_ok ? "succeeds" : "fails", decoded_ok ? "succeeds" : "fails",
+               fast_reason.message().c_str(), decoded_reason.message().c_str());
+    FUZZ_CHECK(fast_text == decoded_text, "CSV rows differ:\n%s\n%s", fast_text.c_str(),
+               decoded_text.c_str());
+    if (parses && !fast_ok)
+      FUZZ_CHECK(fast_reason.kind() == decoded_reason.kind() &&
+                     fast_reason.message() == decoded_reason.message(),
+                 "CSV refusals differ");
   }
   fast_text.clear();
   decoded_text.clear();
@@ -292,9 +303,10 @@ void CheckPaths(std::string_view encoded, CsvFormatter* csv_fast, CsvFormatter* 
     if (parses) json->AppendLine(line, &decoded_out);
     fast_out.Flush();
     decoded_out.Flush();
-    FUZZ_CHECK(fast_ok == parses, "JSON of the encoded line %s, the parser %s", fast_ok ? "succeeds" : "fails",
-               parses ? "accepts it" : "does not");
-    FUZZ_CHECK(fast_text == decoded_text, "JSON lines differ:\n%s\n%s", fast_text.c_str(), decoded_text.c_str());
+    FUZZ_CHECK(fast_ok == parses, "JSON of the encoded line %s, the parser %s",
+               fast_ok ? "succeeds" : "fails", parses ? "accepts it" : "does not");
+    FUZZ_CHECK(fast_text == decoded_text, "JSON lines differ:\n%s\n%s", fast_text.c_str(),
+               decoded_text.c_str());
   }
 }
 
@@ -313,7 +325,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   s.scale = (mode >> 6) % 3;
   s.decode = (mode >> 6) == 3;
   TimeScale scale;
-  FUZZ_CHECK(TimeScale::Parse(kScales[s.scale].text, &scale), "time scale %s", kScales[s.scale].text);
+  FUZZ_CHECK(TimeScale::Parse(kScales[s.scale].text, &scale), "time scale %s",
+             kScales[s.scale].text);
 
   // The records as the reader gives them, and the widest logger line.
   std::unique_ptr<google::protobuf::io::ArrayInputStream> input;
@@ -342,8 +355,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     columns = ScanCsvColumns(scan.get());
     if (all_logger_lines_decode) {
       FUZZ_CHECK(columns.inputs == widest.inputs && columns.outputs == widest.outputs,
-                 "the first pass found %zu + %zu columns, the widest line has %zu + %zu", columns.inputs,
-                 columns.outputs, widest.inputs, widest.outputs);
+                 "the first pass found %zu + %zu columns, the widest line has %zu + %zu",
+                 columns.inputs, columns.outputs, widest.inputs, widest.outputs);
     }
   }
 
@@ -358,7 +371,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   CheckPaths(file, &csv_fast, &csv_decoded, &json);
   for (std::size_t i = 0; i < records.size(); ++i) {
-    if (records[i].second == RecordKind::kLoggerLine) CheckPaths(raws[i], &csv_fast, &csv_decoded, &json);
+    if (records[i].second == RecordKind::kLoggerLine)
+      CheckPaths(raws[i], &csv_fast, &csv_decoded, &json);
   }
 
   // The export against the plain formatter.
@@ -419,12 +433,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                (unsigned long long)error.offset(), error.message().c_str());
     const std::uint64_t damage_at = reader->damage() ? reader->damage()->offset() : 0;
     const std::uint64_t reference_at = reference->damage() ? reference->damage()->offset() : 0;
-    FUZZ_CHECK(reader->damage().has_value() == reference->damage().has_value() && damage_at == reference_at,
+    FUZZ_CHECK(reader->damage().has_value() == reference->damage().has_value() &&
+                   damage_at == reference_at,
                "the export's reader reports damage %d at %llu, the reference %d at %llu",
-               reader->damage().has_value(), (unsigned long long)damage_at, reference->damage().has_value(),
-               (unsigned long long)reference_at);
+               reader->damage().has_value(), (unsigned long long)damage_at,
+               reference->damage().has_value(), (unsigned long long)reference_at);
   }
-  FUZZ_CHECK(text == expected, "the export wrote\n%s\nexpected\n%s", text.c_str(), expected.c_str());
+  FUZZ_CHECK(text == expected, "the export wrote\n%s\nexpected\n%s", text.c_str(),
+             expected.c_str());
 
   // From a pipe there is no first pass: the rows go out as the columns grow,
   // and the widener puts them right afterwards, fed in pieces of any size.
@@ -440,8 +456,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::unique_ptr<google::protobuf::io::ArrayInputStream> grow_input;
     std::unique_ptr<Reader> grow_reader = Open(file, s.decode, &grow_input);
     Error grow_error;
-    FUZZ_CHECK(Export(grow_reader.get(), &grower, &rows_sink, &grow_error), "the growing export stops at %llu (%s)",
-               (unsigned long long)grow_error.offset(), grow_error.message().c_str());
+    FUZZ_CHECK(Export(grow_reader.get(), &grower, &rows_sink, &grow_error),
+               "the growing export stops at %llu (%s)", (unsigned long long)grow_error.offset(),
+               grow_error.message().c_str());
     std::string widened;
     StringSink widened_sink(&widened);
     TextBuffer out(&widened_sink);
@@ -449,13 +466,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CsvWidener widener(grower);
     std::size_t at = 0;
     for (std::size_t piece_index = 0; at < rows.size(); ++piece_index) {
-      const std::size_t wanted = 1 + static_cast<unsigned char>(file[piece_index % file.size()]) % 61;
+      const std::size_t wanted =
+          1 + static_cast<unsigned char>(file[piece_index % file.size()]) % 61;
       const std::size_t n = std::min(wanted, rows.size() - at);
       widener.Feed(std::string_view(rows).substr(at, n), &out);
       at += n;
     }
     FUZZ_CHECK(out.Flush(), "a string sink failed");
-    FUZZ_CHECK(widened == text, "the widened rows are\n%s\nthe export with the first pass's columns\n%s",
+    FUZZ_CHECK(widened == text,
+               "the widened rows are\n%s\nthe export with the first pass's columns\n%s",
                widened.c_str(), text.c_str());
   }
   return 0;

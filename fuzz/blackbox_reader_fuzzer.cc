@@ -7,7 +7,6 @@
 #include <gcuproto/blackbox.pb.h>
 #include <gcuproto/blackbox/line_decoder.h>
 #include <gcuproto/blackbox/reader.h>
-
 #include <google/protobuf/io/zero_copy_stream.h>
 #include <google/protobuf/unknown_field_set.h>
 #include <google/protobuf/util/message_differencer.h>

@@ -13,7 +13,6 @@
 // the stream) and the reading resumes.
 #include <gcuproto/blackbox.pb.h>
 #include <gcuproto/blackbox/reader.h>
-
 #include <google/protobuf/io/zero_copy_stream.h>
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
 
@@ -107,7 +106,8 @@ struct Record {
   std::string raw;
   std::string decoded;  // the decoded line, serialised again
   bool operator==(const Record& o) const {
-    return kind == o.kind && offset == o.offset && end == o.end && raw == o.raw && decoded == o.decoded;
+    return kind == o.kind && offset == o.offset && end == o.end && raw == o.raw &&
+           decoded == o.decoded;
   }
 };
 
@@ -124,27 +124,29 @@ struct Outcome {
 
 std::string State(const Reader& reader) {
   const std::optional<Error>& damage = reader.damage();
-  std::string s = "damaged " + std::to_string(damage.has_value()) + " at " +
-                  std::to_string(damage ? damage->offset() : 0) + " (" + (damage ? damage->message() : "") +
-                  ") kind " + std::to_string(damage ? static_cast<int>(damage->kind()) : -1) + " waiting " +
-                  std::to_string(reader.waiting()) + " lines " + std::to_string(reader.logger_lines()) +
-                  "+" + std::to_string(reader.can_lines()) + " unknown " +
-                  std::to_string(reader.unknown_records()) + " undecodable " +
-                  std::to_string(reader.undecodable_lines()) + " complete " +
-                  std::to_string(reader.complete_bytes()) + " read " + std::to_string(reader.bytes_read());
+  std::string s =
+      "damaged " + std::to_string(damage.has_value()) + " at " +
+      std::to_string(damage ? damage->offset() : 0) + " (" + (damage ? damage->message() : "") +
+      ") kind " + std::to_string(damage ? static_cast<int>(damage->kind()) : -1) + " waiting " +
+      std::to_string(reader.waiting()) + " lines " + std::to_string(reader.logger_lines()) + "+" +
+      std::to_string(reader.can_lines()) + " unknown " + std::to_string(reader.unknown_records()) +
+      " undecodable " + std::to_string(reader.undecodable_lines()) + " complete " +
+      std::to_string(reader.complete_bytes()) + " read " + std::to_string(reader.bytes_read());
   for (const DamagedSpan& span : reader.damaged_spans()) {
-    s += " span " + std::to_string(span.offset) + "+" + std::to_string(span.length) + " (" + span.error.message() +
-         ") " + std::to_string(span.records_skipped);
+    s += " span " + std::to_string(span.offset) + "+" + std::to_string(span.length) + " (" +
+         span.error.message() + ") " + std::to_string(span.records_skipped);
   }
   return s;
 }
 
 void ReadPhase(Reader* reader, bool decode, Outcome* outcome) {
   while (reader->Next()) {
-    Record r{reader->kind(), reader->offset(), reader->end_offset(), std::string(reader->raw()), ""};
+    Record r{reader->kind(), reader->offset(), reader->end_offset(), std::string(reader->raw()),
+             ""};
     if (decode) {
-      r.decoded = reader->kind() == RecordKind::kLoggerLine ? reader->logger_line().SerializeAsString()
-                                                            : reader->can_line().SerializeAsString();
+      r.decoded = reader->kind() == RecordKind::kLoggerLine
+                      ? reader->logger_line().SerializeAsString()
+                      : reader->can_line().SerializeAsString();
     }
     outcome->records.push_back(std::move(r));
   }
@@ -220,8 +222,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string bytes(first);
     MemoryStream growing(&bytes);
     google::protobuf::io::ArrayInputStream array(file.data(), static_cast<int>(file.size()));
-    Reader reader(follow ? static_cast<google::protobuf::io::ZeroCopyInputStream*>(&growing) : &array,
-                  options);
+    Reader reader(
+        follow ? static_cast<google::protobuf::io::ZeroCopyInputStream*>(&growing) : &array,
+        options);
     ReadPhase(&reader, decode, &outcomes[2]);
     if (follow) {
       bytes.append(rest);
@@ -230,7 +233,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!follow && !reader.damage()) {
       FUZZ_CHECK(reader.complete_bytes() == file.size() && reader.bytes_read() == file.size(),
                  "an undamaged file of %zu bytes read as %llu complete, %llu read", file.size(),
-                 (unsigned long long)reader.complete_bytes(), (unsigned long long)reader.bytes_read());
+                 (unsigned long long)reader.complete_bytes(),
+                 (unsigned long long)reader.bytes_read());
     }
   }
 
@@ -240,10 +244,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Outcome& b = outcomes[2];
     if (a == b) continue;
     std::size_t same = 0;
-    while (same < a.records.size() && same < b.records.size() && a.records[same] == b.records[same]) ++same;
-    FUZZ_CHECK(false, "%s and memory differ: %zu and %zu records, the first %zu the same;\n%s: %s\nmemory: %s",
-               kNames[i], a.records.size(), b.records.size(), same, kNames[i],
-               a.ends.empty() ? "" : a.ends.back().c_str(), b.ends.empty() ? "" : b.ends.back().c_str());
+    while (same < a.records.size() && same < b.records.size() && a.records[same] == b.records[same])
+      ++same;
+    FUZZ_CHECK(
+        false,
+        "%s and memory differ: %zu and %zu records, the first %zu the same;\n%s: %s\nmemory: %s",
+        kNames[i], a.records.size(), b.records.size(), same, kNames[i],
+        a.ends.empty() ? "" : a.ends.back().c_str(), b.ends.empty() ? "" : b.ends.back().c_str());
   }
   return 0;
 }

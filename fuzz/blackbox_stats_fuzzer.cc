@@ -15,7 +15,6 @@
 #include <gcuproto/blackbox.pb.h>
 #include <gcuproto/blackbox/reader.h>
 #include <gcuproto/blackbox/stats.h>
-
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
 
 #include <algorithm>
@@ -117,8 +116,8 @@ bool SameRange(const ValueRange& a, const ValueRange& b) {
 
 void CheckSequence(const char* what, const NaiveSequence& naive, const SequenceSummary& s,
                    bool may_estimate) {
-  FUZZ_CHECK(s.lines == naive.lines, "%s: %llu lines, counted %llu", what, (unsigned long long)s.lines,
-             (unsigned long long)naive.lines);
+  FUZZ_CHECK(s.lines == naive.lines, "%s: %llu lines, counted %llu", what,
+             (unsigned long long)s.lines, (unsigned long long)naive.lines);
   FUZZ_CHECK(s.numbers.any == !naive.numbers.empty(), "%s: numbers seen", what);
   if (naive.numbers.empty()) return;
   FUZZ_CHECK(s.numbers.min == *naive.numbers.begin() && s.numbers.max == *naive.numbers.rbegin(),
@@ -127,34 +126,39 @@ void CheckSequence(const char* what, const NaiveSequence& naive, const SequenceS
   const std::uint64_t span = s.numbers.max - s.numbers.min + 1;
   std::uint64_t gaps = 0;
   std::vector<std::pair<std::uint32_t, std::uint32_t>> first_gaps;
-  for (auto it = naive.numbers.begin(), next = std::next(it); next != naive.numbers.end(); it = next++) {
+  for (auto it = naive.numbers.begin(), next = std::next(it); next != naive.numbers.end();
+       it = next++) {
     if (*next - *it == 1) continue;
     ++gaps;
-    if (first_gaps.size() < StatsCollector::kMaxListedGaps) first_gaps.emplace_back(*it + 1, *next - 1);
+    if (first_gaps.size() < StatsCollector::kMaxListedGaps)
+      first_gaps.emplace_back(*it + 1, *next - 1);
   }
   const std::uint64_t distinct = naive.numbers.size();
   if (s.estimated) {
     FUZZ_CHECK(may_estimate, "%s: estimated with memory to spare", what);
-    FUZZ_CHECK(s.distinct >= 1 && s.distinct <= std::min(s.lines, span) && s.missing == span - s.distinct &&
-                   s.repeated == s.lines - s.distinct && s.gaps <= std::min(s.missing, s.distinct - 1) &&
-                   s.first_gaps.empty(),
-               "%s: estimates out of bounds: %llu distinct, %llu missing, %llu gaps, %llu repeated", what,
-               (unsigned long long)s.distinct, (unsigned long long)s.missing, (unsigned long long)s.gaps,
-               (unsigned long long)s.repeated);
+    FUZZ_CHECK(s.distinct >= 1 && s.distinct <= std::min(s.lines, span) &&
+                   s.missing == span - s.distinct && s.repeated == s.lines - s.distinct &&
+                   s.gaps <= std::min(s.missing, s.distinct - 1) && s.first_gaps.empty(),
+               "%s: estimates out of bounds: %llu distinct, %llu missing, %llu gaps, %llu repeated",
+               what, (unsigned long long)s.distinct, (unsigned long long)s.missing,
+               (unsigned long long)s.gaps, (unsigned long long)s.repeated);
     return;
   }
-  FUZZ_CHECK(s.distinct == distinct && s.missing == span - distinct && s.gaps == gaps &&
-                 s.repeated == naive.lines - distinct,
-             "%s: %llu distinct, %llu missing, %llu gaps, %llu repeated; counted %llu, %llu, %llu, %llu",
-             what, (unsigned long long)s.distinct, (unsigned long long)s.missing, (unsigned long long)s.gaps,
-             (unsigned long long)s.repeated, (unsigned long long)distinct, (unsigned long long)(span - distinct),
-             (unsigned long long)gaps, (unsigned long long)(naive.lines - distinct));
+  FUZZ_CHECK(
+      s.distinct == distinct && s.missing == span - distinct && s.gaps == gaps &&
+          s.repeated == naive.lines - distinct,
+      "%s: %llu distinct, %llu missing, %llu gaps, %llu repeated; counted %llu, %llu, %llu, %llu",
+      what, (unsigned long long)s.distinct, (unsigned long long)s.missing,
+      (unsigned long long)s.gaps, (unsigned long long)s.repeated, (unsigned long long)distinct,
+      (unsigned long long)(span - distinct), (unsigned long long)gaps,
+      (unsigned long long)(naive.lines - distinct));
   FUZZ_CHECK(s.first_gaps == first_gaps, "%s: first gaps differ (%zu listed, %zu counted)", what,
              s.first_gaps.size(), first_gaps.size());
 }
 
 bool SameSteps(const std::vector<TimeStep>& a, const std::vector<TimeStep>& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](const TimeStep& x, const TimeStep& y) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](const TimeStep& x, const TimeStep& y) {
            return x.from == y.from && x.to == y.to && x.offset == y.offset && x.seq_no == y.seq_no;
          });
 }
@@ -165,14 +169,14 @@ void CheckTime(const char* what, const NaiveTime& naive, const TimeSummary& t) {
   FUZZ_CHECK(t.stamps.min == naive.min && t.stamps.max == naive.max && t.first == naive.first &&
                  t.last == naive.last,
              "%s: stamps %llu..%llu first %u last %u; counted %u..%u, %u, %u", what,
-             (unsigned long long)t.stamps.min, (unsigned long long)t.stamps.max, t.first, t.last, naive.min,
-             naive.max, naive.first, naive.last);
+             (unsigned long long)t.stamps.min, (unsigned long long)t.stamps.max, t.first, t.last,
+             naive.min, naive.max, naive.first, naive.last);
   FUZZ_CHECK(t.backwards == naive.backwards.size(), "%s: %llu steps back, counted %zu", what,
              (unsigned long long)t.backwards, naive.backwards.size());
   const std::vector<TimeStep> first_backwards(
       naive.backwards.begin(),
-      naive.backwards.begin() + static_cast<std::ptrdiff_t>(
-                                    std::min(naive.backwards.size(), StatsCollector::kMaxListedTimeSteps)));
+      naive.backwards.begin() + static_cast<std::ptrdiff_t>(std::min(
+                                    naive.backwards.size(), StatsCollector::kMaxListedTimeSteps)));
   FUZZ_CHECK(SameSteps(t.first_backwards, first_backwards), "%s: first steps back differ", what);
   // Largest first, the earliest among equals.
   auto forward = naive.forward;
@@ -183,8 +187,9 @@ void CheckTime(const char* what, const NaiveTime& naive, const TimeSummary& t) {
   for (std::size_t i = 0; i < forward.size() && i < StatsCollector::kMaxListedTimeSteps; ++i) {
     largest.push_back(forward[i].second);
   }
-  FUZZ_CHECK(SameSteps(t.largest_gaps, largest), "%s: largest steps differ (%zu listed, %zu counted)", what,
-             t.largest_gaps.size(), largest.size());
+  FUZZ_CHECK(SameSteps(t.largest_gaps, largest),
+             "%s: largest steps differ (%zu listed, %zu counted)", what, t.largest_gaps.size(),
+             largest.size());
 }
 
 void Check(const char* how, const Naive& naive, const FileStats& s, bool may_estimate) {
@@ -198,11 +203,12 @@ void Check(const char* how, const Naive& naive, const FileStats& s, bool may_est
   CheckSequence((at + ", all lines").c_str(), naive.all, s.sequence_all, may_estimate);
   CheckTime((at + ", logger lines").c_str(), naive.logger_time, s.time_logger);
   CheckTime((at + ", CAN lines").c_str(), naive.can_time, s.time_can);
-  FUZZ_CHECK(SameRange(s.inputs_per_line, naive.inputs) && SameRange(s.outputs_per_line, naive.outputs) &&
+  FUZZ_CHECK(SameRange(s.inputs_per_line, naive.inputs) &&
+                 SameRange(s.outputs_per_line, naive.outputs) &&
                  s.input_samples == naive.input_samples && s.output_samples == naive.output_samples,
-             "%s: samples: %llu + %llu, counted %llu + %llu", how, (unsigned long long)s.input_samples,
-             (unsigned long long)s.output_samples, (unsigned long long)naive.input_samples,
-             (unsigned long long)naive.output_samples);
+             "%s: samples: %llu + %llu, counted %llu + %llu", how,
+             (unsigned long long)s.input_samples, (unsigned long long)s.output_samples,
+             (unsigned long long)naive.input_samples, (unsigned long long)naive.output_samples);
   FUZZ_CHECK(SameRange(s.can_data_bytes, naive.data_bytes), "%s: data bytes", how);
 
   // Listed: every standard id below 0x800, and the first others met up to
@@ -228,13 +234,14 @@ void Check(const char* how, const Naive& naive, const FileStats& s, bool may_est
                               return a.id == b.id && a.extended == b.extended && a.lines == b.lines;
                             }),
              "%s: %zu CAN ids listed, counted %zu", how, s.can_ids.size(), expected.size());
-  FUZZ_CHECK(s.unlisted_can_id_lines == unlisted_lines, "%s: %llu lines of unlisted ids, counted %llu", how,
+  FUZZ_CHECK(s.unlisted_can_id_lines == unlisted_lines,
+             "%s: %llu lines of unlisted ids, counted %llu", how,
              (unsigned long long)s.unlisted_can_id_lines, (unsigned long long)unlisted_lines);
   if (s.can_ids_estimated) {
     FUZZ_CHECK(may_estimate, "%s: CAN ids estimated with memory to spare", how);
   } else {
-    FUZZ_CHECK(s.can_ids_distinct == naive.ids.size(), "%s: %llu distinct CAN ids, counted %zu", how,
-               (unsigned long long)s.can_ids_distinct, naive.ids.size());
+    FUZZ_CHECK(s.can_ids_distinct == naive.ids.size(), "%s: %llu distinct CAN ids, counted %zu",
+               how, (unsigned long long)s.can_ids_distinct, naive.ids.size());
   }
 }
 
@@ -297,7 +304,8 @@ std::vector<Encoded> Program(std::string_view program) {
         BlackboxFileLine logger;
         logger.set_seqno(seq);
         logger.set_timestamp(stamp);
-        for (std::size_t k = 0; k < (i + op) % 4; ++k) logger.add_datainput(static_cast<std::int32_t>(k) - 1);
+        for (std::size_t k = 0; k < (i + op) % 4; ++k)
+          logger.add_datainput(static_cast<std::int32_t>(k) - 1);
         if (op & 8) logger.add_dataoutput(static_cast<std::int32_t>(i));
         line.kind = RecordKind::kLoggerLine;
         line.bytes = logger.SerializeAsString();
@@ -315,7 +323,8 @@ std::vector<Encoded> FileLines(std::string_view file) {
   options.decode = false;
   Reader reader(&input, options);
   std::vector<Encoded> lines;
-  while (reader.Next()) lines.push_back({reader.kind(), std::string(reader.raw()), reader.offset()});
+  while (reader.Next())
+    lines.push_back({reader.kind(), std::string(reader.raw()), reader.offset()});
   return lines;
 }
 
@@ -341,14 +350,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   BlackboxFileLine logger;
   BlackboxCandumpFileLine can;
   for (const Encoded& line : lines) {
-    const bool parses = line.kind == RecordKind::kLoggerLine
-                            ? logger.ParseFromString(line.bytes)
-                            : can.ParseFromString(line.bytes);
+    const bool parses = line.kind == RecordKind::kLoggerLine ? logger.ParseFromString(line.bytes)
+                                                             : can.ParseFromString(line.bytes);
     if (in_place) {
       const bool accepted = collector.AddEncoded(line.kind, line.bytes, line.offset);
       FUZZ_CHECK(accepted == parses, "the %s line at %llu is %s, the parser %s",
-                 line.kind == RecordKind::kLoggerLine ? "logger" : "CAN", (unsigned long long)line.offset,
-                 accepted ? "counted" : "refused", parses ? "accepts it" : "does not");
+                 line.kind == RecordKind::kLoggerLine ? "logger" : "CAN",
+                 (unsigned long long)line.offset, accepted ? "counted" : "refused",
+                 parses ? "accepts it" : "does not");
     }
     if (!parses) continue;
     if (line.kind == RecordKind::kLoggerLine) {

@@ -14,7 +14,6 @@
 #include <gcuproto/blackbox/reader.h>
 #include <gcuproto/blackbox/writer.h>
 #include <gcuproto/codec/wire.h>
-
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
 
 #include <algorithm>
@@ -142,9 +141,10 @@ void CheckOnDisk(const std::string& path, const Model& model, const Writer* writ
 
 // Opens for append what the model holds (with the file cut at `size`), as a
 // restart after a crash does.
-std::unique_ptr<Writer> Reopen(const std::string& path, std::size_t buffer_size,
-                               std::uint64_t size, Model* model) {
-  const Scan scan = ScanBytes(std::string_view(model->bytes).substr(0, static_cast<std::size_t>(size)));
+std::unique_ptr<Writer> Reopen(const std::string& path, std::size_t buffer_size, std::uint64_t size,
+                               Model* model) {
+  const Scan scan =
+      ScanBytes(std::string_view(model->bytes).substr(0, static_cast<std::size_t>(size)));
   // A cut leaves at most a record cut short, never other damage.
   FUZZ_CHECK(!scan.damaged || scan.cut_short, "a file cut at %llu reads as damaged",
              (unsigned long long)size);
@@ -161,7 +161,8 @@ std::unique_ptr<Writer> Reopen(const std::string& path, std::size_t buffer_size,
   FUZZ_CHECK(writer != nullptr, "reopening a file cut at %llu: %s", (unsigned long long)size,
              error.message().c_str());
   FUZZ_CHECK(writer->dropped_tail_bytes() == size - scan.complete_bytes,
-             "reopening dropped %llu bytes of a tail of %llu", (unsigned long long)writer->dropped_tail_bytes(),
+             "reopening dropped %llu bytes of a tail of %llu",
+             (unsigned long long)writer->dropped_tail_bytes(),
              (unsigned long long)(size - scan.complete_bytes));
   model->Cut(scan.complete_bytes, scan);
   return writer;
@@ -177,10 +178,12 @@ BlackboxFileLine LoggerLine(Input* in) {
   for (int i = 0; i < inputs + outputs; ++i) {
     const std::uint8_t b = in->Byte();
     // Mostly small samples, as sensors give, some of any size.
-    const std::int32_t sample = b & 0x80 ? static_cast<std::int32_t>(in->Number(4))
-                                         : static_cast<std::int32_t>(b) - 64;
-    if (i < inputs) line.add_datainput(sample);
-    else line.add_dataoutput(sample);
+    const std::int32_t sample =
+        b & 0x80 ? static_cast<std::int32_t>(in->Number(4)) : static_cast<std::int32_t>(b) - 64;
+    if (i < inputs)
+      line.add_datainput(sample);
+    else
+      line.add_dataoutput(sample);
   }
   return line;
 }
@@ -228,9 +231,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       FUZZ_CHECK(gcuproto_test::ReadFile(path) == existing, "a refused open changed the file");
       return 0;
     }
-    FUZZ_CHECK(writer != nullptr, "opening a file with a cut-short tail: %s", error.message().c_str());
+    FUZZ_CHECK(writer != nullptr, "opening a file with a cut-short tail: %s",
+               error.message().c_str());
     FUZZ_CHECK(writer->dropped_tail_bytes() == existing.size() - scan.complete_bytes,
-               "dropped %llu bytes, the tail has %llu", (unsigned long long)writer->dropped_tail_bytes(),
+               "dropped %llu bytes, the tail has %llu",
+               (unsigned long long)writer->dropped_tail_bytes(),
                (unsigned long long)(existing.size() - scan.complete_bytes));
     model.bytes = existing;
     model.Cut(scan.complete_bytes, scan);
@@ -247,7 +252,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       case 0:
       case 1: {
         const BlackboxFileLine line = LoggerLine(&in);
-        FUZZ_CHECK(writer->Write(line, &error), "writing a logger line: %s", error.message().c_str());
+        FUZZ_CHECK(writer->Write(line, &error), "writing a logger line: %s",
+                   error.message().c_str());
         model.Add(RecordKind::kLoggerLine, line.SerializeAsString());
         step = "a logger line";
         break;
@@ -263,7 +269,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // Raw lines are not checked: any bytes frame as a record.
         const RecordKind kind = op & 8 ? RecordKind::kCanLine : RecordKind::kLoggerLine;
         const std::string_view raw = in.Bytes(op & 16 ? in.Number(2) % 600 : in.Byte() % 32);
-        FUZZ_CHECK(writer->WriteRaw(kind, raw, &error), "writing a raw line: %s", error.message().c_str());
+        FUZZ_CHECK(writer->WriteRaw(kind, raw, &error), "writing a raw line: %s",
+                   error.message().c_str());
         model.Add(kind, raw);
         step = "a raw line";
         break;
@@ -313,7 +320,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(file == model.bytes, "the closed file has %zu bytes, written %zu", file.size(),
              model.bytes.size());
   const Scan back = ScanBytes(file);
-  FUZZ_CHECK(!back.damaged && back.complete_bytes == file.size(), "the written file reads as damaged");
+  FUZZ_CHECK(!back.damaged && back.complete_bytes == file.size(),
+             "the written file reads as damaged");
   FUZZ_CHECK(back.records == model.records, "the file reads back as %zu records, written %zu",
              back.records.size(), model.records.size());
   return 0;

@@ -48,7 +48,8 @@ void CheckWire(const Message& message, const std::string& bytes) {
   // fields take the last value, sub-messages merge.
   copy->MergeFrom(message);
   auto twice = NewMessage(message.GetDescriptor());
-  FUZZ_CHECK(twice->ParseFromString(bytes + bytes), "%s: doubled bytes do not parse", Name(message));
+  FUZZ_CHECK(twice->ParseFromString(bytes + bytes), "%s: doubled bytes do not parse",
+             Name(message));
   FUZZ_CHECK(MessageDifferencer::Equals(*copy, *twice), "%s: merge differs from doubled bytes",
              Name(message));
 

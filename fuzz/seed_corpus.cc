@@ -12,7 +12,6 @@
 #include <gcuproto/blackbox.pb.h>
 #include <gcuproto/codec/base64.h>
 #include <gcuproto/codec/hex.h>
-
 #include <google/protobuf/message.h>
 #include <google/protobuf/stubs/logging.h>
 #include <google/protobuf/text_format.h>
@@ -71,8 +70,10 @@ std::vector<std::string> ByteVectors(const std::string& source) {
       bytes.push_back(static_cast<char>(value));
       pos += used;
       while (pos < close && std::isspace(static_cast<unsigned char>(source[pos]))) ++pos;
-      if (pos < close && source[pos] == ',') ++pos;
-      else if (pos < close) literal = false;
+      if (pos < close && source[pos] == ',')
+        ++pos;
+      else if (pos < close)
+        literal = false;
     }
     if (literal && !bytes.empty()) vectors.push_back(bytes);
     at = close;
@@ -108,7 +109,8 @@ std::unique_ptr<Message> NewMessage(const google::protobuf::Descriptor* type) {
 int WriteSeeds(const fs::path& dir, const std::string& stem, const std::vector<std::uint8_t>& modes,
                const std::string& file) {
   for (const std::uint8_t mode : modes) {
-    WriteFile(dir / (stem + "-m" + std::to_string(mode)), std::string(1, static_cast<char>(mode)) + file);
+    WriteFile(dir / (stem + "-m" + std::to_string(mode)),
+              std::string(1, static_cast<char>(mode)) + file);
   }
   return static_cast<int>(modes.size());
 }
@@ -118,8 +120,8 @@ int WriteBlackboxSeeds(const fs::path& out, const std::string& stem, const std::
   int seeds = WriteSeeds(out / "blackbox", stem, {0x00, 0x03, 0x07, 0x08, 0x12, 0x25}, file);
   // Formats and options: CSV, JSON lines, candump, CAN CSV; time, source,
   // channels, few columns, scales, decoding.
-  seeds += WriteSeeds(out / "blackbox_export", stem, {0x00, 0x01, 0x02, 0x03, 0x0C, 0x1D, 0x26, 0x47, 0x8C, 0xC1},
-                      file);
+  seeds += WriteSeeds(out / "blackbox_export", stem,
+                      {0x00, 0x01, 0x02, 0x03, 0x0C, 0x1D, 0x26, 0x47, 0x8C, 0xC1}, file);
   // Encoded or decoded, canId or messageId, a small memory limit.
   seeds += WriteSeeds(out / "blackbox_stats", stem, {0x00, 0x09, 0x02}, file);
   // Chunk sizes, no decoding, resync, a handler, a small line limit.
@@ -135,15 +137,18 @@ int WriteBlackboxSeeds(const fs::path& out, const std::string& stem, const std::
     // a CAN line (shape, number, time, id, two data bytes), a flush, a raw
     // line, a reopen, a cut of one byte, another flush, a logger line with three
     // samples, a fresh open and a CAN line.
-    const std::string program = std::string("\x00\x01\x05\x02\x07\x01\x00\x10\x00\x00\x00\x23\x01\x02", 14) +
-                                "ab\x04\x03\x02\x08\x07\x05\x06\x01" + std::string("\x00\x0C\x00\x31\x09\x10\x20\x30\x07\x02\x00\x00", 12);
+    const std::string program =
+        std::string("\x00\x01\x05\x02\x07\x01\x00\x10\x00\x00\x00\x23\x01\x02", 14) +
+        "ab\x04\x03\x02\x08\x07\x05\x06\x01" +
+        std::string("\x00\x0C\x00\x31\x09\x10\x20\x30\x07\x02\x00\x00", 12);
     for (const std::size_t cut : {std::size_t{0}, std::size_t{1}, std::size_t{3}}) {
       if (cut > file.size()) continue;
       const std::size_t size = file.size() - cut;
       const std::string existing =
-          std::string{static_cast<char>(size & 0xFF), static_cast<char>(size >> 8)} + file.substr(0, size);
-      seeds += WriteSeeds(out / "blackbox_writer", stem + "-cut" + std::to_string(cut), {0x80, 0x83, 0x86},
-                          existing + program);
+          std::string{static_cast<char>(size & 0xFF), static_cast<char>(size >> 8)} +
+          file.substr(0, size);
+      seeds += WriteSeeds(out / "blackbox_writer", stem + "-cut" + std::to_string(cut),
+                          {0x80, 0x83, 0x86}, existing + program);
     }
   }
   return seeds;
@@ -173,7 +178,8 @@ int main(int argc, char** argv) {
   google::protobuf::SetLogHandler(nullptr);  // test vectors with invalid UTF-8 are expected
   const fs::path out = argv[1];
   fs::create_directories(out / "messages");
-  for (const char* target : {"blackbox", "blackbox_export", "blackbox_stats", "blackbox_sources", "blackbox_writer"}) {
+  for (const char* target :
+       {"blackbox", "blackbox_export", "blackbox_stats", "blackbox_sources", "blackbox_writer"}) {
     fs::create_directories(out / target);
   }
   fs::create_directories(out / "tool_input");
@@ -275,13 +281,17 @@ int main(int argc, char** argv) {
   // Each run: kind and shape, first number, count, step, first time stamp,
   // tick, CAN id.
   const std::string kRun1 = std::string("\x40\x00\x00\xFF\x01\x00\x01\x00\x00", 9);  // 0..4080
-  const std::string kRun2 = std::string("\x43\x10\x00\xFF\x03\x00\x85\x00\x07", 9);  // every third, ids up
-  const std::string kRun3 = std::string("\x45\xFF\xFF\xC0\x00\x00\x02\x00\x00", 9);  // one number repeated
-  const std::string kRun4 = std::string("\xC8\x00\xFF\x00\x00\xFF\x01\x40\x02\x00\x00", 11);  // across blocks
+  const std::string kRun2 =
+      std::string("\x43\x10\x00\xFF\x03\x00\x85\x00\x07", 9);  // every third, ids up
+  const std::string kRun3 =
+      std::string("\x45\xFF\xFF\xC0\x00\x00\x02\x00\x00", 9);  // one number repeated
+  const std::string kRun4 =
+      std::string("\xC8\x00\xFF\x00\x00\xFF\x01\x40\x02\x00\x00", 11);  // across blocks
   const std::vector<std::string> programs = {kRun1, kRun2, kRun3, kRun4, kRun1 + kRun2 + kRun4};
   int stats_seeds = 0;
   for (std::size_t i = 0; i < programs.size(); ++i) {
-    stats_seeds += WriteSeeds(out / "blackbox_stats", "p" + std::to_string(i), {0x04, 0x06, 0x0D}, programs[i]);
+    stats_seeds += WriteSeeds(out / "blackbox_stats", "p" + std::to_string(i), {0x04, 0x06, 0x0D},
+                              programs[i]);
   }
   blackbox_seeds += stats_seeds;
   std::cout << vectors.size() << " vectors: " << message_seeds << " message seeds, "

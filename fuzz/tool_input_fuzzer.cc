@@ -35,7 +35,8 @@ const char* Name(const Message& m) { return m.GetDescriptor()->full_name().c_str
 void CheckBinary(const cli::Input& input, Message* message) {
   const bool parses = message->ParseFromString(input.bytes);
   cli::TakeRuntimeLog();
-  const std::optional<cli::WireBreak> found = cli::FindWireBreak(input.bytes, message->GetDescriptor());
+  const std::optional<cli::WireBreak> found =
+      cli::FindWireBreak(input.bytes, message->GetDescriptor());
   FUZZ_CHECK(parses != found.has_value(), "%s: parser %s, wire walk %s", Name(*message),
              parses ? "accepts" : "rejects", found ? found->what.c_str() : "finds no break");
   if (found) FUZZ_CHECK(found->offset < input.bytes.size(), "break past the end");
@@ -56,8 +57,7 @@ void CheckHex(std::string_view text, Message* message) {
   } catch (const cli::InputError&) {
     return;
   }
-  FUZZ_CHECK(cli::DecodeHex(cli::EncodeHex(input.bytes), "again") == input.bytes,
-             "hex round trip");
+  FUZZ_CHECK(cli::DecodeHex(cli::EncodeHex(input.bytes), "again") == input.bytes, "hex round trip");
   CheckBinary(input, message);
 }
 
@@ -127,16 +127,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 2) return 0;
   const auto& types = gcuproto_test::AllMessageTypes();
   const std::uint8_t path = data[0];
-  std::unique_ptr<Message> message(
-      google::protobuf::MessageFactory::generated_factory()
-          ->GetPrototype(types[data[1] % types.size()])
-          ->New());
+  std::unique_ptr<Message> message(google::protobuf::MessageFactory::generated_factory()
+                                       ->GetPrototype(types[data[1] % types.size()])
+                                       ->New());
   const std::string_view text(reinterpret_cast<const char*>(data + 2), size - 2);
   const bool one_line = (path & 0x08) != 0;
   switch (path & 7) {
     case 0:
-    case 1: CheckHex(text, message.get()); break;
-    case 2: CheckBase64(text, message.get()); break;
+    case 1:
+      CheckHex(text, message.get());
+      break;
+    case 2:
+      CheckBase64(text, message.get());
+      break;
     case 3: {
       cli::Input input;
       input.bytes = std::string(text);
@@ -144,8 +147,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       break;
     }
     case 4:
-    case 5: CheckText(text, message.get(), one_line); break;
-    default: CheckJson(text, message.get(), one_line); break;
+    case 5:
+      CheckText(text, message.get(), one_line);
+      break;
+    default:
+      CheckJson(text, message.get(), one_line);
+      break;
   }
   cli::TakeRuntimeLog();
   return 0;

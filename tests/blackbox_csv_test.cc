@@ -1,9 +1,8 @@
 // CSV that widens as it goes, the time column, and JSON lines from the
 // encoding, against the exports that know everything beforehand.
 #include <gcuproto/blackbox/exporter.h>
-#include <gtest/gtest.h>
-
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
+#include <gtest/gtest.h>
 
 #include <random>
 #include <string>
@@ -28,8 +27,10 @@ std::string RandomFile(std::mt19937* random) {
     line.set_seqno((*random)());
     line.set_timestamp((*random)());
     const std::uint32_t wide = (*random)() % 40 == 0 ? 30 : 6;
-    for (std::uint32_t n = (*random)() % wide; n > 0; --n) line.add_datainput(static_cast<std::int32_t>((*random)()) >> ((*random)() % 32));
-    for (std::uint32_t n = (*random)() % (wide / 2); n > 0; --n) line.add_dataoutput(static_cast<std::int32_t>((*random)() % 100) - 50);
+    for (std::uint32_t n = (*random)() % wide; n > 0; --n)
+      line.add_datainput(static_cast<std::int32_t>((*random)()) >> ((*random)() % 32));
+    for (std::uint32_t n = (*random)() % (wide / 2); n > 0; --n)
+      line.add_dataoutput(static_cast<std::int32_t>((*random)() % 100) - 50);
     file += gcuproto_test::Record(KeyOf(RecordKind::kLoggerLine), line.SerializeAsString());
   }
   return file;
@@ -96,9 +97,14 @@ TEST(BlackboxCsvWidening, TimeColumnIsExactInSeconds) {
     const char* text;
   };
   const std::vector<Case> cases = {
-      {"0.001", 1234, "1.234"},    {"0.001", 5, "0.005"},       {"0.001", 0, "0.000"},
-      {"1", 77, "77"},             {"2.5e-4", 3, "0.00075"},    {"10", 3, "30"},
-      {"1e3", 0, "0"},             {"0.5", 3, "1.5"},
+      {"0.001", 1234, "1.234"},
+      {"0.001", 5, "0.005"},
+      {"0.001", 0, "0.000"},
+      {"1", 77, "77"},
+      {"2.5e-4", 3, "0.00075"},
+      {"10", 3, "30"},
+      {"1e3", 0, "0"},
+      {"0.5", 3, "1.5"},
       {"0.001", 4294967295u, "4294967.295"},
       {"1e-9", 4294967295u, "4.294967295"},
       {"123456789.123456789", 4294967295u, "530242871630958626.100715755"},
@@ -134,8 +140,10 @@ TEST(BlackboxJsonLinesFast, EncodingPathEqualsDecodedPath) {
     google::protobuf::io::ArrayInputStream input(file.data(), static_cast<int>(file.size()));
     Reader reader(&input);
     while (reader.Next()) {
-      if (reader.kind() == RecordKind::kLoggerLine) decoded.AppendLine(reader.logger_line(), &out);
-      else decoded.AppendLine(reader.can_line(), &out);
+      if (reader.kind() == RecordKind::kLoggerLine)
+        decoded.AppendLine(reader.logger_line(), &out);
+      else
+        decoded.AppendLine(reader.can_line(), &out);
     }
   }
   out.Flush();

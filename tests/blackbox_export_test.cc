@@ -2,9 +2,8 @@
 #include <gcuproto/blackbox/exporter.h>
 #include <gcuproto/blackbox/line_decoder.h>
 #include <gcuproto/blackbox/stats.h>
-#include <gtest/gtest.h>
-
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <random>
@@ -18,8 +17,8 @@ namespace {
 
 using gcuproto_test::Bytes;
 
-BlackboxFileLine Logger(std::uint32_t seq_no, std::uint32_t timestamp, std::vector<std::int32_t> inputs,
-                        std::vector<std::int32_t> outputs) {
+BlackboxFileLine Logger(std::uint32_t seq_no, std::uint32_t timestamp,
+                        std::vector<std::int32_t> inputs, std::vector<std::int32_t> outputs) {
   BlackboxFileLine line;
   line.set_seqno(seq_no);
   line.set_timestamp(timestamp);
@@ -82,7 +81,8 @@ TEST(BlackboxCsv, RowsFromEveryEncodingOfALine) {
        "1,2,-1,300,-2147483648\n"},
       {"fewer samples than columns", Logger(7, 0, {5}, {}).SerializeAsString(), "7,0,5,,\n"},
       {"no fields at all", "", "0,0,,,\n"},
-      {"largest numbers", Logger(4294967295u, 4294967295u, {2147483647, 0}, {0}).SerializeAsString(),
+      {"largest numbers",
+       Logger(4294967295u, 4294967295u, {2147483647, 0}, {0}).SerializeAsString(),
        "4294967295,4294967295,2147483647,0,0\n"},
       // Unpacked samples, a packed record after an unpacked one, an unknown
       // field and repeated singular fields go through the general decoder.
@@ -92,7 +92,8 @@ TEST(BlackboxCsv, RowsFromEveryEncodingOfALine) {
       {"last seqNo wins", Bytes({0x08, 0x01, 0x08, 0x05, 0x22, 0x01, 0x01}), "5,0,,,-1\n"},
       // A sample written with ten bytes is cut to its low 32 bits.
       {"ten-byte sample",
-       Bytes({0x12, 0x0A, 0x81, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x01}), "0,0,-1,,\n"},
+       Bytes({0x12, 0x0A, 0x81, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x80, 0x01}),
+       "0,0,-1,,\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -117,7 +118,8 @@ TEST(BlackboxCsv, BlockDecodingAgreesWithTheGeneralParser) {
       // Mostly one size, now and then another.
       const int size = next() % 8 == 0 ? static_cast<int>(next() % 4) : mix;
       const std::int32_t limit = magnitude[size];
-      const auto value = static_cast<std::int32_t>(next() % (static_cast<std::uint32_t>(limit) + 1));
+      const auto value =
+          static_cast<std::int32_t>(next() % (static_cast<std::uint32_t>(limit) + 1));
       (i % 2 ? line.add_datainput(value) : line.add_datainput(-value - 1));
     }
     line.add_dataoutput(static_cast<std::int32_t>(next()));
@@ -140,8 +142,9 @@ TEST(BlackboxCsv, BlockDecodingAgreesWithTheGeneralParser) {
 
 TEST(BlackboxCsv, RefusesLinesThatDoNotFitOrDecode) {
   CsvFormatter csv({2, 1});
-  EXPECT_EQ(Format(&csv, RecordKind::kLoggerLine, Logger(1, 2, {1, 2, 3}, {}).SerializeAsString()),
-            "unsupported: logger line has 3 input and 0 output samples, more than the 2 and 1 columns");
+  EXPECT_EQ(
+      Format(&csv, RecordKind::kLoggerLine, Logger(1, 2, {1, 2, 3}, {}).SerializeAsString()),
+      "unsupported: logger line has 3 input and 0 output samples, more than the 2 and 1 columns");
   EXPECT_EQ(Format(&csv, RecordKind::kLoggerLine, Bytes({0x12, 0x03, 0x01})),
             "damaged: logger line does not decode");
   // The packed block's last varint runs past its length.
@@ -162,7 +165,8 @@ TEST(BlackboxCsv, ScanFindsTheWidestLineOfEachKind) {
       {RecordKind::kLoggerLine, wide_inputs.SerializeAsString()},  // a two-byte length
   });
 
-  google::protobuf::io::ArrayInputStream input(with_wide.data(), static_cast<int>(with_wide.size()));
+  google::protobuf::io::ArrayInputStream input(with_wide.data(),
+                                               static_cast<int>(with_wide.size()));
   ReaderOptions options;
   options.decode = false;
   Reader reader(&input, options);
@@ -174,21 +178,25 @@ TEST(BlackboxCsv, ScanFindsTheWidestLineOfEachKind) {
 
 TEST(BlackboxJsonLines, BothKindsWithEveryField) {
   JsonLinesFormatter json;
-  EXPECT_EQ(Format(&json, RecordKind::kLoggerLine, Logger(1, 1000, {12, -3}, {0}).SerializeAsString()),
-            R"({"kind":"line","seqNo":1,"timestamp":1000,"dataInput":[12,-3],"dataOutput":[0]})"
-            "\n");
+  EXPECT_EQ(
+      Format(&json, RecordKind::kLoggerLine, Logger(1, 1000, {12, -3}, {0}).SerializeAsString()),
+      R"({"kind":"line","seqNo":1,"timestamp":1000,"dataInput":[12,-3],"dataOutput":[0]})"
+      "\n");
   EXPECT_EQ(Format(&json, RecordKind::kLoggerLine, ""),
             R"({"kind":"line","seqNo":0,"timestamp":0,"dataInput":[],"dataOutput":[]})"
             "\n");
-  EXPECT_EQ(Format(&json, RecordKind::kCanLine,
-                   Can(2, 1005, 0x18FEF100, true, Bytes({0x01, 0xAB, 0x00}), 61444).SerializeAsString()),
-            R"({"kind":"lineCan","seqNo":2,"timestamp":1005,"canId":419361024,"messageId":61444,)"
-            R"("extended":true,"data":"01AB00"})"
-            "\n");
-  EXPECT_EQ(Format(&json, RecordKind::kCanLine, ""),
-            R"({"kind":"lineCan","seqNo":0,"timestamp":0,"canId":0,"messageId":0,"extended":false,"data":""})"
-            "\n");
-  EXPECT_EQ(Format(&json, RecordKind::kLoggerLine, Bytes({0x08})), "damaged: logger line does not decode");
+  EXPECT_EQ(
+      Format(&json, RecordKind::kCanLine,
+             Can(2, 1005, 0x18FEF100, true, Bytes({0x01, 0xAB, 0x00}), 61444).SerializeAsString()),
+      R"({"kind":"lineCan","seqNo":2,"timestamp":1005,"canId":419361024,"messageId":61444,)"
+      R"("extended":true,"data":"01AB00"})"
+      "\n");
+  EXPECT_EQ(
+      Format(&json, RecordKind::kCanLine, ""),
+      R"({"kind":"lineCan","seqNo":0,"timestamp":0,"canId":0,"messageId":0,"extended":false,"data":""})"
+      "\n");
+  EXPECT_EQ(Format(&json, RecordKind::kLoggerLine, Bytes({0x08})),
+            "damaged: logger line does not decode");
 }
 
 TEST(BlackboxCandump, FramesAsCanUtilsWritesThem) {
@@ -202,13 +210,16 @@ TEST(BlackboxCandump, FramesAsCanUtilsWritesThem) {
        "(0000000001.005000) can0 123#00FF10\n"},
       {"standard, small id, no data", Can(1, 0, 0x5, false, ""), "(0000000000.000000) can0 005#\n"},
       {"largest standard", Can(1, 0, 0x7FF, false, "\x01"), "(0000000000.000000) can0 7FF#01\n"},
-      {"extended", Can(1, 1005, 0x18FEF100, true, Bytes({0x01, 0x26, 0x4B, 0x70, 0x95, 0xBA, 0xDF, 0x04})),
+      {"extended",
+       Can(1, 1005, 0x18FEF100, true, Bytes({0x01, 0x26, 0x4B, 0x70, 0x95, 0xBA, 0xDF, 0x04})),
        "(0000000001.005000) can0 18FEF100#01264B7095BADF04\n"},
       {"extended, small id", Can(1, 1, 0x5, true, ""), "(0000000000.001000) can0 00000005#\n"},
-      {"largest extended", Can(1, 0, 0x1FFFFFFF, true, "\xab"), "(0000000000.000000) can0 1FFFFFFF#AB\n"},
+      {"largest extended", Can(1, 0, 0x1FFFFFFF, true, "\xab"),
+       "(0000000000.000000) can0 1FFFFFFF#AB\n"},
       {"CAN FD", Can(1, 0, 0x123, false, std::string(12, '\x11')),
        "(0000000000.000000) can0 123##0111111111111111111111111\n"},
-      {"largest time stamp", Can(1, 4294967295u, 0x1, false, ""), "(0004294967.295000) can0 001#\n"},
+      {"largest time stamp", Can(1, 4294967295u, 0x1, false, ""),
+       "(0004294967.295000) can0 001#\n"},
   };
   CandumpFormatter candump(CandumpOptions{});
   for (const Case& c : cases) {
@@ -216,7 +227,8 @@ TEST(BlackboxCandump, FramesAsCanUtilsWritesThem) {
     EXPECT_EQ(Format(&candump, RecordKind::kCanLine, c.line.SerializeAsString()), c.text);
   }
   // Logger lines are left out.
-  EXPECT_EQ(Format(&candump, RecordKind::kLoggerLine, Logger(1, 2, {3}, {}).SerializeAsString()), "");
+  EXPECT_EQ(Format(&candump, RecordKind::kLoggerLine, Logger(1, 2, {3}, {}).SerializeAsString()),
+            "");
 }
 
 TEST(BlackboxCandump, RefusesFramesTheFormatCannotHold) {
@@ -225,16 +237,21 @@ TEST(BlackboxCandump, RefusesFramesTheFormatCannotHold) {
     std::string reason;
   };
   const std::vector<Case> cases = {
-      {Can(1, 0, 0x800, false, ""), "CAN line's canId 0x800 does not fit a standard (11-bit) identifier"},
-      {Can(1, 0, 0x20000000, true, ""), "CAN line's canId 0x20000000 does not fit an extended (29-bit) identifier"},
+      {Can(1, 0, 0x800, false, ""),
+       "CAN line's canId 0x800 does not fit a standard (11-bit) identifier"},
+      {Can(1, 0, 0x20000000, true, ""),
+       "CAN line's canId 0x20000000 does not fit an extended (29-bit) identifier"},
       {Can(1, 0, 0x1, false, std::string(9, 'x')),
-       "CAN line's 9 data bytes are no CAN or CAN FD frame length (0 to 8, 12, 16, 20, 24, 32, 48, 64)"},
+       "CAN line's 9 data bytes are no CAN or CAN FD frame length (0 to 8, 12, 16, 20, 24, 32, 48, "
+       "64)"},
       {Can(1, 0, 0x1, false, std::string(65, 'x')),
-       "CAN line's 65 data bytes are no CAN or CAN FD frame length (0 to 8, 12, 16, 20, 24, 32, 48, 64)"},
+       "CAN line's 65 data bytes are no CAN or CAN FD frame length (0 to 8, 12, 16, 20, 24, 32, "
+       "48, 64)"},
   };
   CandumpFormatter candump(CandumpOptions{});
   for (const Case& c : cases) {
-    EXPECT_EQ(Format(&candump, RecordKind::kCanLine, c.line.SerializeAsString()), "unsupported: " + c.reason);
+    EXPECT_EQ(Format(&candump, RecordKind::kCanLine, c.line.SerializeAsString()),
+              "unsupported: " + c.reason);
   }
 }
 
@@ -245,13 +262,10 @@ TEST(BlackboxCandump, TimeScaleInterfaceAndIdField) {
     const char* time;
   };
   const std::vector<Case> cases = {
-      {"1", 4294967295u, "(4294967295.000000)"},
-      {"0.000001", 1234567, "(0000000001.234567)"},
+      {"1", 4294967295u, "(4294967295.000000)"}, {"0.000001", 1234567, "(0000000001.234567)"},
       {"1e-7", 5, "(0000000000.000001)"},  // half a microsecond rounds up
-      {"1e-7", 4, "(0000000000.000000)"},
-      {"0.0000015", 1, "(0000000000.000002)"},
-      {"2.5e-4", 3, "(0000000000.000750)"},
-      {".5", 3, "(0000000001.500000)"},
+      {"1e-7", 4, "(0000000000.000000)"},        {"0.0000015", 1, "(0000000000.000002)"},
+      {"2.5e-4", 3, "(0000000000.000750)"},      {".5", 3, "(0000000001.500000)"},
       {"1E1", 7, "(0000000070.000000)"},
   };
   for (const Case& c : cases) {
@@ -261,14 +275,17 @@ TEST(BlackboxCandump, TimeScaleInterfaceAndIdField) {
     options.id_field = CanIdField::kMessageId;
     ASSERT_TRUE(TimeScale::Parse(c.scale, &options.time_scale));
     CandumpFormatter candump(options);
-    EXPECT_EQ(Format(&candump, RecordKind::kCanLine, Can(1, c.ticks, 0x7FF, false, "\x01", 0x42).SerializeAsString()),
+    EXPECT_EQ(Format(&candump, RecordKind::kCanLine,
+                     Can(1, c.ticks, 0x7FF, false, "\x01", 0x42).SerializeAsString()),
               std::string(c.time) + " vcan1 042#01\n");
   }
   CandumpOptions options;
   ASSERT_TRUE(TimeScale::Parse("3", &options.time_scale));
   CandumpFormatter candump(options);
-  EXPECT_EQ(Format(&candump, RecordKind::kCanLine, Can(1, 3333333334u, 0x1, false, "").SerializeAsString()),
-            "unsupported: CAN line's time stamp 3333333334 is past the 10 digits of seconds of the candump format");
+  EXPECT_EQ(Format(&candump, RecordKind::kCanLine,
+                   Can(1, 3333333334u, 0x1, false, "").SerializeAsString()),
+            "unsupported: CAN line's time stamp 3333333334 is past the 10 digits of seconds of the "
+            "candump format");
 
   TimeScale scale;
   for (const char* bad : {"", "0", "0.000", "-1", "+1", "abc", "1e", ".", "1..2", "1e5x", "0x10"}) {
@@ -300,7 +317,8 @@ TEST(BlackboxExport, StopsAtARefusedLineOrAFailedWrite) {
     EXPECT_FALSE(Export(&reader, &candump, &sink, &error));
     EXPECT_EQ(error.kind(), ErrorKind::kUnsupported);
     EXPECT_EQ(error.offset(), 9u);  // the second record
-    EXPECT_EQ(error.message(), "CAN line's canId 0x800 does not fit a standard (11-bit) identifier");
+    EXPECT_EQ(error.message(),
+              "CAN line's canId 0x800 does not fit a standard (11-bit) identifier");
     EXPECT_EQ(text, "(0000000000.001000) can0 123#\n");
   }
   {

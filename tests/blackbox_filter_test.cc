@@ -1,9 +1,8 @@
 // Filters of the blackbox reader against the same selection made by hand.
 #include <gcuproto/blackbox/filter.h>
 #include <gcuproto/blackbox/reader.h>
-#include <gtest/gtest.h>
-
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
+#include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
@@ -106,16 +105,16 @@ TEST(BlackboxFilter, EveryCombinationSelectsWhatTheHandDoes) {
   // Edges: a line exactly at --from is in, exactly at --to out; empty and
   // beyond-the-end slices; ticks past 32 bits.
   const std::vector<std::pair<Ticks, Ticks>> times = {
-      {{}, {}}, {100, {}}, {{}, 100}, {100, 150}, {100, 101}, {100, 100}, {0, 1},
-      {295, {}}, {296, {}}, {{}, 1ull << 40}, {1ull << 33, {}}};
+      {{}, {}}, {100, {}}, {{}, 100}, {100, 150},       {100, 101},      {100, 100},
+      {0, 1},   {295, {}}, {296, {}}, {{}, 1ull << 40}, {1ull << 33, {}}};
   const std::vector<std::pair<Seq, Seq>> seqs = {{{}, {}}, {10, 50}, {33, 33}, {{}, 5}, {118, {}}};
   const std::vector<std::vector<CanIdMatch>> ids = {
       {},
       {{0x7E8, 0x7FF, false}},
-      {{0x7E0, 0x7F0, false}},                       // 7E0 and 7E8
+      {{0x7E0, 0x7F0, false}},  // 7E0 and 7E8
       {{0x123, 0x7FF, false}, {0x18DAF110, 0x1FFFFFFF, true}},
-      {{0x7E8, 0x7FF, true}},                        // the extended 7E8 only
-      {{0, 0, false}}};                              // every standard frame
+      {{0x7E8, 0x7FF, true}},  // the extended 7E8 only
+      {{0, 0, false}}};        // every standard frame
   std::size_t cases = 0;
   for (const auto& kind : kinds) {
     for (const auto& [from, to] : times) {
@@ -183,7 +182,9 @@ TEST(BlackboxFilter, UnusualEncodingsReadTheirHeaderThroughTheRuntime) {
       // A two-byte key for seqNo (0x88 0x00), last occurrence wins.
       {RecordKind::kLoggerLine, std::string("\x08\x01\x88\x00\x07", 5), {7, 0}},
       // CAN: extended as a non-zero varint of 2, messageId, canId.
-      {RecordKind::kCanLine, std::string("\x28\x02\x20\x09\x18\xE8\x0F\x10\x03", 9), {0, 3, 0x7E8, 9, true}},
+      {RecordKind::kCanLine,
+       std::string("\x28\x02\x20\x09\x18\xE8\x0F\x10\x03", 9),
+       {0, 3, 0x7E8, 9, true}},
       {RecordKind::kCanLine, std::string("\x40\x01\x18\x7F", 4), {0, 0, 0x7F, 0, false}},
   };
   for (const Case& c : cases) {
@@ -226,10 +227,12 @@ TEST(BlackboxFilter, CanIdSyntaxOfCandump) {
   for (const Case& c : cases) {
     CanIdMatch match;
     Error error;
-    ASSERT_EQ(ParseCanIdMatch(c.text, c.extended_flag, &match, &error), c.ok) << c.text << " " << error.message();
+    ASSERT_EQ(ParseCanIdMatch(c.text, c.extended_flag, &match, &error), c.ok)
+        << c.text << " " << error.message();
     if (!c.ok) {
       EXPECT_EQ(error.kind(), ErrorKind::kInvalidArgument);
-      EXPECT_NE(error.message().find(std::string("'") + c.text + "'"), std::string::npos) << error.message();
+      EXPECT_NE(error.message().find(std::string("'") + c.text + "'"), std::string::npos)
+          << error.message();
       continue;
     }
     EXPECT_EQ(match.id, c.match.id) << c.text;
@@ -248,11 +251,11 @@ TEST(BlackboxFilter, TicksAndSecondsAndSequenceRanges) {
       {"36000", "0.001", 36000},
       {"36000s", "0.001", 36000000},
       {"1.5s", "0.001", 1500},
-      {"0.0015s", "0.001", 2},   // the first tick at or after 1.5 ms
+      {"0.0015s", "0.001", 2},  // the first tick at or after 1.5 ms
       {"0.001s", "0.001", 1},
       {"0s", "0.001", 0},
       {"3s", "2.5e-4", 12000},
-      {"1s", "3", 1},            // 1 s is inside the first 3-s tick: tick 1 is the first after
+      {"1s", "3", 1},  // 1 s is inside the first 3-s tick: tick 1 is the first after
       {"6s", "3", 2},
       {"1e-30s", "1", 1},
       {"1e30s", "0.001", 18446744073709551615ull},
@@ -271,8 +274,11 @@ TEST(BlackboxFilter, TicksAndSecondsAndSequenceRanges) {
     std::uint64_t tick = 0;
     Error error;
     ASSERT_EQ(ParseTick(c.text, scale, &tick, &error), c.tick.has_value()) << c.text;
-    if (c.tick) EXPECT_EQ(tick, *c.tick) << c.text;
-    else EXPECT_NE(error.message().find(std::string("'") + c.text + "'"), std::string::npos) << error.message();
+    if (c.tick)
+      EXPECT_EQ(tick, *c.tick) << c.text;
+    else
+      EXPECT_NE(error.message().find(std::string("'") + c.text + "'"), std::string::npos)
+          << error.message();
   }
   struct SeqCase {
     const char* text;
@@ -280,10 +286,18 @@ TEST(BlackboxFilter, TicksAndSecondsAndSequenceRanges) {
     std::optional<std::uint32_t> first, last;
   };
   const std::vector<SeqCase> seqs = {
-      {"10-20", true, 10, 20}, {"7", true, 7, 7}, {"10-", true, 10, {}}, {"-20", true, {}, 20},
-      {"0-4294967295", true, 0, 4294967295u}, {"20-10", false, {}, {}}, {"-", false, {}, {}},
-      {"", false, {}, {}}, {"1-2-3", false, {}, {}}, {"4294967296", false, {}, {}},
-      {"a-b", false, {}, {}}, {"5--6", false, {}, {}},
+      {"10-20", true, 10, 20},
+      {"7", true, 7, 7},
+      {"10-", true, 10, {}},
+      {"-20", true, {}, 20},
+      {"0-4294967295", true, 0, 4294967295u},
+      {"20-10", false, {}, {}},
+      {"-", false, {}, {}},
+      {"", false, {}, {}},
+      {"1-2-3", false, {}, {}},
+      {"4294967296", false, {}, {}},
+      {"a-b", false, {}, {}},
+      {"5--6", false, {}, {}},
   };
   for (const SeqCase& c : seqs) {
     std::optional<std::uint32_t> first, last;

@@ -3,7 +3,6 @@
 #include <gcuproto/blackbox.pb.h>
 #include <gcuproto/blackbox/line_decoder.h>
 #include <gcuproto/blackbox/reader.h>
-
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
 #include <google/protobuf/util/message_differencer.h>
 #include <gtest/gtest.h>
@@ -188,13 +187,16 @@ TEST(BlackboxReader, DamageIsReportedWithOffsetAndReason) {
     ErrorKind kind;
   };
   const Case cases[] = {
-      {"line cut short", line + Bytes({0x52, 0x05, 0x08}), 4, "logger line cut short: 1 of 5 bytes present",
-       ErrorKind::kCutShort},
+      {"line cut short", line + Bytes({0x52, 0x05, 0x08}), 4,
+       "logger line cut short: 1 of 5 bytes present", ErrorKind::kCutShort},
       {"length cut short", line + Bytes({0x5A, 0x80}), 4, "CAN line cut short inside its length",
        ErrorKind::kCutShort},
-      {"key cut short", line + Bytes({0xD2}), 4, "record cut short inside its key", ErrorKind::kCutShort},
-      {"field number zero", line + Bytes({0x02, 0x00}), 4, "invalid record key 2", ErrorKind::kDamaged},
-      {"end group without start", line + Bytes({0x5C}), 4, "invalid record key 92", ErrorKind::kDamaged},
+      {"key cut short", line + Bytes({0xD2}), 4, "record cut short inside its key",
+       ErrorKind::kCutShort},
+      {"field number zero", line + Bytes({0x02, 0x00}), 4, "invalid record key 2",
+       ErrorKind::kDamaged},
+      {"end group without start", line + Bytes({0x5C}), 4, "invalid record key 92",
+       ErrorKind::kDamaged},
       {"line that does not decode", line + Record(0x52, Bytes({0x08, 0x80})), 4,
        "logger line does not decode", ErrorKind::kDamaged},
       {"CAN line that does not decode", line + Record(0x5A, Bytes({0x32, 0x09})), 4,
@@ -248,7 +250,9 @@ TEST(BlackboxReader, UndecodableLinesCanBeSkipped) {
                             Record(0x52, Bytes({0x08, 0x03}));
   std::vector<std::uint64_t> skipped;
   ReaderOptions options;
-  options.on_undecodable_line = [&](std::uint64_t offset, RecordKind) { skipped.push_back(offset); };
+  options.on_undecodable_line = [&](std::uint64_t offset, RecordKind) {
+    skipped.push_back(offset);
+  };
   std::istringstream stream(bytes);
   Reader reader(&stream, options);
   std::vector<std::uint32_t> seq;
@@ -307,7 +311,8 @@ class HugeInput : public google::protobuf::io::ZeroCopyInputStream {
       pos_ += static_cast<std::size_t>(from_text);
       count -= from_text;
       count_ += from_text;
-      const auto from_zeros = static_cast<int>(std::min<std::uint64_t>(s.zeros, static_cast<std::uint64_t>(count)));
+      const auto from_zeros =
+          static_cast<int>(std::min<std::uint64_t>(s.zeros, static_cast<std::uint64_t>(count)));
       s.zeros -= static_cast<std::uint64_t>(from_zeros);
       count -= from_zeros;
       count_ += from_zeros;
@@ -340,7 +345,8 @@ TEST(BlackboxReader, OffsetsPastFourGiB) {
   line.add_datainput(-5);
   const std::string first = Record(0x52, line.SerializeAsString());
   line.set_seqno(42);
-  const std::string tail = first + Record(0x52, line.SerializeAsString()) + Bytes({0x52, 0x09, 0x08});
+  const std::string tail =
+      first + Record(0x52, line.SerializeAsString()) + Bytes({0x52, 0x09, 0x08});
 
   const std::uint32_t filler_records = 3;  // 3 x (2 GiB - 16) > 4 GiB
   HugeInput input(filler_records, tail);

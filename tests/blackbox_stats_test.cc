@@ -29,7 +29,8 @@ std::string LoggerBytes(std::uint32_t seq, std::uint32_t time, int inputs, int o
   return line.SerializeAsString();
 }
 
-std::string CanBytes(std::uint32_t seq, std::uint32_t time, std::uint32_t id, bool extended, int data = 8) {
+std::string CanBytes(std::uint32_t seq, std::uint32_t time, std::uint32_t id, bool extended,
+                     int data = 8) {
   BlackboxCandumpFileLine line;
   line.set_seqno(seq);
   line.set_timestamp(time);
@@ -50,7 +51,8 @@ SequenceSummary Expected(std::vector<std::uint32_t> numbers) {
     ++s.distinct;
     if (i > 0 && numbers[i] > numbers[i - 1] + 1) {
       ++s.gaps;
-      if (s.first_gaps.size() < StatsCollector::kMaxListedGaps) s.first_gaps.emplace_back(numbers[i - 1] + 1, numbers[i] - 1);
+      if (s.first_gaps.size() < StatsCollector::kMaxListedGaps)
+        s.first_gaps.emplace_back(numbers[i - 1] + 1, numbers[i] - 1);
     }
   }
   s.repeated = s.lines - s.distinct;
@@ -73,20 +75,29 @@ const SequenceCase kSequenceCases[] = {
     {"counter", [] { return Range(1, 300000); }},
     {"holes_and_repeats", [] { return std::vector<std::uint32_t>{1, 2, 2, 5, 9, 10, 10, 10, 3}; }},
     {"across_a_block_border", [] { return Range(65530, 12); }},
-    {"run_ends_at_a_border", [] { return std::vector<std::uint32_t>{65534, 65535, 65537, 131071, 131072}; }},
-    {"edges_of_the_space", [] { return std::vector<std::uint32_t>{0, 1, 0xFFFFFFFE, 0xFFFFFFFF}; }},
+    {"run_ends_at_a_border",
+     [] {
+       return std::vector<std::uint32_t>{65534, 65535, 65537, 131071, 131072};
+     }},
+    {"edges_of_the_space",
+     [] {
+       return std::vector<std::uint32_t>{0, 1, 0xFFFFFFFE, 0xFFFFFFFF};
+     }},
     {"every_other", [] { return Range(100, 20000, 2); }},
-    {"list_turns_bitmap", [] {  // one block, out of order, more than a list holds
+    {"list_turns_bitmap",
+     [] {  // one block, out of order, more than a list holds
        std::vector<std::uint32_t> v = Range(0, 9000, 7);
        std::shuffle(v.begin(), v.end(), std::mt19937(1));
        return v;
      }},
-    {"restart_after_reboot", [] {
+    {"restart_after_reboot",
+     [] {
        std::vector<std::uint32_t> v = Range(5000000, 40000);
        for (std::uint32_t n : Range(1, 30000)) v.push_back(n);
        return v;
      }},
-    {"scattered", [] {
+    {"scattered",
+     [] {
        std::mt19937 random(7);
        std::vector<std::uint32_t> v;
        for (int i = 0; i < 50000; ++i) v.push_back(static_cast<std::uint32_t>(random()));
@@ -119,7 +130,8 @@ TEST_P(SequenceSets, ExactAsBySorting) {
     ASSERT_TRUE(collector.AddEncoded(RecordKind::kLoggerLine, LoggerBytes(numbers[i], 0, 0, 0), i));
     if (i % 3 == 0) {
       can_numbers.push_back(numbers[i] + 1);
-      ASSERT_TRUE(collector.AddEncoded(RecordKind::kCanLine, CanBytes(numbers[i] + 1, 0, 1, false), i));
+      ASSERT_TRUE(
+          collector.AddEncoded(RecordKind::kCanLine, CanBytes(numbers[i] + 1, 0, 1, false), i));
     }
   }
   const FileStats stats = collector.Finish();
@@ -145,16 +157,18 @@ TEST(Stats, EncodingsCountAlikeAndBadBytesAreRefused) {
   const std::string ten_byte = "\x12\x0A\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x01";
   const Case cases[] = {
       {RecordKind::kLoggerLine, LoggerBytes(1, 2, 40, 8), true, 40, 8},
-      {RecordKind::kLoggerLine, "\x10\x02\x10\x04\x20\x01", true, 2, 1},             // unpacked samples
-      {RecordKind::kLoggerLine, "\x12\x01\x02\x12\x02\x02\x04", true, 3, 0},         // two packed records
-      {RecordKind::kLoggerLine, "\x12\x01\x02\x28\x05", true, 1, 0},                 // unknown field
-      {RecordKind::kLoggerLine, ten_byte, true, 1, 0},                               // longest varint
-      {RecordKind::kLoggerLine, "\x12\x0B\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x01", false, 0, 0},
-      {RecordKind::kLoggerLine, "\x12\x02\x02\x84", false, 0, 0},                    // last sample cut
-      {RecordKind::kLoggerLine, "\x12\x05\x02", false, 0, 0},                        // block past the line
-      {RecordKind::kLoggerLine, std::string("\x12\x10", 2) + std::string(15, '\x80') + "\x01", false, 0, 0},
+      {RecordKind::kLoggerLine, "\x10\x02\x10\x04\x20\x01", true, 2, 1},      // unpacked samples
+      {RecordKind::kLoggerLine, "\x12\x01\x02\x12\x02\x02\x04", true, 3, 0},  // two packed records
+      {RecordKind::kLoggerLine, "\x12\x01\x02\x28\x05", true, 1, 0},          // unknown field
+      {RecordKind::kLoggerLine, ten_byte, true, 1, 0},                        // longest varint
+      {RecordKind::kLoggerLine, "\x12\x0B\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x01", false, 0,
+       0},
+      {RecordKind::kLoggerLine, "\x12\x02\x02\x84", false, 0, 0},  // last sample cut
+      {RecordKind::kLoggerLine, "\x12\x05\x02", false, 0, 0},      // block past the line
+      {RecordKind::kLoggerLine, std::string("\x12\x10", 2) + std::string(15, '\x80') + "\x01",
+       false, 0, 0},
       {RecordKind::kCanLine, CanBytes(1, 2, 0x18FEF100, true, 64), true, 0, 0},
-      {RecordKind::kCanLine, std::string("\x08\x01\x38\x01", 4), true, 0, 0},       // unknown field
+      {RecordKind::kCanLine, std::string("\x08\x01\x38\x01", 4), true, 0, 0},  // unknown field
       {RecordKind::kCanLine, "\x32\x09xx", false, 0, 0},
       {RecordKind::kCanLine, "\x08\x80", false, 0, 0},
   };
@@ -172,7 +186,8 @@ TEST(Stats, EncodingsCountAlikeAndBadBytesAreRefused) {
 // Standard and extended ids apart, far more than the 4096 once counted, and
 // past the listed ones: the count stays exact.
 TEST(Stats, EveryCanIdCounted) {
-  for (const std::size_t extended_ids : {std::size_t{5000}, StatsCollector::kMaxListedCanIds + 3000}) {
+  for (const std::size_t extended_ids :
+       {std::size_t{5000}, StatsCollector::kMaxListedCanIds + 3000}) {
     StatsCollector collector;
     std::map<std::pair<bool, std::uint32_t>, std::uint64_t> want;
     std::uint32_t seq = 0;
@@ -182,7 +197,8 @@ TEST(Stats, EveryCanIdCounted) {
         ASSERT_TRUE(collector.AddEncoded(RecordKind::kCanLine, CanBytes(++seq, 0, id, true)));
         ++want[{true, id}];
       }
-      for (std::uint32_t id : {0x7FFu, 0x123u, 0x123u, 0x900u}) {  // 0x900: a messageId-sized number
+      for (std::uint32_t id :
+           {0x7FFu, 0x123u, 0x123u, 0x900u}) {  // 0x900: a messageId-sized number
         ASSERT_TRUE(collector.AddEncoded(RecordKind::kCanLine, CanBytes(++seq, 0, id, false)));
         ++want[{false, id}];
       }
@@ -197,10 +213,12 @@ TEST(Stats, EveryCanIdCounted) {
     }
     EXPECT_EQ(listed_lines + stats.unlisted_can_id_lines, stats.can_lines);
     // Two standard ids in the table, the others in the list while it has room.
-    EXPECT_EQ(stats.can_ids.size(), std::min<std::size_t>(extended_ids + 1, StatsCollector::kMaxListedCanIds) + 2);
-    EXPECT_TRUE(std::is_sorted(stats.can_ids.begin(), stats.can_ids.end(), [](const auto& a, const auto& b) {
-      return std::make_pair(a.extended, a.id) < std::make_pair(b.extended, b.id);
-    }));
+    EXPECT_EQ(stats.can_ids.size(),
+              std::min<std::size_t>(extended_ids + 1, StatsCollector::kMaxListedCanIds) + 2);
+    EXPECT_TRUE(std::is_sorted(
+        stats.can_ids.begin(), stats.can_ids.end(), [](const auto& a, const auto& b) {
+          return std::make_pair(a.extended, a.id) < std::make_pair(b.extended, b.id);
+        }));
   }
 }
 
@@ -224,10 +242,14 @@ TEST(Stats, TimeStepsPerKind) {
     return out;
   };
   using Steps = std::vector<std::vector<std::uint64_t>>;
-  EXPECT_EQ(steps(stats.time_logger.largest_gaps),
-            (Steps{{20, 920, 210, 21}, {120, 700, 70, 7}, {705, 800, 130, 13}, {100, 110, 30, 3}, {110, 120, 50, 5}}));
+  EXPECT_EQ(steps(stats.time_logger.largest_gaps), (Steps{{20, 920, 210, 21},
+                                                          {120, 700, 70, 7},
+                                                          {705, 800, 130, 13},
+                                                          {100, 110, 30, 3},
+                                                          {110, 120, 50, 5}}));
   EXPECT_EQ(stats.time_logger.backwards, 2u);
-  EXPECT_EQ(steps(stats.time_logger.first_backwards), (Steps{{710, 705, 110, 11}, {810, 10, 170, 17}}));
+  EXPECT_EQ(steps(stats.time_logger.first_backwards),
+            (Steps{{710, 705, 110, 11}, {810, 10, 170, 17}}));
   EXPECT_EQ(stats.time_logger.span(), 920u);
   EXPECT_EQ(stats.time_logger.first, 100u);
   EXPECT_EQ(stats.time_logger.last, 930u);
@@ -305,9 +327,11 @@ TEST(Stats, ScatteredNumbersStayWithinTheBudget) {
     EXPECT_TRUE(got.first_gaps.empty());
     EXPECT_EQ(got.lines, want.lines);
     EXPECT_EQ(got.numbers.min, want.numbers.min);
-    EXPECT_NEAR(static_cast<double>(got.distinct), static_cast<double>(want.distinct), 0.05 * want.distinct);
+    EXPECT_NEAR(static_cast<double>(got.distinct), static_cast<double>(want.distinct),
+                0.05 * want.distinct);
     EXPECT_NEAR(static_cast<double>(got.gaps), static_cast<double>(want.gaps), 0.05 * want.gaps);
-    EXPECT_NEAR(static_cast<double>(got.repeated), static_cast<double>(want.repeated), 0.2 * want.repeated);
+    EXPECT_NEAR(static_cast<double>(got.repeated), static_cast<double>(want.repeated),
+                0.2 * want.repeated);
     EXPECT_EQ(got.missing, got.numbers.max - got.numbers.min + 1 - got.distinct);
   }
   EXPECT_LE(peak_accounted, limit + (64 << 10));

@@ -3,7 +3,6 @@
 #include <gcuproto/blackbox.pb.h>
 #include <gcuproto/blackbox/reader.h>
 #include <gcuproto/blackbox/writer.h>
-
 #include <gtest/gtest.h>
 
 #include <string>
@@ -74,10 +73,10 @@ TEST_F(BlackboxWriter, WritesTheRecordsOfAWholeFile) {
   ASSERT_TRUE(writer->Write(can));
   ASSERT_TRUE(writer->WriteRaw(RecordKind::kLoggerLine, ""));
   ASSERT_TRUE(writer->Close());
-  EXPECT_EQ(gcuproto_test::Hex(Contents()),
-            gcuproto_test::Hex(gcuproto_test::Bytes({0x52, 0x08, 0x08, 0x01, 0x12, 0x02, 0x01, 0x02,
-                                                     0x18, 0x02, 0x5A, 0x03, 0x18, 0xA3, 0x02,
-                                                     0x52, 0x00})));
+  EXPECT_EQ(
+      gcuproto_test::Hex(Contents()),
+      gcuproto_test::Hex(gcuproto_test::Bytes({0x52, 0x08, 0x08, 0x01, 0x12, 0x02, 0x01, 0x02, 0x18,
+                                               0x02, 0x5A, 0x03, 0x18, 0xA3, 0x02, 0x52, 0x00})));
 }
 
 TEST_F(BlackboxWriter, AppendReopenAppend) {
@@ -132,7 +131,8 @@ TEST_F(BlackboxWriter, OtherDamageRefusesToAppend) {
   EXPECT_EQ(Writer::Open(path_, options, &error), nullptr);
   EXPECT_EQ(error.kind(), ErrorKind::kDamaged);
   EXPECT_EQ(error.offset(), 4u);
-  EXPECT_EQ(error.message(), path_ + ": damaged at byte 4 (invalid record key 7); recover it before appending");
+  EXPECT_EQ(error.message(),
+            path_ + ": damaged at byte 4 (invalid record key 7); recover it before appending");
   EXPECT_EQ(Contents().size(), 7u);  // untouched
 }
 

@@ -36,8 +36,8 @@ TEST(Codec, PastedTextDecodesOrSaysWhere) {
       {false, "0x8, 0x0a:FF", "08 0A FF", -1},  // one digit after 0x is a byte
       {false, "0a 8", "0A", 3},                 // but not alone
       {false, "0a 0x", "0A", 3},
-      {true, "+/-_", "FB FF BF", -1},           // either alphabet
-      {true, "AA==A", "00", 4},                 // padding ends it
+      {true, "+/-_", "FB FF BF", -1},  // either alphabet
+      {true, "AA==A", "00", 4},        // padding ends it
       {true, "AAAAA", "00 00 00", 5},
   };
   for (const TextCase& c : kCases) {

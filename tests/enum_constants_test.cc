@@ -4,7 +4,6 @@
 #include <gcuproto/datalogger_commands.pb.h>
 #include <gcuproto/driver_commands.pb.h>
 #include <gcuproto/io_commands.pb.h>
-
 #include <google/protobuf/descriptor.h>
 #include <gtest/gtest.h>
 
@@ -33,8 +32,9 @@ TEST(NestedEnumRanges, FlattenedNamesMatchTheEnums) {
        DriverCalibrationStatusResp_CalibrationStatus_MIN,
        DriverCalibrationStatusResp_CalibrationStatus_MAX,
        DriverCalibrationStatusResp_CalibrationStatus_ARRAYSIZE},
-      {DriverCalibrationEraseReq_Calibration_descriptor(), DriverCalibrationEraseReq_Calibration_MIN,
-       DriverCalibrationEraseReq_Calibration_MAX, DriverCalibrationEraseReq_Calibration_ARRAYSIZE},
+      {DriverCalibrationEraseReq_Calibration_descriptor(),
+       DriverCalibrationEraseReq_Calibration_MIN, DriverCalibrationEraseReq_Calibration_MAX,
+       DriverCalibrationEraseReq_Calibration_ARRAYSIZE},
       {IoTunerSetInputParamResp_InputSetStatus_descriptor(),
        IoTunerSetInputParamResp_InputSetStatus_MIN, IoTunerSetInputParamResp_InputSetStatus_MAX,
        IoTunerSetInputParamResp_InputSetStatus_ARRAYSIZE},

@@ -18,14 +18,14 @@
 
 namespace {
 
+using gcuproto_test::AllMessageTypes;
+using gcuproto_test::Hex;
+using gcuproto_test::Varint;
 using google::protobuf::Descriptor;
 using google::protobuf::FieldDescriptor;
 using google::protobuf::Message;
 using google::protobuf::MessageFactory;
 using google::protobuf::util::MessageDifferencer;
-using gcuproto_test::AllMessageTypes;
-using gcuproto_test::Hex;
-using gcuproto_test::Varint;
 
 constexpr std::uint32_t kSeed = 20240611;
 
@@ -130,7 +130,8 @@ TEST(EveryType, BytesFieldsTakeAnyBytes) {
     auto message = NewMessage(type);
     ASSERT_TRUE(message->ParseFromString(wire));
     const auto* r = message->GetReflection();
-    EXPECT_EQ(field->is_repeated() ? r->GetRepeatedString(*message, field, 0) : r->GetString(*message, field),
+    EXPECT_EQ(field->is_repeated() ? r->GetRepeatedString(*message, field, 0)
+                                   : r->GetString(*message, field),
               every_byte);
     EXPECT_EQ(Hex(message->SerializeAsString()), Hex(wire));
   });
@@ -144,7 +145,8 @@ TEST(EveryType, UndeclaredEnumValuesAreKept) {
     ++checked;
     for (const int value : {12345, -7}) {
       ASSERT_EQ(field->enum_type()->FindValueByNumber(value), nullptr);
-      const std::string number = Varint(static_cast<std::uint64_t>(static_cast<std::int64_t>(value)));
+      const std::string number =
+          Varint(static_cast<std::uint64_t>(static_cast<std::int64_t>(value)));
       const std::string wire = field->is_packed() ? Key(field, 2) + Varint(number.size()) + number
                                                   : Key(field, 0) + number;
       auto message = NewMessage(type);
@@ -167,9 +169,11 @@ TEST(EveryType, UnknownFieldsAreKept) {
     SCOPED_TRACE(type->full_name());
     int unused = 1;
     while (type->FindFieldByNumber(unused) != nullptr) ++unused;
-    const auto key = [&](int wire_type) { return Varint(gcuproto::wire::MakeKey(unused, wire_type)); };
-    const std::string unknown = key(0) + Varint(300) + key(1) + "12345678" + key(2) + Varint(3) + "abc" +
-                                key(3) + Varint(8) + Varint(1) + key(4) + key(5) + "1234" +
+    const auto key = [&](int wire_type) {
+      return Varint(gcuproto::wire::MakeKey(unused, wire_type));
+    };
+    const std::string unknown = key(0) + Varint(300) + key(1) + "12345678" + key(2) + Varint(3) +
+                                "abc" + key(3) + Varint(8) + Varint(1) + key(4) + key(5) + "1234" +
                                 Varint(536870911ull << 3) + Varint(1);
     auto message = NewMessage(type);
     ASSERT_TRUE(message->ParseFromString(unknown));
@@ -185,9 +189,11 @@ TEST(EveryType, UnknownFieldsAreKept) {
       known = Key(field, 2) + Varint(0);
     } else if (field->cpp_type() == FieldDescriptor::CPPTYPE_STRING) {
       known = Key(field, 2) + Varint(1) + "x";
-    } else if (field->type() == FieldDescriptor::TYPE_FIXED32 || field->type() == FieldDescriptor::TYPE_SFIXED32) {
+    } else if (field->type() == FieldDescriptor::TYPE_FIXED32 ||
+               field->type() == FieldDescriptor::TYPE_SFIXED32) {
       known = Key(field, 5) + "\x01\x02\x03\x04";
-    } else if (field->type() == FieldDescriptor::TYPE_FIXED64 || field->type() == FieldDescriptor::TYPE_SFIXED64) {
+    } else if (field->type() == FieldDescriptor::TYPE_FIXED64 ||
+               field->type() == FieldDescriptor::TYPE_SFIXED64) {
       known = Key(field, 1) + "12345678";
     } else {
       known = Key(field, 0) + Varint(1);

@@ -7,7 +7,6 @@
 //   GCUPROTO_REGENERATE_SCHEMA=1 build/tests/gcuproto_tests --gtest_filter='Schema.*'
 #include <gcuproto/library.h>
 #include <gcuproto/version.h>
-
 #include <google/protobuf/descriptor.h>
 #include <google/protobuf/descriptor.pb.h>
 #include <google/protobuf/text_format.h>
@@ -60,14 +59,17 @@ TEST(Schema, MatchesTheGoldenFile) {
   if (std::getenv("GCUPROTO_REGENERATE_SCHEMA") != nullptr) {
     std::string text =
         "# Every schema file's descriptor as the library registers it; see schema_golden_test.cc.\n"
-        "# Regenerate: GCUPROTO_REGENERATE_SCHEMA=1 build/tests/gcuproto_tests --gtest_filter='Schema.*'\n";
+        "# Regenerate: GCUPROTO_REGENERATE_SCHEMA=1 build/tests/gcuproto_tests "
+        "--gtest_filter='Schema.*'\n";
     for (const std::string& line : actual) text += line + "\n";
     gcuproto_test::WriteFile(GCUPROTO_SCHEMA_GOLDEN, text);
   }
-  const std::vector<std::string> golden = GoldenLines(gcuproto_test::ReadFile(GCUPROTO_SCHEMA_GOLDEN));
+  const std::vector<std::string> golden =
+      GoldenLines(gcuproto_test::ReadFile(GCUPROTO_SCHEMA_GOLDEN));
   ASSERT_FALSE(golden.empty()) << "cannot read " << GCUPROTO_SCHEMA_GOLDEN;
   for (std::size_t i = 0; i < std::max(actual.size(), golden.size()); ++i) {
-    EXPECT_EQ(i < actual.size() ? actual[i] : "<missing>", i < golden.size() ? golden[i] : "<missing>")
+    EXPECT_EQ(i < actual.size() ? actual[i] : "<missing>",
+              i < golden.size() ? golden[i] : "<missing>")
         << "line " << i + 1 << " of the schema lines";
   }
 }

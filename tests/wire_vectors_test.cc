@@ -27,7 +27,7 @@ using gcuproto_test::Hex;
 struct Vector {
   int line = 0;
   std::string type, text, canonical;  // canonical as hex
-  std::vector<std::string> inputs;     // other inputs as hex
+  std::vector<std::string> inputs;    // other inputs as hex
 };
 
 void PrintTo(const Vector& v, std::ostream* out) { *out << v.type << " line " << v.line; }
@@ -61,7 +61,8 @@ std::vector<Vector> Vectors() {
 std::unique_ptr<pb::Message> New(const std::string& type) {
   const pb::Descriptor* d = pb::DescriptorPool::generated_pool()->FindMessageTypeByName(type);
   if (d == nullptr) return nullptr;
-  return std::unique_ptr<pb::Message>(pb::MessageFactory::generated_factory()->GetPrototype(d)->New());
+  return std::unique_ptr<pb::Message>(
+      pb::MessageFactory::generated_factory()->GetPrototype(d)->New());
 }
 
 class WireVector : public testing::TestWithParam<Vector> {};

@@ -1,6 +1,5 @@
 // gcuproto blackbox cat: join blackbox files into one, or the lines of them
 // that filters select.
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
 #include <gcuproto/blackbox/reader.h>
 #include <gcuproto/blackbox/record.h>
@@ -9,6 +8,7 @@
 #include <gcuproto/codec/wire.h>
 #include <gcuproto/platform/wait.h>
 
+#include <CLI/CLI.hpp>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -18,8 +18,8 @@
 #include "blackbox_files.h"
 #include "blackbox_filters.h"
 #include "errors.h"
-#include "output.h"
 #include "live_input.h"
+#include "output.h"
 
 namespace gcuproto::cli {
 
@@ -46,7 +46,7 @@ void AppendRecord(blackbox::RecordKind kind, std::string_view line, blackbox::Te
 
 // Copies the records `reader` selects; false when the sink failed.
 bool CopyRecords(blackbox::Reader* reader, blackbox::TextBuffer* out, Progress* progress,
-                  std::uint64_t progress_base) {
+                 std::uint64_t progress_base) {
   std::uint64_t next_progress = kProgressStep;
   while (reader->Next()) {
     AppendRecord(reader->kind(), reader->raw(), out);
@@ -66,7 +66,9 @@ void RunFollow(const CatOptions& options, const blackbox::ReaderOptions& read) {
   blackbox::FdSink sink(output.fd());
   blackbox::TextBuffer out(&sink);
   platform::StopRequests stop_requests;
-  LiveInput input(file, [&] { if (!out.Flush()) output.Fail(sink.error_number()); });
+  LiveInput input(file, [&] {
+    if (!out.Flush()) output.Fail(sink.error_number());
+  });
   blackbox::Reader reader(&input, read);
   Progress progress("cat", 0);
   ReadToEnd(file, input, reader, true, [&] {
@@ -78,8 +80,9 @@ void RunFollow(const CatOptions& options, const blackbox::ReaderOptions& read) {
 
 void RunCat(const CatOptions& options) {
   RefuseOutputOverInput(options.output, options.files,
-                           "write to a new file and rename it afterwards, e.g. -o joined.bin && mv "
-                           "joined.bin " + options.output);
+                        "write to a new file and rename it afterwards, e.g. -o joined.bin && mv "
+                        "joined.bin " +
+                            options.output);
   blackbox::ReaderOptions selected;
   selected.decode = false;
   selected.filter = MakeFilter(options.filter, options.id_field);
@@ -101,7 +104,8 @@ void RunCat(const CatOptions& options) {
   std::vector<std::uint64_t> sizes;
   std::uint64_t checked = 0;
   for (const std::string& file : options.files) {
-    std::unique_ptr<blackbox::Reader> reader = OpenBlackbox(file, {}, "cat reads its inputs twice: give files, not '-'");
+    std::unique_ptr<blackbox::Reader> reader =
+        OpenBlackbox(file, {}, "cat reads its inputs twice: give files, not '-'");
     std::uint64_t next_progress = 0;
     while (reader->Next()) {
       if (reader->end_offset() >= next_progress) {
@@ -110,7 +114,8 @@ void RunCat(const CatOptions& options) {
       }
     }
     if (reader->damage()) {
-      throw InputError(DamageMessage(file, *reader->damage()) + "; run 'gcuproto blackbox recover' on it first");
+      throw InputError(DamageMessage(file, *reader->damage()) +
+                       "; run 'gcuproto blackbox recover' on it first");
     }
     sizes.push_back(reader->complete_bytes());
     checked += reader->complete_bytes();
@@ -149,9 +154,10 @@ void AddBlackboxCatCommand(CLI::App& group) {
       "Join blackbox files, in the order given, into one valid blackbox file; with filters, "
       "only the lines they select.");
   command->add_option("FILE", options->files, "the blackbox files")->required();
-  command->add_option("-o,--output", options->output,
-                      "the file to write ('-' for stdout); it appears only once complete; it may "
-                      "not be one of the inputs")
+  command
+      ->add_option("-o,--output", options->output,
+                   "the file to write ('-' for stdout); it appears only once complete; it may "
+                   "not be one of the inputs")
       ->required();
   AddFilterOptions(command, &options->filter);
   command->add_option("--id-field", options->id_field, kIdFieldHelp)
@@ -161,11 +167,12 @@ void AddBlackboxCatCommand(CLI::App& group) {
                     "copy one input's records as they are written, waiting at its end like "
                     "tail -f, until Ctrl-C (SIGINT) or SIGTERM; the output then ends with the "
                     "last complete record");
-  command->footer(std::string(
-      "Each input is read through first; a damaged one is an error (exit status 1) and "
-      "nothing is written. The lines keep their order: a reader sees the lines of the first "
-      "file, then those of the second, and so on. With --follow there is one pass, each record "
-      "checked as it is copied.\n") +
+  command->footer(
+      std::string(
+          "Each input is read through first; a damaged one is an error (exit status 1) and "
+          "nothing is written. The lines keep their order: a reader sees the lines of the first "
+          "file, then those of the second, and so on. With --follow there is one pass, each record "
+          "checked as it is copied.\n") +
       kFilterHelp +
       "\nExamples:\n"
       "  gcuproto blackbox cat monday.bin tuesday.bin -o week.bin\n"

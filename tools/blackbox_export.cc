@@ -1,10 +1,10 @@
 // gcuproto blackbox export: blackbox files as CSV, JSON lines or candump log.
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
 #include <gcuproto/blackbox/exporter.h>
 #include <gcuproto/platform/file.h>
 #include <gcuproto/platform/wait.h>
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -19,8 +19,8 @@
 #include "blackbox_files.h"
 #include "blackbox_filters.h"
 #include "errors.h"
-#include "output.h"
 #include "live_input.h"
+#include "output.h"
 
 namespace gcuproto::cli {
 
@@ -46,8 +46,10 @@ std::uint64_t ParseStartTime(const std::string& text) {
   if (text == "now") return static_cast<std::uint64_t>(std::time(nullptr));
   std::uint64_t seconds = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
-  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || seconds >= 10000000000ull) {
-    throw UsageError(fmt::format("--start-time: '{}' is neither whole epoch seconds (below 10^10) nor 'now'", text));
+  if (text.empty() || ec != std::errc() || end != text.data() + text.size() ||
+      seconds >= 10000000000ull) {
+    throw UsageError(fmt::format(
+        "--start-time: '{}' is neither whole epoch seconds (below 10^10) nor 'now'", text));
   }
   return seconds;
 }
@@ -64,7 +66,8 @@ void CheckCombination(const ExportOptions& options, bool can_csv) {
   only(!can_csv || (options.channels.empty() && !options.inputs && !options.outputs),
        "--channels, --inputs and --outputs", "logger lines (the CAN CSV has fixed columns)");
   only(options.format != "candump" || !options.source, "--source", "--format csv and jsonl");
-  only(options.format == "candump" || options.start_time.empty(), "--start-time", "--format candump");
+  only(options.format == "candump" || options.start_time.empty(), "--start-time",
+       "--format candump");
   if (options.inputs.has_value() != options.outputs.has_value()) {
     throw UsageError("--inputs and --outputs go together: give both, 0 for none");
   }
@@ -90,8 +93,9 @@ platform::File OpenSpool(const std::string& output) {
   const bool not_a_file = !platform::stat_path(output, &info) &&
                           info.kind != platform::PathKind::kMissing &&
                           info.kind != platform::PathKind::kRegular;
-  const std::string dir =
-      output.empty() || output == "-" || not_a_file ? std::string() : platform::directory_of(output);
+  const std::string dir = output.empty() || output == "-" || not_a_file
+                              ? std::string()
+                              : platform::directory_of(output);
   std::error_code error;
   platform::File spool = platform::File::scratch(dir, &error);
   if (error) {
@@ -103,7 +107,7 @@ platform::File OpenSpool(const std::string& output) {
 
 // The header, then the rows of the spool with the cells a widening left out.
 void WriteSpooledCsv(platform::File& spool, const blackbox::CsvFormatter& csv, blackbox::Sink* sink,
-                       StreamingOutput& output, const blackbox::FdSink& fd_sink) {
+                     StreamingOutput& output, const blackbox::FdSink& fd_sink) {
   blackbox::TextBuffer out(sink);
   csv.WriteHeader(&out);
   blackbox::CsvWidener widener(csv);
@@ -113,7 +117,8 @@ void WriteSpooledCsv(platform::File& spool, const blackbox::CsvFormatter& csv, b
   for (;;) {
     std::error_code error;
     const std::size_t n = spool.read_at(block.get(), kBlock, offset, &error);
-    if (error) throw InputError(fmt::format("cannot read back the temporary rows: {}", error.message()));
+    if (error)
+      throw InputError(fmt::format("cannot read back the temporary rows: {}", error.message()));
     if (n == 0) break;
     widener.Feed(std::string_view(block.get(), n), &out);
     if (out.failed()) output.Fail(fd_sink.error_number());
@@ -132,13 +137,13 @@ bool CsvNeedsWidths(const ExportOptions& options, bool can_csv) {
 // at close to the speed of a plain scan, after which the rows can go straight
 // out. Damage is left for the export pass to report.
 blackbox::CsvColumns ScanWidths(const ExportOptions& options, const blackbox::ReaderOptions& read,
-                                 Progress& progress) {
+                                Progress& progress) {
   blackbox::CsvColumns widest;
   std::uint64_t done = 0;
   for (const std::string& file : options.files) {
     std::unique_ptr<blackbox::Reader> reader = OpenBlackbox(file, read);
-    const blackbox::CsvColumns columns =
-        blackbox::ScanCsvColumns(reader.get(), [&](std::uint64_t offset) { progress.Update(done + offset); });
+    const blackbox::CsvColumns columns = blackbox::ScanCsvColumns(
+        reader.get(), [&](std::uint64_t offset) { progress.Update(done + offset); });
     widest.inputs = std::max(widest.inputs, columns.inputs);
     widest.outputs = std::max(widest.outputs, columns.outputs);
     done += FileSize(file);
@@ -147,8 +152,8 @@ blackbox::CsvColumns ScanWidths(const ExportOptions& options, const blackbox::Re
 }
 
 std::unique_ptr<blackbox::LineFormatter> MakeFormatter(const ExportOptions& options, bool can_csv,
-                                                        const blackbox::TimeScale& scale,
-                                                        std::optional<blackbox::CsvColumns> widths) {
+                                                       const blackbox::TimeScale& scale,
+                                                       std::optional<blackbox::CsvColumns> widths) {
   if (options.format == "jsonl") return std::make_unique<blackbox::JsonLinesFormatter>();
   if (options.format == "csv" && can_csv) {
     blackbox::CanCsvOptions can;
@@ -160,7 +165,8 @@ std::unique_ptr<blackbox::LineFormatter> MakeFormatter(const ExportOptions& opti
   if (options.format == "csv") {
     blackbox::CsvOptions csv;
     blackbox::Error error;
-    if (!options.channels.empty() && !blackbox::ParseCsvChannels(options.channels, &csv.channels, &error)) {
+    if (!options.channels.empty() &&
+        !blackbox::ParseCsvChannels(options.channels, &csv.channels, &error)) {
       throw UsageError("--channels: " + error.message());
     }
     csv.grow = CsvNeedsWidths(options, can_csv) && !widths;
@@ -168,7 +174,8 @@ std::unique_ptr<blackbox::LineFormatter> MakeFormatter(const ExportOptions& opti
     csv.time_scale = scale;
     csv.source = options.source;
     const blackbox::CsvColumns columns =
-        widths ? *widths : blackbox::CsvColumns{options.inputs.value_or(0), options.outputs.value_or(0)};
+        widths ? *widths
+               : blackbox::CsvColumns{options.inputs.value_or(0), options.outputs.value_or(0)};
     return std::make_unique<blackbox::CsvFormatter>(columns, csv);
   }
   blackbox::CandumpOptions candump;
@@ -184,14 +191,15 @@ std::unique_ptr<blackbox::LineFormatter> MakeFormatter(const ExportOptions& opti
 
 void RunExport(const ExportOptions& options) {
   RefuseOutputOverInput(options.output, options.files,
-                           fmt::format("write the export to a file of its own, e.g. -o {}.{}",
-                                       options.files.front(), options.format));
+                        fmt::format("write the export to a file of its own, e.g. -o {}.{}",
+                                    options.files.front(), options.format));
   blackbox::ReaderOptions read;
   read.decode = false;  // the formatters decode what they write
   read.follow = options.follow;
   read.filter = MakeFilter(options.filter, options.id_field);
-  const bool can_csv = options.format == "csv" &&
-                       (read.filter.kind == blackbox::RecordKind::kCanLine || !read.filter.can_ids.empty());
+  const bool can_csv =
+      options.format == "csv" &&
+      (read.filter.kind == blackbox::RecordKind::kCanLine || !read.filter.can_ids.empty());
   CheckCombination(options, can_csv);
   const blackbox::TimeScale scale = ParseTimeScale(options.filter.time_scale);
 
@@ -205,7 +213,8 @@ void RunExport(const ExportOptions& options) {
   Progress progress("export", options.follow ? 0 : (scan ? 2 : 1) * total);
   std::optional<blackbox::CsvColumns> widths;
   if (scan) widths = ScanWidths(options, read, progress);
-  std::unique_ptr<blackbox::LineFormatter> formatter = MakeFormatter(options, can_csv, scale, widths);
+  std::unique_ptr<blackbox::LineFormatter> formatter =
+      MakeFormatter(options, can_csv, scale, widths);
   const std::uint64_t progress_base = scan ? total : 0;
 
   StreamingOutput output(options.output);
@@ -222,7 +231,9 @@ void RunExport(const ExportOptions& options) {
   }
   blackbox::Sink* sink = spooled ? static_cast<blackbox::Sink*>(&*spool_sink) : &output_sink;
   auto sink_failed = [&] {
-    if (spooled) throw InputError(fmt::format("cannot write the temporary rows: {}", std::strerror(spool_sink->error_number())));
+    if (spooled)
+      throw InputError(fmt::format("cannot write the temporary rows: {}",
+                                   std::strerror(spool_sink->error_number())));
     output.Fail(output_sink.error_number());
   };
 
@@ -234,18 +245,25 @@ void RunExport(const ExportOptions& options) {
   for (const std::string& file : options.files) {
     const std::string name = file == "-" ? "stdin" : file;
     if (options.source && !formatter->SetSource(name, nullptr)) {
-      throw UsageError(fmt::format("--source: the name '{}' holds a line break, which CSV cannot hold", name));
+      throw UsageError(
+          fmt::format("--source: the name '{}' holds a line break, which CSV cannot hold", name));
     }
     // Output so far goes out whenever the input has to be waited for.
     std::function<void()> on_wait;
-    if (!spooled) on_wait = [&exporter, &sink_failed] { if (!exporter.Flush(nullptr)) sink_failed(); };
+    if (!spooled)
+      on_wait = [&exporter, &sink_failed] {
+        if (!exporter.Flush(nullptr)) sink_failed();
+      };
     LiveInput input(file, on_wait);
     blackbox::Reader reader(&input, read);
     ReadToEnd(name, input, reader, options.follow, [&] {
       blackbox::Error error;
-      if (exporter.Run(&reader, &error, [&](std::uint64_t offset) { progress.Update(done + offset); })) return;
+      if (exporter.Run(&reader, &error,
+                       [&](std::uint64_t offset) { progress.Update(done + offset); }))
+        return;
       if (error.kind() == blackbox::ErrorKind::kIo) sink_failed();
-      throw InputError(fmt::format("{}: line at byte {}: {}", name, error.offset(), error.message()));
+      throw InputError(
+          fmt::format("{}: line at byte {}: {}", name, error.offset(), error.message()));
     });
     done += FileSize(file);
   }
@@ -264,32 +282,39 @@ void AddBlackboxExportCommand(CLI::App& group) {
       "export",
       "Write blackbox files' lines as text: CSV of the logger lines or of the CAN lines, JSON "
       "lines of both kinds, or the CAN lines as a candump log.");
-  command->add_option("FILE", options->files, "the blackbox files, one after the other; '-' reads stdin")
+  command
+      ->add_option("FILE", options->files,
+                   "the blackbox files, one after the other; '-' reads stdin")
       ->required();
   command->add_option("--format", options->format, "csv, jsonl or candump")
       ->required()
       ->check(CLI::IsMember({"csv", "jsonl", "candump"}));
-  command->add_option("-o,--output", options->output,
-                      "file to write, '-' for stdout; it appears only once complete")
+  command
+      ->add_option("-o,--output", options->output,
+                   "file to write, '-' for stdout; it appears only once complete")
       ->capture_default_str();
   AddFilterOptions(command, &options->filter);
   command->add_option("--id-field", options->id_field, kIdFieldHelp)
       ->check(CLI::IsMember({"canId", "messageId"}))
       ->capture_default_str();
   const std::string csv_group = "CSV";
-  command->add_option("--channels", options->channels,
-                      "csv: only these sample columns, in this order (in2,out0)")
+  command
+      ->add_option("--channels", options->channels,
+                   "csv: only these sample columns, in this order (in2,out0)")
       ->group(csv_group);
-  command->add_option("--inputs", options->inputs,
-                      "csv: exactly N input columns; a line with more is an error (with "
-                      "--outputs; the CSV is then written as it is read)")
+  command
+      ->add_option("--inputs", options->inputs,
+                   "csv: exactly N input columns; a line with more is an error (with "
+                   "--outputs; the CSV is then written as it is read)")
       ->type_name("N")
       ->group(csv_group);
-  command->add_option("--outputs", options->outputs, "csv: exactly M output columns (with --inputs)")
+  command
+      ->add_option("--outputs", options->outputs, "csv: exactly M output columns (with --inputs)")
       ->type_name("M")
       ->group(csv_group);
-  command->add_flag("--time", options->time,
-                    "csv: a 'time' column after timestamp, in seconds through --time-scale")
+  command
+      ->add_flag("--time", options->time,
+                 "csv: a 'time' column after timestamp, in seconds through --time-scale")
       ->group(csv_group);
   command->add_flag("--source", options->source,
                     "csv and jsonl: the input file's name in a last 'source' column or a first "
@@ -301,30 +326,37 @@ void AddBlackboxExportCommand(CLI::App& group) {
   command->add_option("--iface", options->iface, "candump: the interface name of every frame")
       ->capture_default_str()
       ->group(candump_group);
-  command->add_option("--start-time", options->start_time,
-                      "candump: epoch seconds of time stamp 0, added to every time, or 'now'")
+  command
+      ->add_option("--start-time", options->start_time,
+                   "candump: epoch seconds of time stamp 0, added to every time, or 'now'")
       ->group(candump_group);
-  command->footer(std::string(
-      "csv: the logger lines, a header row 'seqNo,timestamp,in0,...,inN,out0,...,outM' and one "
-      "row per line; a line with fewer samples leaves its last cells empty. With --inputs and "
-      "--outputs (or --channels) the input is read once and the rows go out as they come; "
-      "else files are read twice, first for the widest line, and stdin, a pipe or --follow "
-      "has its rows collected in a temporary file until the widest line is known. With --kind can "
-      "(or --can-id) the CAN lines instead: 'seqNo,timestamp,canId,messageId,extended,dlc,data', "
-      "numbers in decimal, extended true or false, dlc the number of data bytes, data in hex.\n"
-      "jsonl: one JSON object per line of either kind, in file order, every field present:\n"
-      "  {\"kind\":\"line\",\"seqNo\":1,\"timestamp\":1000,\"dataInput\":[12,-3],\"dataOutput\":[0]}\n"
-      "  {\"kind\":\"lineCan\",\"seqNo\":2,\"timestamp\":1005,\"canId\":291,\"messageId\":0,"
-      "\"extended\":false,\"data\":\"00FF10\"}\n"
-      "  data is upper-case hex, two digits a byte.\n"
-      "candump: the CAN lines in the log format of candump -l, read by can-utils (canplayer, "
-      "log2asc) and python-can:\n"
-      "  (0000000001.005000) can0 123#00FF10\n"
-      "  time = time stamp x --time-scale (+ --start-time), ten digits of seconds and six of "
-      "microseconds (rounded half up); the identifier is canId (see --id-field), three hex "
-      "digits for a standard frame, eight for an extended one (extended set); data as hex pairs; "
-      "12 to 64 data bytes give a CAN FD frame (ID##0DATA). A frame that cannot be written so "
-      "(an identifier too large for its format, another data length) is an error.\n") +
+  command->footer(
+      std::string(
+          "csv: the logger lines, a header row 'seqNo,timestamp,in0,...,inN,out0,...,outM' and one "
+          "row per line; a line with fewer samples leaves its last cells empty. With --inputs and "
+          "--outputs (or --channels) the input is read once and the rows go out as they come; "
+          "else files are read twice, first for the widest line, and stdin, a pipe or --follow "
+          "has its rows collected in a temporary file until the widest line is known. With --kind "
+          "can "
+          "(or --can-id) the CAN lines instead: "
+          "'seqNo,timestamp,canId,messageId,extended,dlc,data', "
+          "numbers in decimal, extended true or false, dlc the number of data bytes, data in hex.\n"
+          "jsonl: one JSON object per line of either kind, in file order, every field present:\n"
+          "  "
+          "{\"kind\":\"line\",\"seqNo\":1,\"timestamp\":1000,\"dataInput\":[12,-3],\"dataOutput\":["
+          "0]}\n"
+          "  {\"kind\":\"lineCan\",\"seqNo\":2,\"timestamp\":1005,\"canId\":291,\"messageId\":0,"
+          "\"extended\":false,\"data\":\"00FF10\"}\n"
+          "  data is upper-case hex, two digits a byte.\n"
+          "candump: the CAN lines in the log format of candump -l, read by can-utils (canplayer, "
+          "log2asc) and python-can:\n"
+          "  (0000000001.005000) can0 123#00FF10\n"
+          "  time = time stamp x --time-scale (+ --start-time), ten digits of seconds and six of "
+          "microseconds (rounded half up); the identifier is canId (see --id-field), three hex "
+          "digits for a standard frame, eight for an extended one (extended set); data as hex "
+          "pairs; "
+          "12 to 64 data bytes give a CAN FD frame (ID##0DATA). A frame that cannot be written so "
+          "(an identifier too large for its format, another data length) is an error.\n") +
       kFilterHelp +
       "\nFrom a pipe or with --follow, the output is handed on whenever the input has to be "
       "waited for.\n"
@@ -332,8 +364,10 @@ void AddBlackboxExportCommand(CLI::App& group) {
       "lines before the damage. Run 'gcuproto blackbox recover' to keep the complete records.\n"
       "Examples:\n"
       "  gcuproto blackbox export examples/samples/blackbox.bin --format csv\n"
-      "  gcuproto blackbox export day.bin --format csv --kind can --can-id 7E8 --from 36000s --to 39600s\n"
-      "  gcuproto blackbox export unit*.bin --format csv --inputs 8 --outputs 4 --source -o fleet.csv\n"
+      "  gcuproto blackbox export day.bin --format csv --kind can --can-id 7E8 --from 36000s --to "
+      "39600s\n"
+      "  gcuproto blackbox export unit*.bin --format csv --inputs 8 --outputs 4 --source -o "
+      "fleet.csv\n"
       "  gcuproto blackbox export log.bin --format candump --start-time 1700000000 -o log.candump");
   command->callback([options] { RunExport(*options); });
 }

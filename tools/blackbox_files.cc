@@ -3,8 +3,8 @@
 #include <fmt/format.h>
 #include <google/protobuf/io/zero_copy_stream_impl.h>
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 
 #include "errors.h"
 
@@ -41,7 +41,7 @@ void StreamingOutput::Commit() {
 }
 
 void CopyBytes(const std::string& path, std::uint64_t from, std::uint64_t to,
-                StreamingOutput& output, Progress* progress, std::uint64_t progress_base) {
+               StreamingOutput& output, Progress* progress, std::uint64_t progress_base) {
   std::error_code error;
   platform::File input = platform::File::open(path, platform::File::Mode::kRead, &error);
   if (error) throw InputError(fmt::format("{}: {}", path, error.message()));
@@ -62,15 +62,16 @@ std::string DamageMessage(const std::string& path, const blackbox::Error& damage
 }
 
 std::unique_ptr<blackbox::Reader> OpenBlackbox(const std::string& path,
-                                                blackbox::ReaderOptions options,
-                                                const char* not_stdin_reason) {
+                                               blackbox::ReaderOptions options,
+                                               const char* not_stdin_reason) {
   if (not_stdin_reason != nullptr && !ReadableTwice(path)) {
     platform::FileInfo info;
-    if (path != "-" && !platform::stat_path(path, &info) && info.kind != platform::PathKind::kMissing) {
+    if (path != "-" && !platform::stat_path(path, &info) &&
+        info.kind != platform::PathKind::kMissing) {
       const std::string reason(not_stdin_reason);
-      throw UsageError(fmt::format("{} is a {}, which can be read only once, and {}; copy it to a file first",
-                                   path, platform::path_kind_name(info.kind),
-                                   reason.substr(0, reason.find(':'))));
+      throw UsageError(fmt::format(
+          "{} is a {}, which can be read only once, and {}; copy it to a file first", path,
+          platform::path_kind_name(info.kind), reason.substr(0, reason.find(':'))));
     }
     if (path == "-") throw UsageError(not_stdin_reason);
   }
@@ -85,7 +86,8 @@ std::unique_ptr<blackbox::Reader> OpenBlackbox(const std::string& path,
     throw InputError(fmt::format("{}: is a directory", path));
   }
   blackbox::Error error;
-  std::unique_ptr<blackbox::Reader> reader = blackbox::Reader::Open(path, std::move(options), &error);
+  std::unique_ptr<blackbox::Reader> reader =
+      blackbox::Reader::Open(path, std::move(options), &error);
   if (!reader) throw InputError(error.message());
   return reader;
 }
@@ -94,8 +96,8 @@ bool ReadableTwice(const std::string& path) {
   platform::FileInfo info;
   if (path.empty() || path == "-" || platform::stat_path(path, &info)) return false;
   // A missing file is not refused here: opening it gives the clearer error.
-  return info.kind == platform::PathKind::kRegular || info.kind == platform::PathKind::kBlockDevice ||
-         info.kind == platform::PathKind::kMissing;
+  return info.kind == platform::PathKind::kRegular ||
+         info.kind == platform::PathKind::kBlockDevice || info.kind == platform::PathKind::kMissing;
 }
 
 std::uint64_t FileSize(const std::string& path) {
@@ -116,9 +118,10 @@ Progress::~Progress() {
 void Progress::Update(std::uint64_t done) {
   if (!shown_) return;
   const double mib = 1024.0 * 1024.0;
-  const std::string text = fmt::format("{}: {:3.0f}%  {:.0f} of {:.0f} MiB", label_,
-                                       100.0 * static_cast<double>(done) / static_cast<double>(total_),
-                                       static_cast<double>(done) / mib, static_cast<double>(total_) / mib);
+  const std::string text =
+      fmt::format("{}: {:3.0f}%  {:.0f} of {:.0f} MiB", label_,
+                  100.0 * static_cast<double>(done) / static_cast<double>(total_),
+                  static_cast<double>(done) / mib, static_cast<double>(total_) / mib);
   // Spaces over what a longer line before left.
   const std::size_t blank = drawn_ > text.size() ? drawn_ - text.size() : 0;
   std::fprintf(stderr, "\r%s%*s", text.c_str(), static_cast<int>(blank), "");

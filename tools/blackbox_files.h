@@ -6,7 +6,6 @@
 #include <gcuproto/blackbox/can_id_field.h>
 #include <gcuproto/blackbox/error.h>
 #include <gcuproto/blackbox/reader.h>
-
 #include <gcuproto/platform/file.h>
 
 #include <cstdint>
@@ -53,7 +52,8 @@ class StreamingOutput {
 // Copies bytes [from, to) of the file at `path` to `output`; throws
 // InputError when either side fails.
 void CopyBytes(const std::string& path, std::uint64_t from, std::uint64_t to,
-                StreamingOutput& output, Progress* progress = nullptr, std::uint64_t progress_base = 0);
+               StreamingOutput& output, Progress* progress = nullptr,
+               std::uint64_t progress_base = 0);
 
 // "PATH: damaged at byte N: reason", the one-line message for damaged input.
 std::string DamageMessage(const std::string& path, const blackbox::Error& damage);
@@ -67,8 +67,8 @@ bool ReadableTwice(const std::string& path);
 // UsageError) any input that can be read only once. Throws InputError when
 // the file cannot be opened.
 std::unique_ptr<blackbox::Reader> OpenBlackbox(const std::string& path,
-                                                blackbox::ReaderOptions options,
-                                                const char* not_stdin_reason = nullptr);
+                                               blackbox::ReaderOptions options,
+                                               const char* not_stdin_reason = nullptr);
 
 // Size of a regular file, 0 for anything else.
 std::uint64_t FileSize(const std::string& path);

@@ -1,7 +1,8 @@
 #include "blackbox_filters.h"
 
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
+
+#include <CLI/CLI.hpp>
 
 #include "errors.h"
 
@@ -12,29 +13,33 @@ void AddFilterOptions(CLI::App* command, FilterOptions* options) {
   command->add_option("--kind", options->kind, "only logger lines (line) or CAN lines (can)")
       ->check(CLI::IsMember({"line", "can"}))
       ->group(group);
-  command->add_option("--from", options->from,
-                      "lines with a time stamp at or after T: ticks (36000) or seconds (36s, "
-                      "through --time-scale)")
+  command
+      ->add_option("--from", options->from,
+                   "lines with a time stamp at or after T: ticks (36000) or seconds (36s, "
+                   "through --time-scale)")
       ->type_name("T")
       ->group(group);
   command->add_option("--to", options->to, "lines with a time stamp before T (exclusive)")
       ->type_name("T")
       ->group(group);
-  command->add_option("--seq", options->seq,
-                      "lines whose seqNo is in A-B, both ends included (also A-, -B, A)")
+  command
+      ->add_option("--seq", options->seq,
+                   "lines whose seqNo is in A-B, both ends included (also A-, -B, A)")
       ->type_name("A-B")
       ->group(group);
-  command->add_option("--can-id", options->can_ids,
-                      "CAN lines whose id matches ID[:MASK] in candump's syntax (hex; 8 digits: "
-                      "extended); repeat it or separate with commas: any of them")
+  command
+      ->add_option("--can-id", options->can_ids,
+                   "CAN lines whose id matches ID[:MASK] in candump's syntax (hex; 8 digits: "
+                   "extended); repeat it or separate with commas: any of them")
       ->type_name("ID[:MASK]")
       ->delimiter(',')
       ->group(group);
   command->add_flag("--extended", options->extended, "--can-id ids are extended (29-bit) ids")
       ->group(group);
-  command->add_option("--time-scale", options->time_scale,
-                      "seconds per time-stamp tick, for times in seconds; the default takes the "
-                      "unit's time stamps for milliseconds")
+  command
+      ->add_option("--time-scale", options->time_scale,
+                   "seconds per time-stamp tick, for times in seconds; the default takes the "
+                   "unit's time stamps for milliseconds")
       ->capture_default_str();
 }
 
@@ -56,7 +61,8 @@ blackbox::Filter MakeFilter(const FilterOptions& options, const std::string& id_
   auto tick = [&](const char* name, const std::string& text, std::optional<std::uint64_t>* out) {
     if (text.empty()) return;
     std::uint64_t value = 0;
-    if (!blackbox::ParseTick(text, scale, &value, &error)) throw UsageError(fmt::format("{}: {}", name, error.message()));
+    if (!blackbox::ParseTick(text, scale, &value, &error))
+      throw UsageError(fmt::format("{}: {}", name, error.message()));
     *out = value;
   };
   tick("--from", options.from, &filter.from_tick);

@@ -1,10 +1,10 @@
 // gcuproto blackbox info: what blackbox files hold, read a line at a time.
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
 #include <gcuproto/blackbox/stats.h>
 #include <gcuproto/platform/file.h>
 #include <google/protobuf/io/zero_copy_stream_impl.h>
 
+#include <CLI/CLI.hpp>
 #include <memory>
 #include <optional>
 #include <string>
@@ -47,8 +47,8 @@ void CheckInputs(const std::vector<std::string>& files) {
 }
 
 // Reads one file to its end (or its damage) into `info`.
-void ReadFile(const std::string& path, blackbox::CanIdField id_field,
-               Progress& progress, std::uint64_t progress_base, FileInfo* info) {
+void ReadFile(const std::string& path, blackbox::CanIdField id_field, Progress& progress,
+              std::uint64_t progress_base, FileInfo* info) {
   blackbox::ReaderOptions read;
   read.decode = false;  // the statistics read the encoded lines themselves
   // Standard input has no size to ask for: it is read through a stream of
@@ -90,7 +90,8 @@ void ReadFile(const std::string& path, blackbox::CanIdField id_field,
     size = static_cast<std::uint64_t>(stdin_stream->ByteCount());
   }
   if (undecodable) {
-    const char* kind = reader->kind() == blackbox::RecordKind::kLoggerLine ? "logger line" : "CAN line";
+    const char* kind =
+        reader->kind() == blackbox::RecordKind::kLoggerLine ? "logger line" : "CAN line";
     info->complete_bytes = reader->offset();
     info->bytes = size != 0 ? size : reader->end_offset();
     info->damage.push_back({reader->offset(), info->bytes - reader->offset(),
@@ -98,7 +99,8 @@ void ReadFile(const std::string& path, blackbox::CanIdField id_field,
   } else if (const std::optional<blackbox::Error>& damage = reader->damage()) {
     info->complete_bytes = reader->complete_bytes();
     info->bytes = size != 0 ? size : reader->complete_bytes();
-    info->damage.push_back({damage->offset(), info->bytes - info->complete_bytes, damage->message(), 0, 0, true});
+    info->damage.push_back(
+        {damage->offset(), info->bytes - info->complete_bytes, damage->message(), 0, 0, true});
   } else {
     info->complete_bytes = reader->complete_bytes();
     info->bytes = size != 0 ? size : reader->complete_bytes();
@@ -110,8 +112,9 @@ void RunInfo(const InfoOptions& options) {
   settings.id_field = options.id_field;
   settings.time_scale_text = options.time_scale;
   if (!blackbox::TimeScale::Parse(options.time_scale, &settings.time_scale)) {
-    throw UsageError(fmt::format("--time-scale: '{}' is not a positive decimal number of seconds per tick",
-                                 options.time_scale));
+    throw UsageError(
+        fmt::format("--time-scale: '{}' is not a positive decimal number of seconds per tick",
+                    options.time_scale));
   }
   CheckInputs(options.files);
   std::uint64_t total_size = 0;
@@ -138,7 +141,8 @@ void RunInfo(const InfoOptions& options) {
     bytes += info.bytes;
     if (!info.damage.empty()) {
       const DamageInfo& first = info.damage.front();
-      damaged.push_back(fmt::format("{}: damaged at byte {}: {}", file, first.offset, first.reason));
+      damaged.push_back(
+          fmt::format("{}: damaged at byte {}: {}", file, first.offset, first.reason));
     }
   }
   if (options.json) {
@@ -149,7 +153,8 @@ void RunInfo(const InfoOptions& options) {
   WriteOutput("", out);
   if (!damaged.empty()) {
     std::string message = damaged.front();
-    if (damaged.size() > 1) message += fmt::format(" (and {} more damaged files)", damaged.size() - 1);
+    if (damaged.size() > 1)
+      message += fmt::format(" (and {} more damaged files)", damaged.size() - 1);
     throw InputError(message);
   }
 }
@@ -167,11 +172,13 @@ void AddBlackboxInfoCommand(CLI::App& group) {
   command->add_option("--id-field", options->id_field, kIdFieldHelp)
       ->check(CLI::IsMember({"canId", "messageId"}))
       ->capture_default_str();
-  command->add_option("--time-scale", options->time_scale,
-                      "seconds per time-stamp tick, for durations and rates; the default takes the "
-                      "unit's time stamps for milliseconds")
+  command
+      ->add_option("--time-scale", options->time_scale,
+                   "seconds per time-stamp tick, for durations and rates; the default takes the "
+                   "unit's time stamps for milliseconds")
       ->capture_default_str();
-  command->add_flag("--json", options->json, "print one JSON object instead of text (described below)");
+  command->add_flag("--json", options->json,
+                    "print one JSON object instead of text (described below)");
   command->footer(
       "Sequence numbers are taken as a set, for all lines together and for each kind apart "
       "(a unit may number both kinds in one count or each in its own): a number between the "

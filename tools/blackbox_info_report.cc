@@ -58,8 +58,8 @@ std::string LinesText(std::uint64_t lines, const std::optional<double>& per_seco
 std::string SequenceText(const SequenceSummary& sequence) {
   if (sequence.lines == 0) return "none";
   const char* about = sequence.estimated ? "about " : "";
-  std::string text = fmt::format("{}, {}{} distinct; {}{} missing", RangeText(sequence.numbers), about,
-                                 sequence.distinct, about, sequence.missing);
+  std::string text = fmt::format("{}, {}{} distinct; {}{} missing", RangeText(sequence.numbers),
+                                 about, sequence.distinct, about, sequence.missing);
   if (sequence.gaps > 0) {
     text += fmt::format(" in {}{} gap{}", about, sequence.gaps, sequence.gaps == 1 ? "" : "s");
     const char* separator = ": ";
@@ -86,7 +86,8 @@ std::string StepText(const TimeStep& step, const InfoSettings& settings) {
                      SecondsText(Seconds(settings, ticks)), step.offset, step.seq_no);
 }
 
-void AddSteps(Table& table, const char* label, const std::vector<TimeStep>& steps, const InfoSettings& settings) {
+void AddSteps(Table& table, const char* label, const std::vector<TimeStep>& steps,
+              const InfoSettings& settings) {
   bool first = true;
   for (const TimeStep& step : steps) {
     table.AddRow({first ? label : "", StepText(step, settings)});
@@ -95,40 +96,44 @@ void AddSteps(Table& table, const char* label, const std::vector<TimeStep>& step
   if (first) table.AddRow({label, "none"});
 }
 
-void AddTimeRows(Table& table, const char* kind, const TimeSummary& time, const InfoSettings& settings) {
+void AddTimeRows(Table& table, const char* kind, const TimeSummary& time,
+                 const InfoSettings& settings) {
   if (!time.stamps.any) return;
   AddSteps(table, fmt::format("  {}, largest steps:", kind).c_str(), time.largest_gaps, settings);
   if (time.backwards == 0) {
     table.AddRow({fmt::format("  {}, backwards:", kind), "none"});
   } else {
-    table.AddRow({fmt::format("  {}, backwards:", kind),
-                   fmt::format("{} time{}{}", time.backwards, time.backwards == 1 ? "" : "s",
-                               time.backwards > time.first_backwards.size() ? ", the first:" : ":")});
+    table.AddRow(
+        {fmt::format("  {}, backwards:", kind),
+         fmt::format("{} time{}{}", time.backwards, time.backwards == 1 ? "" : "s",
+                     time.backwards > time.first_backwards.size() ? ", the first:" : ":")});
     AddSteps(table, "", time.first_backwards, settings);
   }
 }
 
 std::string DamageText(const DamageInfo& damage) {
-  std::string text = fmt::format("at byte {}: {}; {} byte{}", damage.offset, damage.reason, damage.length,
-                                 damage.length == 1 ? "" : "s");
+  std::string text = fmt::format("at byte {}: {}; {} byte{}", damage.offset, damage.reason,
+                                 damage.length, damage.length == 1 ? "" : "s");
   if (damage.tail) return text + " after the last complete record, not read further";
   if (damage.lines_skipped > 0) text += fmt::format(", about {} lines lost", damage.lines_skipped);
   return text + fmt::format("; {} lines after it", damage.lines_after);
 }
 
-std::string CanIdTable(const std::vector<CanIdCount>& ids, std::uint64_t span, const InfoSettings& settings) {
+std::string CanIdTable(const std::vector<CanIdCount>& ids, std::uint64_t span,
+                       const InfoSettings& settings) {
   Table table({2, 3});
   table.AddRow({"id", "frame", "lines", "per second"});
   for (const CanIdCount& id : ids) {
     table.AddRow({IdText(id), id.extended ? "extended" : "standard", std::to_string(id.lines),
-                   RateText(Rate(settings, id.lines, span))});
+                  RateText(Rate(settings, id.lines, span))});
   }
   return table.Render("  ");
 }
 
-std::string CanIdsText(std::uint64_t distinct, bool estimated, std::uint64_t listed, std::uint64_t unlisted_lines,
-                         const InfoSettings& settings) {
-  std::string text = fmt::format("{}{} distinct (from {})", estimated ? "at least " : "", distinct, settings.id_field);
+std::string CanIdsText(std::uint64_t distinct, bool estimated, std::uint64_t listed,
+                       std::uint64_t unlisted_lines, const InfoSettings& settings) {
+  std::string text = fmt::format("{}{} distinct (from {})", estimated ? "at least " : "", distinct,
+                                 settings.id_field);
   if (unlisted_lines > 0) {
     text += fmt::format("; {} listed, {} lines of the others", listed, unlisted_lines);
   }
@@ -226,11 +231,16 @@ void SequenceJson(Json& json, const char* name, const SequenceSummary& sequence)
   json.Close(']').Key("estimated").Value(sequence.estimated).Close('}');
 }
 
-void StepsJson(Json& json, const char* name, const std::vector<TimeStep>& steps, const InfoSettings& settings) {
+void StepsJson(Json& json, const char* name, const std::vector<TimeStep>& steps,
+               const InfoSettings& settings) {
   json.Key(name).Open('[');
   for (const TimeStep& step : steps) {
     const std::uint64_t ticks = step.to >= step.from ? step.to - step.from : step.from - step.to;
-    json.Open('{').Key("from").Value(std::uint64_t{step.from}).Key("to").Value(std::uint64_t{step.to});
+    json.Open('{')
+        .Key("from")
+        .Value(std::uint64_t{step.from})
+        .Key("to")
+        .Value(std::uint64_t{step.to});
     json.Key("seconds").Value(std::optional<double>(Seconds(settings, ticks)));
     json.Key("offset").Value(step.offset).Key("seqNo").Value(std::uint64_t{step.seq_no}).Close('}');
   }
@@ -238,7 +248,7 @@ void StepsJson(Json& json, const char* name, const std::vector<TimeStep>& steps,
 }
 
 void TimeJson(Json& json, const char* name, const TimeSummary& time, std::uint64_t lines,
-               const InfoSettings& settings) {
+              const InfoSettings& settings) {
   json.Key(name).Open('{');
   RangeJson(json, "stamps", time.stamps);
   json.Key("first").Value(std::uint64_t{time.first}).Key("last").Value(std::uint64_t{time.last});
@@ -250,8 +260,9 @@ void TimeJson(Json& json, const char* name, const TimeSummary& time, std::uint64
   json.Close('}');
 }
 
-void CanIdsJson(Json& json, std::uint64_t distinct, bool estimated, const std::vector<CanIdCount>& ids,
-                  std::uint64_t unlisted_lines, std::uint64_t span, const InfoSettings& settings) {
+void CanIdsJson(Json& json, std::uint64_t distinct, bool estimated,
+                const std::vector<CanIdCount>& ids, std::uint64_t unlisted_lines,
+                std::uint64_t span, const InfoSettings& settings) {
   json.Key("can_ids").Open('{').Key("field").Value(settings.id_field);
   json.Key("distinct").Value(distinct).Key("estimated").Value(estimated);
   json.Key("unlisted_lines").Value(unlisted_lines).Key("ids").Open('[');
@@ -269,7 +280,8 @@ double Seconds(const InfoSettings& settings, std::uint64_t ticks) {
   // Microseconds() takes 32-bit tick counts: larger sums go in pieces.
   constexpr std::uint32_t kPiece = 1u << 31;
   const double piece = static_cast<double>(settings.time_scale.Microseconds(kPiece));
-  const double rest = static_cast<double>(settings.time_scale.Microseconds(static_cast<std::uint32_t>(ticks % kPiece)));
+  const double rest = static_cast<double>(
+      settings.time_scale.Microseconds(static_cast<std::uint32_t>(ticks % kPiece)));
   return (static_cast<double>(ticks / kPiece) * piece + rest) / 1e6;
 }
 
@@ -277,10 +289,13 @@ std::string FileText(const FileInfo& file, const InfoSettings& settings) {
   const FileStats& stats = file.stats;
   Table table;
   table.AddRow({"file:", fmt::format("{} ({} bytes)", file.name, file.bytes)});
-  table.AddRow({"logger lines:", LinesText(stats.logger_lines, Rate(settings, stats.logger_lines, stats.time_logger.span()))});
-  table.AddRow({"CAN lines:", LinesText(stats.can_lines, Rate(settings, stats.can_lines, stats.time_can.span()))});
+  table.AddRow({"logger lines:", LinesText(stats.logger_lines, Rate(settings, stats.logger_lines,
+                                                                    stats.time_logger.span()))});
+  table.AddRow({"CAN lines:", LinesText(stats.can_lines,
+                                        Rate(settings, stats.can_lines, stats.time_can.span()))});
   if (file.other_records > 0) {
-    table.AddRow({"other records:", fmt::format("{} (neither line kind; skipped)", file.other_records)});
+    table.AddRow(
+        {"other records:", fmt::format("{} (neither line kind; skipped)", file.other_records)});
   }
   table.AddRow({"sequence numbers:", ""});
   table.AddRow({"  all lines:", SequenceText(stats.sequence_all)});
@@ -291,10 +306,12 @@ std::string FileText(const FileInfo& file, const InfoSettings& settings) {
   table.AddRow({"  CAN lines:", StampsText(stats.time_can, settings)});
   AddTimeRows(table, "logger lines", stats.time_logger, settings);
   AddTimeRows(table, "CAN lines", stats.time_can, settings);
-  table.AddRow({"input samples per line:", fmt::format("{} ({} in all)", RangeText(stats.inputs_per_line),
-                                                        stats.input_samples)});
-  table.AddRow({"output samples per line:", fmt::format("{} ({} in all)", RangeText(stats.outputs_per_line),
-                                                         stats.output_samples)});
+  table.AddRow(
+      {"input samples per line:",
+       fmt::format("{} ({} in all)", RangeText(stats.inputs_per_line), stats.input_samples)});
+  table.AddRow(
+      {"output samples per line:",
+       fmt::format("{} ({} in all)", RangeText(stats.outputs_per_line), stats.output_samples)});
   table.AddRow({"CAN data bytes per line:", RangeText(stats.can_data_bytes)});
   if (file.damage.empty()) {
     table.AddRow({"damage:", "none"});
@@ -305,25 +322,28 @@ std::string FileText(const FileInfo& file, const InfoSettings& settings) {
       first = false;
     }
   }
-  table.AddRow({"CAN ids:", CanIdsText(stats.can_ids_distinct, stats.can_ids_estimated, stats.can_ids.size(),
-                                          stats.unlisted_can_id_lines, settings)});
+  table.AddRow(
+      {"CAN ids:", CanIdsText(stats.can_ids_distinct, stats.can_ids_estimated, stats.can_ids.size(),
+                              stats.unlisted_can_id_lines, settings)});
   std::string text = table.Render();
   if (!stats.can_ids.empty()) text += CanIdTable(stats.can_ids, stats.time_can.span(), settings);
   return text;
 }
 
-std::string TotalText(const blackbox::TotalStats& total, std::uint64_t bytes, std::uint64_t damaged_files,
-                       const InfoSettings& settings) {
+std::string TotalText(const blackbox::TotalStats& total, std::uint64_t bytes,
+                      std::uint64_t damaged_files, const InfoSettings& settings) {
   Table table;
-  table.AddRow({"total:", fmt::format("{} files ({} bytes), {} damaged", total.files, bytes, damaged_files)});
+  table.AddRow({"total:",
+                fmt::format("{} files ({} bytes), {} damaged", total.files, bytes, damaged_files)});
   table.AddRow({"logger lines:", fmt::format("{}, {} of time stamps", total.logger_lines,
-                                              SecondsText(Seconds(settings, total.logger_span)))});
+                                             SecondsText(Seconds(settings, total.logger_span)))});
   table.AddRow({"CAN lines:", fmt::format("{}, {} of time stamps", total.can_lines,
-                                           SecondsText(Seconds(settings, total.can_span)))});
+                                          SecondsText(Seconds(settings, total.can_span)))});
   table.AddRow({"input samples:", std::to_string(total.input_samples)});
   table.AddRow({"output samples:", std::to_string(total.output_samples)});
-  table.AddRow({"CAN ids:", CanIdsText(total.can_ids_distinct, total.can_ids_estimated, total.can_ids.size(),
-                                          total.unlisted_can_id_lines, settings)});
+  table.AddRow(
+      {"CAN ids:", CanIdsText(total.can_ids_distinct, total.can_ids_estimated, total.can_ids.size(),
+                              total.unlisted_can_id_lines, settings)});
   std::string text = table.Render();
   if (!total.can_ids.empty()) text += CanIdTable(total.can_ids, total.can_span, settings);
   return text;
@@ -348,7 +368,10 @@ std::string FileJson(const FileInfo& file, const InfoSettings& settings) {
   json.Close('}');
   RangeJson(json, "inputs_per_line", stats.inputs_per_line);
   RangeJson(json, "outputs_per_line", stats.outputs_per_line);
-  json.Key("input_samples").Value(stats.input_samples).Key("output_samples").Value(stats.output_samples);
+  json.Key("input_samples")
+      .Value(stats.input_samples)
+      .Key("output_samples")
+      .Value(stats.output_samples);
   RangeJson(json, "can_data_bytes", stats.can_data_bytes);
   json.Key("damage").Open('[');
   for (const DamageInfo& damage : file.damage) {
@@ -357,23 +380,26 @@ std::string FileJson(const FileInfo& file, const InfoSettings& settings) {
     json.Key("lines_after").Value(damage.lines_after).Key("tail").Value(damage.tail).Close('}');
   }
   json.Close(']');
-  CanIdsJson(json, stats.can_ids_distinct, stats.can_ids_estimated, stats.can_ids, stats.unlisted_can_id_lines,
-               stats.time_can.span(), settings);
+  CanIdsJson(json, stats.can_ids_distinct, stats.can_ids_estimated, stats.can_ids,
+             stats.unlisted_can_id_lines, stats.time_can.span(), settings);
   json.Close('}');
   return json.Take();
 }
 
-std::string TotalJson(const blackbox::TotalStats& total, std::uint64_t bytes, std::uint64_t damaged_files,
-                       const InfoSettings& settings) {
+std::string TotalJson(const blackbox::TotalStats& total, std::uint64_t bytes,
+                      std::uint64_t damaged_files, const InfoSettings& settings) {
   Json json;
   json.Open('{').Key("files").Value(total.files).Key("bytes").Value(bytes);
   json.Key("damaged_files").Value(damaged_files);
   json.Key("logger_lines").Value(total.logger_lines).Key("can_lines").Value(total.can_lines);
-  json.Key("input_samples").Value(total.input_samples).Key("output_samples").Value(total.output_samples);
+  json.Key("input_samples")
+      .Value(total.input_samples)
+      .Key("output_samples")
+      .Value(total.output_samples);
   json.Key("logger_seconds").Value(std::optional<double>(Seconds(settings, total.logger_span)));
   json.Key("can_seconds").Value(std::optional<double>(Seconds(settings, total.can_span)));
-  CanIdsJson(json, total.can_ids_distinct, total.can_ids_estimated, total.can_ids, total.unlisted_can_id_lines,
-               total.can_span, settings);
+  CanIdsJson(json, total.can_ids_distinct, total.can_ids_estimated, total.can_ids,
+             total.unlisted_can_id_lines, total.can_span, settings);
   json.Close('}');
   return json.Take();
 }

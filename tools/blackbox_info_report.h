@@ -42,14 +42,14 @@ struct InfoSettings {
 double Seconds(const InfoSettings& settings, std::uint64_t ticks);
 
 std::string FileText(const FileInfo& file, const InfoSettings& settings);
-std::string TotalText(const blackbox::TotalStats& total, std::uint64_t bytes, std::uint64_t damaged_files,
-                       const InfoSettings& settings);
+std::string TotalText(const blackbox::TotalStats& total, std::uint64_t bytes,
+                      std::uint64_t damaged_files, const InfoSettings& settings);
 
 // The JSON report is one object, {"files":[...],"total":{...}}; these write
 // its parts.
 std::string FileJson(const FileInfo& file, const InfoSettings& settings);
-std::string TotalJson(const blackbox::TotalStats& total, std::uint64_t bytes, std::uint64_t damaged_files,
-                       const InfoSettings& settings);
+std::string TotalJson(const blackbox::TotalStats& total, std::uint64_t bytes,
+                      std::uint64_t damaged_files, const InfoSettings& settings);
 
 }  // namespace gcuproto::cli
 

@@ -1,7 +1,7 @@
 // gcuproto blackbox recover: every complete record of a damaged blackbox file.
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -28,9 +28,10 @@ struct Dropped {
 };
 
 void RunRecover(const RecoverOptions& options) {
-  RefuseOutputOverInput(options.output, {options.file},
-                           fmt::format("write to a new file: gcuproto blackbox recover {0} -o {0}.recovered",
-                                       options.file));
+  RefuseOutputOverInput(
+      options.output, {options.file},
+      fmt::format("write to a new file: gcuproto blackbox recover {0} -o {0}.recovered",
+                  options.file));
   const std::uint64_t size = FileSize(options.file);
   Progress progress("recover (checking)", 2 * size);
 
@@ -42,7 +43,8 @@ void RunRecover(const RecoverOptions& options) {
   read.on_undecodable_line = [&undecodable, &scanning](std::uint64_t offset, blackbox::RecordKind) {
     undecodable.push_back({offset, scanning->end_offset()});
   };
-  std::unique_ptr<blackbox::Reader> reader = OpenBlackbox(options.file, read, "recover reads its input twice: give a file, not '-'");
+  std::unique_ptr<blackbox::Reader> reader =
+      OpenBlackbox(options.file, read, "recover reads its input twice: give a file, not '-'");
   scanning = reader.get();
   std::uint64_t next_progress = 0;
   while (reader->Next()) {
@@ -67,18 +69,19 @@ void RunRecover(const RecoverOptions& options) {
 
   // The report goes to stderr, stdout staying free for '-o -'.
   const std::uint64_t lines = reader->logger_lines() + reader->can_lines();
-  std::fprintf(stderr, "%s\n",
-               fmt::format("{}: kept {} logger and {} CAN lines, {} of {} bytes", options.file,
-                           reader->logger_lines(), reader->can_lines(),
-                           kept_end - dropped_lines_bytes, size)
-                   .c_str());
+  std::fprintf(
+      stderr, "%s\n",
+      fmt::format("{}: kept {} logger and {} CAN lines, {} of {} bytes", options.file,
+                  reader->logger_lines(), reader->can_lines(), kept_end - dropped_lines_bytes, size)
+          .c_str());
   if (!undecodable.empty()) {
     std::fprintf(stderr, "%s\n",
                  fmt::format("{}: dropped {} that {} not decode ({} bytes), the first at byte {}",
                              options.file,
-                             undecodable.size() == 1 ? std::string("1 line") : fmt::format("{} lines", undecodable.size()),
-                             undecodable.size() == 1 ? "does" : "do",
-                             dropped_lines_bytes, undecodable.front().offset)
+                             undecodable.size() == 1 ? std::string("1 line")
+                                                     : fmt::format("{} lines", undecodable.size()),
+                             undecodable.size() == 1 ? "does" : "do", dropped_lines_bytes,
+                             undecodable.front().offset)
                      .c_str());
   }
   if (const std::optional<blackbox::Error>& damage = reader->damage()) {
@@ -87,7 +90,8 @@ void RunRecover(const RecoverOptions& options) {
                              size - kept_end, damage->offset(), damage->message())
                      .c_str());
   } else if (undecodable.empty()) {
-    std::fprintf(stderr, "%s\n", fmt::format("{}: nothing dropped ({} lines)", options.file, lines).c_str());
+    std::fprintf(stderr, "%s\n",
+                 fmt::format("{}: nothing dropped ({} lines)", options.file, lines).c_str());
   }
 }
 
@@ -100,8 +104,9 @@ void AddBlackboxRecoverCommand(CLI::App& group) {
       "Copy every complete record of a damaged blackbox file (one cut short by a crash or a "
       "full disk) into a valid file, and report on stderr what was dropped.");
   command->add_option("FILE", options->file, "the damaged blackbox file")->required();
-  command->add_option("-o,--output", options->output,
-                      "the file to write ('-' for stdout); it appears only once complete")
+  command
+      ->add_option("-o,--output", options->output,
+                   "the file to write ('-' for stdout); it appears only once complete")
       ->required();
   command->footer(
       "The output holds the input's records byte for byte up to the damage: a record cut "

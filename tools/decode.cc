@@ -1,10 +1,9 @@
 // gcuproto decode TYPE [FILE|-]: shows what a packet or file holds.
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
+#include <gcuproto/blackbox.pb.h>
 #include <google/protobuf/unknown_field_set.h>
 
-#include <gcuproto/blackbox.pb.h>
-
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
@@ -78,22 +77,25 @@ void RunDecode(DecodeOptions options) {
     // "decode --raw Command x.bin", or "decode --raw Command" with the file
     // forgotten, would otherwise read "Command" as the file.
     std::error_code exists_error;
-    if (!options.file.empty() ||
-        (FindMessage(options.type) != nullptr && !std::filesystem::exists(options.type, exists_error))) {
+    if (!options.file.empty() || (FindMessage(options.type) != nullptr &&
+                                  !std::filesystem::exists(options.type, exists_error))) {
       throw UsageError("decode --raw takes no TYPE, only a FILE");
     }
     if (options.json) throw UsageError("decode --raw prints text format only, not --json");
     options.file = options.type;
-    RefuseOutputOverInput(options.output, {options.file},
-                             "write the decoded text to a file of its own, e.g. -o " + options.file + ".txt");
+    RefuseOutputOverInput(
+        options.output, {options.file},
+        "write the decoded text to a file of its own, e.g. -o " + options.file + ".txt");
     if (options.each_line) throw UsageError("decode --raw reads one message, not --each-line");
-    DecodeRaw(ReadInput(options.file, InputFormNames().at(options.in), SizeLimitFor(options, nullptr)),
-               options);
+    DecodeRaw(
+        ReadInput(options.file, InputFormNames().at(options.in), SizeLimitFor(options, nullptr)),
+        options);
     return;
   }
   if (options.type.empty()) throw UsageError("decode needs a TYPE, or --raw");
-  RefuseOutputOverInput(options.output, {options.file},
-                           "write the decoded text to a file of its own, e.g. -o " + options.file + ".txt");
+  RefuseOutputOverInput(
+      options.output, {options.file},
+      "write the decoded text to a file of its own, e.g. -o " + options.file + ".txt");
   const google::protobuf::Descriptor& type = RequireMessage(options.type);
   const InputForm form = InputFormNames().at(options.in);
   const SizeLimit limit = SizeLimitFor(options, &type);
@@ -122,7 +124,9 @@ void AddDecodeCommand(CLI::App& app) {
       "decode", "Print a message given as binary, hex or base64 as text format or JSON");
   command->add_option("TYPE", options->type, "message type, e.g. Command (see 'gcuproto types')");
   command->add_option("FILE", options->file, "input file; '-' or none reads stdin");
-  command->add_option("--in", options->in, "input form: binary, or hex/base64 text as pasted from logs")
+  command
+      ->add_option("--in", options->in,
+                   "input form: binary, or hex/base64 text as pasted from logs")
       ->check(CLI::IsMember(InputFormNames()))
       ->capture_default_str();
   command->add_flag("--json", options->json, "print JSON, field names as the schema declares them");
@@ -132,8 +136,9 @@ void AddDecodeCommand(CLI::App& app) {
   command->add_flag("--each-line", options->each_line,
                     "hex or base64 input holds one message per line (pasted packets); each is "
                     "decoded and printed in turn");
-  command->add_option("--max-size", options->max_size,
-                      "read at most this many bytes (e.g. 64M); the most a message can have is 2 GiB")
+  command
+      ->add_option("--max-size", options->max_size,
+                   "read at most this many bytes (e.g. 64M); the most a message can have is 2 GiB")
       ->transform(CLI::AsSizeValue(false));
   command->add_option("-o,--output", options->output, "write to this file instead of stdout");
   command->footer(

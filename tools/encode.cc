@@ -1,6 +1,5 @@
 // gcuproto encode TYPE [FILE|-]: builds the bytes of a message from its text.
 #include <CLI/CLI.hpp>
-
 #include <algorithm>
 #include <cstdint>
 #include <memory>
@@ -30,7 +29,7 @@ void RunEncode(const EncodeOptions& options) {
   const google::protobuf::Descriptor& type = RequireMessage(options.type);
   const OutputForm form = OutputFormNames().at(options.out);
   RefuseOutputOverInput(options.output, {options.file},
-                           "write the encoded message to a file of its own, e.g. -o message.bin");
+                        "write the encoded message to a file of its own, e.g. -o message.bin");
   if (form == OutputForm::kBinary && OutputIsTerminal(options.output)) {
     throw UsageError("not writing binary to a terminal; use -o FILE, --out hex or --out base64");
   }
@@ -62,8 +61,8 @@ void RunEncode(const EncodeOptions& options) {
 
 void AddEncodeCommand(CLI::App& app) {
   auto options = std::make_shared<EncodeOptions>();
-  CLI::App* command = app.add_subcommand(
-      "encode", "Write the bytes of a message given as text format or JSON");
+  CLI::App* command =
+      app.add_subcommand("encode", "Write the bytes of a message given as text format or JSON");
   command->add_option("TYPE", options->type, "message type, e.g. Command (see 'gcuproto types')")
       ->required();
   command->add_option("FILE", options->file, "input text; '-' or none reads stdin");
@@ -71,7 +70,9 @@ void AddEncodeCommand(CLI::App& app) {
   command->add_option("--out", options->out, "output form; binary is not written to a terminal")
       ->check(CLI::IsMember(OutputFormNames()))
       ->capture_default_str();
-  command->add_option("--max-size", options->max_size, "read at most this many bytes of text (e.g. 1M)")
+  command
+      ->add_option("--max-size", options->max_size,
+                   "read at most this many bytes of text (e.g. 1M)")
       ->transform(CLI::AsSizeValue(false));
   command->add_option("-o,--output", options->output, "write to this file instead of stdout");
   command->footer(

@@ -1,9 +1,9 @@
 // gcuproto firmware FILE: what a firmware update file holds.
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
 #include <gcuproto/bootloader_commands.pb.h>
 #include <gcuproto/firmwareFile.pb.h>
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdint>
 #include <memory>
@@ -40,8 +40,10 @@ std::string Summary(const Input& input, const FirmwareFile& firmware) {
   Table table;
   table.AddRow({"file:", input.Describe()});
   table.AddRow({"version:", std::to_string(firmware.version())});
-  table.AddRow({"firmware public key:", fmt::format("{} bytes", firmware.firmwarepublickey().size())});
-  table.AddRow({"encryption public key:", fmt::format("{} bytes", firmware.encryptionpublickey().size())});
+  table.AddRow(
+      {"firmware public key:", fmt::format("{} bytes", firmware.firmwarepublickey().size())});
+  table.AddRow(
+      {"encryption public key:", fmt::format("{} bytes", firmware.encryptionpublickey().size())});
   table.AddRow({"AES key:", fmt::format("{} bytes", firmware.aeskey().size())});
   table.AddRow({"command blobs:", std::to_string(firmware.commands_size())});
   table.AddRow({"checkpoints:", std::to_string(checkpoints)});
@@ -56,7 +58,8 @@ std::string LoaderCommand(const std::string& blob) {
   if (!command.ParseFromString(blob)) {
     const std::optional<WireBreak> fault = FindWireBreak(blob, LoaderCommands::descriptor());
     if (!fault) return "not a LoaderCommands message";
-    return fmt::format("not a LoaderCommands message: at byte offset {}, {}", fault->offset, fault->what);
+    return fmt::format("not a LoaderCommands message: at byte offset {}, {}", fault->offset,
+                       fault->what);
   }
   std::string text;
   switch (command.command_case()) {
@@ -104,14 +107,16 @@ void RunFirmware(const FirmwareOptions& options) {
   // Many byte strings parse as some FirmwareFile; an update file declares
   // nothing it does not know and holds at least something.
   if (HasUnknownFields(firmware)) {
-    throw InputError(fmt::format("{} is not a firmware update file: it holds fields FirmwareFile does "
-                                 "not declare (see 'gcuproto decode --raw')",
-                                 input.Describe()));
+    throw InputError(
+        fmt::format("{} is not a firmware update file: it holds fields FirmwareFile does "
+                    "not declare (see 'gcuproto decode --raw')",
+                    input.Describe()));
   }
   if (firmware.ByteSizeLong() == 0) {
-    throw InputError(fmt::format("{} is not a firmware update file: it holds no version, key or "
-                                 "command blob",
-                                 input.Describe()));
+    throw InputError(
+        fmt::format("{} is not a firmware update file: it holds no version, key or "
+                    "command blob",
+                    input.Describe()));
   }
   std::string text = Summary(input, firmware);
   if (options.commands || options.loader) text += "\n" + BlobTable(firmware, options.loader);
@@ -122,17 +127,18 @@ void RunFirmware(const FirmwareOptions& options) {
 
 void AddFirmwareCommand(CLI::App& app) {
   auto options = std::make_shared<FirmwareOptions>();
-  CLI::App* command = app.add_subcommand(
-      "firmware", "Summarise a firmware update file and its command blobs");
+  CLI::App* command =
+      app.add_subcommand("firmware", "Summarise a firmware update file and its command blobs");
   command->add_option("FILE", options->file, "the update file; '-' reads stdin")->required();
   command->add_option("--in", options->in, "input form: binary, or hex/base64 text")
       ->check(CLI::IsMember(InputFormNames()))
       ->capture_default_str();
   command->add_flag("--commands", options->commands,
                     "one line per command blob: position, index, size, checkpoint");
-  command->add_flag("--loader", options->loader,
-                    "as --commands, with each blob decoded as a LoaderCommands message (erase, write "
-                    "or reset with address and size); blobs that are not one are marked");
+  command->add_flag(
+      "--loader", options->loader,
+      "as --commands, with each blob decoded as a LoaderCommands message (erase, write "
+      "or reset with address and size); blobs that are not one are marked");
   command->add_option("--max-size", options->max_size, "read at most this many bytes (e.g. 64M)")
       ->transform(CLI::AsSizeValue(false));
   command->footer(

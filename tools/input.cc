@@ -14,22 +14,24 @@ namespace gcuproto::cli {
 namespace {
 
 // `what` is "is N bytes" or "holds"
-[[noreturn]] void TooLarge(const std::string& name, const std::string& what, const SizeLimit& limit) {
+[[noreturn]] void TooLarge(const std::string& name, const std::string& what,
+                           const SizeLimit& limit) {
   const std::string most = !limit.what.empty() ? limit.what
                            : limit.max == kMaxMessageSize
                                ? std::string("the 2 GiB a message can have")
                                : fmt::format("--max-size ({} bytes)", limit.max);
   std::string advice = limit.advice;
   if (advice.empty() && limit.max != kMaxMessageSize) advice = "raise --max-size to read it";
-  throw InputError(fmt::format("{} {} more than {}{}", name, what, most,
-                               advice.empty() ? "" : "; " + advice));
+  throw InputError(
+      fmt::format("{} {} more than {}{}", name, what, most, advice.empty() ? "" : "; " + advice));
 }
 
 std::string ReadAll(platform::File& file, const std::string& name, const SizeLimit& limit) {
   std::string content;
   platform::FileInfo info;
   if (!file.info(&info)) {
-    if (info.kind == platform::PathKind::kDirectory) throw InputError(fmt::format("{}: is a directory", name));
+    if (info.kind == platform::PathKind::kDirectory)
+      throw InputError(fmt::format("{}: is a directory", name));
     if (info.kind == platform::PathKind::kRegular) {
       if (info.size > limit.max) TooLarge(name, fmt::format("is {} bytes,", info.size), limit);
       content.reserve(static_cast<std::size_t>(info.size));
@@ -61,9 +63,9 @@ std::string At(std::string_view text, std::size_t offset) {
 }
 
 [[noreturn]] void BadChar(const std::string& name, std::string_view text, std::size_t offset,
-                           const char* what) {
-  throw InputError(
-      fmt::format("{}: {} at {} is not {}", name, DescribeChar(text[offset]), At(text, offset), what));
+                          const char* what) {
+  throw InputError(fmt::format("{}: {} at {} is not {}", name, DescribeChar(text[offset]),
+                               At(text, offset), what));
 }
 
 }  // namespace
@@ -136,7 +138,7 @@ std::string Input::Describe() const {
 namespace {
 
 std::string DecodeBase64Range(std::string_view text, std::size_t begin, std::size_t end,
-                                const std::string& name);
+                              const std::string& name);
 
 // Lines of hex as one message: a dump, or wrapped at a fixed width.
 bool IsWrapped(const std::vector<HexLine>& lines) {
@@ -161,7 +163,8 @@ Input ReadInput(const std::string& path, InputForm form, const SizeLimit& limit)
       break;
     case InputForm::kHex: {
       bool dump = false;
-      const std::vector<HexLine> lines = DecodeHexLines(TextContent(content, input.name), input.name, &dump);
+      const std::vector<HexLine> lines =
+          DecodeHexLines(TextContent(content, input.name), input.name, &dump);
       if (!dump && lines.size() > 1 && !IsWrapped(lines)) {
         throw InputError(fmt::format(
             "{}: {} lines of hex (of {} and {} bytes, lines {} and {}) look like separate packets; "
@@ -182,7 +185,8 @@ Input ReadInput(const std::string& path, InputForm form, const SizeLimit& limit)
 std::vector<Input> ReadInputLines(const std::string& path, InputForm form, const SizeLimit& limit) {
   const std::string name = InputName(path);
   if (form == InputForm::kBinary) {
-    throw UsageError("--each-line reads hex or base64 text, one message per line; add --in hex or --in base64");
+    throw UsageError(
+        "--each-line reads hex or base64 text, one message per line; add --in hex or --in base64");
   }
   const std::string content = ReadFileOrStdin(path, limit);
   const std::string_view text = TextContent(content, name);
@@ -198,8 +202,10 @@ std::vector<Input> ReadInputLines(const std::string& path, InputForm form, const
     bool dump = false;
     std::vector<HexLine> lines = DecodeHexLines(text, name, &dump);
     if (dump) {
-      throw InputError(fmt::format("{} is a dump with offsets, which is one message; "
-                                   "--each-line reads one packet per line", name));
+      throw InputError(
+          fmt::format("{} is a dump with offsets, which is one message; "
+                      "--each-line reads one packet per line",
+                      name));
     }
     for (HexLine& line : lines) add(line.line, std::move(line.bytes));
   } else {
@@ -221,8 +227,8 @@ std::vector<Input> ReadInputLines(const std::string& path, InputForm form, const
 namespace {
 
 // The hex of text[begin, end), its errors placed in the whole text.
-void DecodeHexTokens(std::string_view text, std::size_t begin, std::size_t end, const std::string& name,
-                       std::string* bytes) {
+void DecodeHexTokens(std::string_view text, std::size_t begin, std::size_t end,
+                     const std::string& name, std::string* bytes) {
   codec::HexError error;
   if (codec::DecodeHex(text.substr(begin, end - begin), bytes, &error)) return;
   const std::size_t offset = begin + error.at;
@@ -230,10 +236,11 @@ void DecodeHexTokens(std::string_view text, std::size_t begin, std::size_t end, 
     case codec::HexError::kNotADigit:
       BadChar(name, text, offset, "a hex digit");
     case codec::HexError::kNoDigitsAfterPrefix:
-      throw InputError(fmt::format("{}: 0x at {} has no hex digits after it", name, At(text, offset)));
+      throw InputError(
+          fmt::format("{}: 0x at {} has no hex digits after it", name, At(text, offset)));
     case codec::HexError::kOddDigits:
-      throw InputError(fmt::format("{}: {} hex digits at {} do not make whole bytes", name, error.digits,
-                                   At(text, offset)));
+      throw InputError(fmt::format("{}: {} hex digits at {} do not make whole bytes", name,
+                                   error.digits, At(text, offset)));
   }
 }
 
@@ -302,8 +309,9 @@ std::vector<HexLine> DecodeHexLines(std::string_view text, const std::string& na
     const bool xxd = form == DumpForm::kXxd;
     if (digits == 0 || (xxd && line.substr(digits, 1) != ":") ||
         (!xxd && digits < line.size() && line[digits] != ' ')) {
-      throw InputError(fmt::format("{}: line {} is not a line of the {} dump that line {} starts", name,
-                                   number, xxd ? "xxd" : "hexdump -C", lines.empty() ? number : lines.front().line));
+      throw InputError(fmt::format("{}: line {} is not a line of the {} dump that line {} starts",
+                                   name, number, xxd ? "xxd" : "hexdump -C",
+                                   lines.empty() ? number : lines.front().line));
     }
     const std::uint64_t offset = ParseOffset(line.substr(0, digits));
     if (lines.empty() && !repeat && total == 0) base = offset;
@@ -316,8 +324,9 @@ std::vector<HexLine> DecodeHexLines(std::string_view text, const std::string& na
       repeat = false;
     }
     if (offset < base || offset - base != total) {
-      throw InputError(fmt::format("{}: line {} is at offset 0x{:x} where 0x{:x} was expected; is a line missing?",
-                                   name, number, offset, base + total));
+      throw InputError(fmt::format(
+          "{}: line {} is at offset 0x{:x} where 0x{:x} was expected; is a line missing?", name,
+          number, offset, base + total));
     }
     std::size_t data_begin = digits + (xxd ? 1 : 0);
     std::size_t data_end = xxd ? line.find("  ", data_begin) : line.find('|', data_begin);
@@ -340,7 +349,7 @@ std::string DecodeHex(std::string_view text, const std::string& name) {
 namespace {
 
 std::string DecodeBase64Range(std::string_view text, std::size_t begin, std::size_t end,
-                                const std::string& name) {
+                              const std::string& name) {
   std::string bytes;
   codec::Base64Error error;
   if (codec::DecodeBase64(text.substr(begin, end - begin), &bytes, &error)) return bytes;

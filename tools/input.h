@@ -66,7 +66,7 @@ Input ReadInput(const std::string& path, InputForm form, const SizeLimit& limit 
 // One message per non-empty line of hex or base64 text, each named
 // "NAME line N".
 std::vector<Input> ReadInputLines(const std::string& path, InputForm form,
-                                    const SizeLimit& limit = {});
+                                  const SizeLimit& limit = {});
 
 // Both throw InputError naming the offending text's line and column, prefixed
 // with `name`. Hex may be an `xxd` or `hexdump -C` dump: the offset column
@@ -77,7 +77,7 @@ struct HexLine {
   std::string bytes;
 };
 std::vector<HexLine> DecodeHexLines(std::string_view text, const std::string& name,
-                                      bool* is_dump = nullptr);
+                                    bool* is_dump = nullptr);
 std::string DecodeHex(std::string_view text, const std::string& name);
 std::string DecodeBase64(std::string_view text, const std::string& name);
 

@@ -99,14 +99,15 @@ std::vector<PathStep> SplitPath(std::string_view path) {
   return steps;
 }
 
-bool KeyNamesField(std::string_view key, const std::string& name, const pb::FieldDescriptor* field) {
+bool KeyNamesField(std::string_view key, const std::string& name,
+                   const pb::FieldDescriptor* field) {
   if (key == name) return true;
   return field != nullptr && (key == field->name() || key == field->json_name());
 }
 
 // Offset of the key of the path's last field (or of the indexed element).
 std::optional<std::size_t> LocatePath(std::string_view json, const pb::Descriptor* type,
-                                       const std::vector<PathStep>& steps) {
+                                      const std::vector<PathStep>& steps) {
   JsonScanner scanner(json);
   scanner.SkipSpace();
   std::size_t found = scanner.position();
@@ -168,13 +169,18 @@ std::optional<std::size_t> LocateTooDeep(std::string_view json) {
   for (std::size_t i = 0; i < json.size(); ++i) {
     const char c = json[i];
     if (in_string) {
-      if (c == '\\') ++i;
-      else if (c == '"') in_string = false;
+      if (c == '\\')
+        ++i;
+      else if (c == '"')
+        in_string = false;
       continue;
     }
-    if (c == '"') in_string = true;
-    else if (c == '}') --depth;
-    else if (c == '{' && ++depth > kMaxJsonObjectDepth) return i;
+    if (c == '"')
+      in_string = true;
+    else if (c == '}')
+      --depth;
+    else if (c == '{' && ++depth > kMaxJsonObjectDepth)
+      return i;
   }
   return std::nullopt;
 }
@@ -182,7 +188,7 @@ std::optional<std::size_t> LocateTooDeep(std::string_view json) {
 }  // namespace
 
 JsonFault LocateJsonFault(std::string_view json, const pb::Descriptor& type,
-                            std::string_view message) {
+                          std::string_view message) {
   JsonFault fault;
   const std::size_t first_break = message.find('\n');
   if (first_break == std::string_view::npos) {

@@ -22,7 +22,7 @@ struct JsonFault {
 
 // `message` is the runtime's status message for `json` parsed as `type`.
 JsonFault LocateJsonFault(std::string_view json, const google::protobuf::Descriptor& type,
-                            std::string_view message);
+                          std::string_view message);
 
 }  // namespace gcuproto::cli
 

@@ -1,8 +1,8 @@
 #include "link_options.h"
 
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
+#include <CLI/CLI.hpp>
 #include <cstdio>
 
 #include "errors.h"
@@ -11,12 +11,14 @@
 namespace gcuproto::cli {
 
 void AddUnitOptions(CLI::App* command, UnitOptions* options) {
-  command->add_option("--config", options->config,
-                      "the unit's configuration, protobuf text format (see README 'Without hardware')");
+  command->add_option(
+      "--config", options->config,
+      "the unit's configuration, protobuf text format (see README 'Without hardware')");
   command->add_option("--replay", options->replay,
                       "blackbox log whose lines the data logger and the CAN capture deliver");
-  command->add_option("--speed", options->speed,
-                      "replay pace: 1 the log's own, 2 twice as fast, 'max' as fast as possible")
+  command
+      ->add_option("--speed", options->speed,
+                   "replay pace: 1 the log's own, 2 twice as fast, 'max' as fast as possible")
       ->capture_default_str();
   command->add_option("--tick", options->tick, "seconds per time-stamp tick of the log")
       ->capture_default_str();
@@ -28,11 +30,13 @@ void AddUnitOptions(CLI::App* command, UnitOptions* options) {
 void AddConnectionOptions(CLI::App* command, ConnectionOptions* options) {
   command->add_option("--token", options->token, "shared secret, the first frame of a connection");
   command->add_option("--token-file", options->token_file, "read the shared secret from this file");
-  command->add_option("--max-frame-size", options->max_frame_size,
-                      "longest envelope accepted, in bytes")
+  command
+      ->add_option("--max-frame-size", options->max_frame_size,
+                   "longest envelope accepted, in bytes")
       ->capture_default_str();
-  command->add_option("--frame-timeout", options->frame_timeout,
-                      "seconds of silence allowed in the middle of a frame")
+  command
+      ->add_option("--frame-timeout", options->frame_timeout,
+                   "seconds of silence allowed in the middle of a frame")
       ->capture_default_str();
 }
 
@@ -43,7 +47,8 @@ void AddListenOptions(CLI::App* command, ListenOptions* options) {
 }
 
 std::string ConnectionOptions::Secret() const {
-  if (!token.empty() && !token_file.empty()) throw UsageError("give --token or --token-file, not both");
+  if (!token.empty() && !token_file.empty())
+    throw UsageError("give --token or --token-file, not both");
   if (token_file.empty()) return token;
   std::string text = ReadFileOrStdin(token_file);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
@@ -69,7 +74,8 @@ link::Endpoint ParseEndpoint(const std::string& text, const std::string& option)
 link::Endpoint ListenOptions::Endpoint() const {
   if (port >= 0 && !listen.empty()) throw UsageError("give --port or --listen, not both");
   if (!listen.empty()) return ParseEndpoint(listen, "--listen");
-  if (port > 65535) throw UsageError("--port: " + std::to_string(port) + " is not a port from 0 to 65535");
+  if (port > 65535)
+    throw UsageError("--port: " + std::to_string(port) + " is not a port from 0 to 65535");
   link::Endpoint endpoint;  // without either: 127.0.0.1 and any free port
   endpoint.port = static_cast<std::uint16_t>(port < 0 ? 0 : port);
   return endpoint;
@@ -90,7 +96,8 @@ std::shared_ptr<const link::UnitSetup> PrepareUnit(const UnitOptions& options) {
       unit.speed = std::stod(options.speed, &used);
       if (used != options.speed.size() || !(unit.speed > 0)) throw std::invalid_argument("speed");
     } catch (const std::exception&) {
-      throw UsageError(fmt::format("--speed: '{}' is not a positive number or 'max'", options.speed));
+      throw UsageError(
+          fmt::format("--speed: '{}' is not a positive number or 'max'", options.speed));
     }
   }
   if (!(options.tick > 0)) throw UsageError("--tick must be more than 0 seconds");

@@ -119,11 +119,12 @@ bool LiveInput::Skip(int count) {
 }
 
 void ReadToEnd(const std::string& name, LiveInput& input, blackbox::Reader& reader, bool follow,
-                 const std::function<void()>& drain) {
+               const std::function<void()>& drain) {
   for (;;) {
     drain();
     if (!input.error().empty()) {
-      throw InputError(fmt::format("{}: {} at byte {}", name, input.error(), reader.complete_bytes()));
+      throw InputError(
+          fmt::format("{}: {} at byte {}", name, input.error(), reader.complete_bytes()));
     }
     if (reader.damage()) throw InputError(DamageMessage(name, *reader.damage()));
     if (!follow || input.stopped()) return;
@@ -132,8 +133,8 @@ void ReadToEnd(const std::string& name, LiveInput& input, blackbox::Reader& read
       if (input.stopped()) return;
       // A pipe's end is final: a record it left unfinished is damage.
       if (reader.waiting()) {
-        throw InputError(fmt::format("{}: damaged at byte {}: the input ended inside a record", name,
-                                     reader.complete_bytes()));
+        throw InputError(fmt::format("{}: damaged at byte {}: the input ended inside a record",
+                                     name, reader.complete_bytes()));
       }
       return;
     }

@@ -65,7 +65,7 @@ class LiveInput : public google::protobuf::io::ZeroCopyInputStream {
 // the last complete record. Throws InputError naming `name` for damage, a
 // read error, or a pipe that ends inside a record.
 void ReadToEnd(const std::string& name, LiveInput& input, blackbox::Reader& reader, bool follow,
-                 const std::function<void()>& drain);
+               const std::function<void()>& drain);
 
 }  // namespace gcuproto::cli
 

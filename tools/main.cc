@@ -1,11 +1,11 @@
 // gcuproto: decode, encode and inspect the messages of the GCU protocol
 // library from the command line. Each subcommand lives in its own file and
 // registers itself here.
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
 #include <gcuproto/library.h>
 #include <gcuproto/platform/file.h>
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
 #include <exception>
@@ -73,7 +73,8 @@ int main(int argc, char** argv) {
       names.push_back(command->get_name());
     }
     if (std::find(names.begin(), names.end(), argv[1]) == names.end()) {
-      return Fail(cli::kExitUsage, cli::UnknownNameMessage("subcommand", argv[1], names, "gcuproto --help"));
+      return Fail(cli::kExitUsage,
+                  cli::UnknownNameMessage("subcommand", argv[1], names, "gcuproto --help"));
     }
   }
 
@@ -91,12 +92,14 @@ int main(int argc, char** argv) {
                 "internal error: out of memory (the input's size is bounded, so this is a bug in "
                 "gcuproto; please report it)");
   } catch (const std::exception& e) {
-    return Fail(cli::kExitInternal,
-                fmt::format("internal error: {} (a bug in gcuproto, not a fault of the input; please "
-                            "report it)",
-                            e.what()));
+    return Fail(
+        cli::kExitInternal,
+        fmt::format("internal error: {} (a bug in gcuproto, not a fault of the input; please "
+                    "report it)",
+                    e.what()));
   } catch (...) {
-    return Fail(cli::kExitInternal, "internal error: an unknown exception (a bug in gcuproto; please report it)");
+    return Fail(cli::kExitInternal,
+                "internal error: an unknown exception (a bug in gcuproto; please report it)");
   }
   return cli::kExitOk;
 }

@@ -82,7 +82,8 @@ void ParseBinary(const Input& input, pb::Message* message) {
   if (const std::optional<WireBreak> fault = FindWireBreak(input.bytes, type)) {
     where = fmt::format(": at byte offset {}, {}", fault->offset, fault->what);
   }
-  throw InputError(fmt::format("{} does not parse as {}{}", input.Describe(), type->full_name(), where));
+  throw InputError(
+      fmt::format("{} does not parse as {}{}", input.Describe(), type->full_name(), where));
 }
 
 std::string Serialize(const pb::Message& message) {

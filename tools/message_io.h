@@ -38,7 +38,7 @@ std::string PrintUnknownFields(const google::protobuf::UnknownFieldSet& fields, 
 // JSON with the field names as the schema declares them. Throws InputError if
 // the message holds unknown fields, which JSON cannot show.
 std::string PrintJson(const google::protobuf::Message& message, bool one_line,
-                       const std::string& source);
+                      const std::string& source);
 
 // Both throw InputError as "NAME:LINE:COLUMN: what (reading TYPE from ...)".
 void ParseText(std::string_view text, const std::string& name, google::protobuf::Message* message);

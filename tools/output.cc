@@ -25,7 +25,7 @@ void WriteStdout(std::string_view content) {
 }
 
 [[noreturn]] void FailOutput(const std::string& path, std::error_code error,
-                              const std::string& detail = {}) {
+                             const std::string& detail = {}) {
   throw InputError(fmt::format("cannot write {}: {}{}", path, error.message(),
                                detail.empty() ? "" : "; " + detail));
 }
@@ -38,7 +38,9 @@ const std::map<std::string, OutputForm>& OutputFormNames() {
   return names;
 }
 
-std::string EncodeHex(std::string_view bytes) { return codec::EncodeHex(bytes, codec::HexCase::kLower, ' ', 32); }
+std::string EncodeHex(std::string_view bytes) {
+  return codec::EncodeHex(bytes, codec::HexCase::kLower, ' ', 32);
+}
 
 std::string EncodeBase64(std::string_view bytes) {
   return bytes.empty() ? std::string() : codec::EncodeBase64(bytes) + '\n';
@@ -62,7 +64,7 @@ void WriteOutput(const std::string& path, std::string_view content) {
 }
 
 void RefuseOutputOverInput(const std::string& output, const std::vector<std::string>& inputs,
-                              const std::string& instead) {
+                           const std::string& instead) {
   if (IsStdout(output)) return;  // a terminal or pipe, or the shell's choice
   platform::FileInfo written;
   if (platform::stat_path(output, &written) || written.kind == platform::PathKind::kMissing) return;
@@ -74,9 +76,10 @@ void RefuseOutputOverInput(const std::string& output, const std::vector<std::str
                                       ? platform::File::standard_input().info(&read)
                                       : platform::stat_path(input, &read);
     if (!error && read.id == written.id) {
-      throw UsageError(fmt::format("the output {} is the input {}: writing it would destroy what is "
-                                   "being read; {}",
-                                   output, input.empty() || input == "-" ? "stdin" : input, instead));
+      throw UsageError(
+          fmt::format("the output {} is the input {}: writing it would destroy what is "
+                      "being read; {}",
+                      output, input.empty() || input == "-" ? "stdin" : input, instead));
     }
   }
 }

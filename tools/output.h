@@ -38,7 +38,7 @@ void WriteOutput(const std::string& path, std::string_view content);
 // an input while reading it loses it. `instead` is the advice that ends the
 // message, e.g. "write to a new file: recover X -o X.recovered".
 void RefuseOutputOverInput(const std::string& output, const std::vector<std::string>& inputs,
-                              const std::string& instead);
+                           const std::string& instead);
 
 }  // namespace gcuproto::cli
 

@@ -1,10 +1,10 @@
 // gcuproto send: a client of the software server (or of a unit on TCP) for
 // the shell: one request and its answer, or a recording session.
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
 #include <gcuproto/link/client.h>
 #include <gcuproto/link/recorder.h>
 
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <memory>
 
@@ -41,15 +41,18 @@ std::string Print(const google::protobuf::Message& message, const SendOptions& o
 
 void RunSend(const SendOptions& options) {
   if (options.server.empty() == options.unit.empty()) {
-    throw UsageError("send needs --server HOST:PORT (the software server) or --unit HOST:PORT (a unit)");
+    throw UsageError(
+        "send needs --server HOST:PORT (the software server) or --unit HOST:PORT (a unit)");
   }
   const bool recording = !options.record.empty();
   if (recording && !options.type.empty()) throw UsageError("send --record takes no TYPE and TEXT");
   if (!recording && (options.type.empty() || options.text.empty())) {
-    throw UsageError("send needs a TYPE (Command or SoftwareServerRequest) and its TEXT, or --record LOG");
+    throw UsageError(
+        "send needs a TYPE (Command or SoftwareServerRequest) and its TEXT, or --record LOG");
   }
   if (!recording && options.type != "Command" && options.type != "SoftwareServerRequest") {
-    throw UsageError(fmt::format("send: TYPE '{}' is not Command or SoftwareServerRequest", options.type));
+    throw UsageError(
+        fmt::format("send: TYPE '{}' is not Command or SoftwareServerRequest", options.type));
   }
   if (options.type == "SoftwareServerRequest" && options.server.empty()) {
     throw UsageError("a SoftwareServerRequest goes to --server, not to a unit");
@@ -96,8 +99,8 @@ void RunSend(const SendOptions& options) {
     record.stop_requested = StopRequested;
     link::RecordSummary summary;
     const bool recorded = link::Record(*unit, options.record, record, &summary, &error);
-    std::fprintf(stderr, "gcuproto send: %s: %llu logger lines, %llu CAN lines\n", options.record.c_str(),
-                 static_cast<unsigned long long>(summary.logger_lines),
+    std::fprintf(stderr, "gcuproto send: %s: %llu logger lines, %llu CAN lines\n",
+                 options.record.c_str(), static_cast<unsigned long long>(summary.logger_lines),
                  static_cast<unsigned long long>(summary.can_lines));
     if (!recorded) throw InputError(options.record + ": " + error);
     return;
@@ -124,7 +127,8 @@ void AddSendCommand(CLI::App& app) {
   CLI::App* command = app.add_subcommand(
       "send", "Send a Command or a SoftwareServerRequest and print the answer; record a log");
   command->add_option("TYPE", options->type, "Command (for the unit) or SoftwareServerRequest");
-  command->add_option("TEXT", options->text, "the request in protobuf text format; '-' reads stdin");
+  command->add_option("TEXT", options->text,
+                      "the request in protobuf text format; '-' reads stdin");
   command->add_option("--server", options->server, "HOST:PORT of the software server");
   command->add_option("--unit", options->unit, "HOST:PORT of a unit that serves Command frames");
   command->add_option("--record", options->record,

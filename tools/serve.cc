@@ -1,10 +1,10 @@
 // gcuproto serve: the software server, in front of a virtual unit or of a
 // unit reached over TCP, until interrupted.
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
 #include <gcuproto/link/server.h>
 #include <gcuproto/platform/file.h>
 
+#include <CLI/CLI.hpp>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -37,16 +37,19 @@ std::string ButtonName(int value) {
 
 // --answer: a button by name or number, "default" or "escape".
 std::function<Buttons(const ShowMessageReq&)> HeadlessAnswer(const std::string& answer) {
-  if (answer == "default") return [](const ShowMessageReq& box) { return static_cast<Buttons>(box.defaultbutton()); };
-  if (answer == "escape") return [](const ShowMessageReq& box) { return static_cast<Buttons>(box.escapebutton()); };
+  if (answer == "default")
+    return [](const ShowMessageReq& box) { return static_cast<Buttons>(box.defaultbutton()); };
+  if (answer == "escape")
+    return [](const ShowMessageReq& box) { return static_cast<Buttons>(box.escapebutton()); };
   Buttons chosen;
   if (!ShowMessageResp_Buttons_Parse(answer, &chosen)) {
     int number = -1;
-    if (std::sscanf(answer.c_str(), "%d", &number) != 1 || !ShowMessageResp_Buttons_IsValid(number) ||
-        std::to_string(number) != answer) {
-      throw UsageError(fmt::format(
-          "--answer: '{}' is not a button (bOk, bCancel, bYes, ... or its number), 'default' or 'escape'",
-          answer));
+    if (std::sscanf(answer.c_str(), "%d", &number) != 1 ||
+        !ShowMessageResp_Buttons_IsValid(number) || std::to_string(number) != answer) {
+      throw UsageError(
+          fmt::format("--answer: '{}' is not a button (bOk, bCancel, bYes, ... or its number), "
+                      "'default' or 'escape'",
+                      answer));
     }
     chosen = static_cast<Buttons>(number);
   }
@@ -64,12 +67,14 @@ Buttons AskOnTerminal(const ShowMessageReq& box) {
   static std::mutex terminal;
   std::lock_guard<std::mutex> lock(terminal);
   std::fprintf(stderr, "\n[%s] %s\n", box.messagetitle().c_str(), box.messagetext().c_str());
-  if (!box.messageinformativetext().empty()) std::fprintf(stderr, "%s\n", box.messageinformativetext().c_str());
+  if (!box.messageinformativetext().empty())
+    std::fprintf(stderr, "%s\n", box.messageinformativetext().c_str());
   for (int i = 0; i < box.messagebuttons_size(); ++i) {
     std::fprintf(stderr, "  %d) %s\n", i + 1, ButtonName(box.messagebuttons(i)).c_str());
   }
   for (int attempt = 0; attempt < 3; ++attempt) {
-    std::fprintf(stderr, "choice (number or name, Enter for %s): ", ButtonName(box.defaultbutton()).c_str());
+    std::fprintf(
+        stderr, "choice (number or name, Enter for %s): ", ButtonName(box.defaultbutton()).c_str());
     std::string line;
     if (!std::getline(std::cin, line)) break;
     if (line.empty()) return static_cast<Buttons>(box.defaultbutton());
@@ -82,18 +87,23 @@ Buttons AskOnTerminal(const ShowMessageReq& box) {
   return static_cast<Buttons>(box.escapebutton());
 }
 
-std::unique_ptr<link::UnitLink> MakeUnit(const ServeOptions& options, const link::FrameLimits& limits) {
+std::unique_ptr<link::UnitLink> MakeUnit(const ServeOptions& options,
+                                         const link::FrameLimits& limits) {
   if (options.unit_address.empty()) return link::MakeVirtualUnitLink(PrepareUnit(options.unit));
-  if (!options.unit.replay.empty() || !options.unit.serial.empty() || !options.unit.firmware.empty()) {
-    throw UsageError("--replay, --serial and --firmware describe the virtual unit, not one given with --unit");
+  if (!options.unit.replay.empty() || !options.unit.serial.empty() ||
+      !options.unit.firmware.empty()) {
+    throw UsageError(
+        "--replay, --serial and --firmware describe the virtual unit, not one given with --unit");
   }
   if (options.unit_address.rfind("tcp:", 0) != 0) {
     throw UsageError(fmt::format("--unit: '{}' is not tcp:HOST:PORT", options.unit_address));
   }
   // The USB identity of a unit on TCP comes from --config, if given.
-  const link::UnitIdentity usb =
-      options.unit.config.empty() ? link::UnitIdentity{} : link::VirtualUnit(PrepareUnit(options.unit), {}).Identity();
-  return link::MakeTcpUnitLink(ParseEndpoint(options.unit_address.substr(4), "--unit"), limits, usb);
+  const link::UnitIdentity usb = options.unit.config.empty()
+                                     ? link::UnitIdentity{}
+                                     : link::VirtualUnit(PrepareUnit(options.unit), {}).Identity();
+  return link::MakeTcpUnitLink(ParseEndpoint(options.unit_address.substr(4), "--unit"), limits,
+                               usb);
 }
 
 void RunServe(const ServeOptions& options) {
@@ -108,7 +118,8 @@ void RunServe(const ServeOptions& options) {
     server.show_message = AskOnTerminal;
   } else {
     server.show_message = [](const ShowMessageReq& box) {
-      std::fprintf(stderr, "gcuproto serve: no terminal to show '%s'; answered with its escape button\n",
+      std::fprintf(stderr,
+                   "gcuproto serve: no terminal to show '%s'; answered with its escape button\n",
                    box.messagetitle().c_str());
       return static_cast<Buttons>(box.escapebutton());
     };
@@ -116,7 +127,8 @@ void RunServe(const ServeOptions& options) {
   std::unique_ptr<link::UnitLink> unit = MakeUnit(options, server.limits);
   CatchStopSignals();
   std::string error;
-  std::unique_ptr<link::SoftwareServer> running = link::SoftwareServer::Start(server, std::move(unit), &error);
+  std::unique_ptr<link::SoftwareServer> running =
+      link::SoftwareServer::Start(server, std::move(unit), &error);
   if (!running) throw InputError(error);
   Announce("serve", server.listen, running->port());
   WaitForStopSignal();
@@ -135,9 +147,10 @@ void AddServeCommand(CLI::App& app) {
                       "without it a virtual unit runs in the server");
   AddListenOptions(command, &options->listen);
   AddConnectionOptions(command, &options->connection);
-  command->add_option("--answer", options->answer,
-                      "answer every showMessage with this button (bOk, bYes, 14, ...), 'default' or "
-                      "'escape'; without it the box is asked on the terminal");
+  command->add_option(
+      "--answer", options->answer,
+      "answer every showMessage with this button (bOk, bYes, 14, ...), 'default' or "
+      "'escape'; without it the box is asked on the terminal");
   command->add_option("--max-clients", options->max_clients, "connections served at once")
       ->capture_default_str();
   command->footer(

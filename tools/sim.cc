@@ -1,8 +1,8 @@
 // gcuproto sim: the virtual unit, serving Command/Response frames over TCP
 // as a unit bridge would, until interrupted.
-#include <CLI/CLI.hpp>
 #include <gcuproto/link/server.h>
 
+#include <CLI/CLI.hpp>
 #include <memory>
 
 #include "commands.h"

@@ -16,7 +16,8 @@ std::string Table::Render(const std::string& indent) const {
     for (std::size_t i = 0; i < row.size(); ++i) {
       if (i > 0) line += "  ";
       const std::string padding(widths[i] - row[i].size(), ' ');
-      const bool right = std::find(right_aligned_.begin(), right_aligned_.end(), i) != right_aligned_.end();
+      const bool right =
+          std::find(right_aligned_.begin(), right_aligned_.end(), i) != right_aligned_.end();
       line += right ? padding + row[i] : row[i] + padding;
     }
     while (!line.empty() && line.back() == ' ') line.pop_back();

@@ -12,7 +12,8 @@ namespace gcuproto::cli {
 class Table {
  public:
   // Columns whose index is in `right_aligned` are aligned right (numbers).
-  explicit Table(std::vector<std::size_t> right_aligned = {}) : right_aligned_(std::move(right_aligned)) {}
+  explicit Table(std::vector<std::size_t> right_aligned = {})
+      : right_aligned_(std::move(right_aligned)) {}
 
   void AddRow(std::vector<std::string> cells) { rows_.push_back(std::move(cells)); }
 

@@ -26,7 +26,8 @@ void CollectMessages(const pb::Descriptor* type, std::vector<std::string>* names
 }
 
 void CollectEnums(const pb::Descriptor* type, std::vector<std::string>* names) {
-  for (int i = 0; i < type->enum_type_count(); ++i) names->push_back(type->enum_type(i)->full_name());
+  for (int i = 0; i < type->enum_type_count(); ++i)
+    names->push_back(type->enum_type(i)->full_name());
   for (int i = 0; i < type->nested_type_count(); ++i) CollectEnums(type->nested_type(i), names);
 }
 
@@ -62,7 +63,8 @@ const std::vector<const pb::FileDescriptor*>& SchemaFiles() {
 std::vector<std::string> RegisteredMessageNames() {
   std::vector<std::string> names;
   for (const pb::FileDescriptor* file : SchemaFiles()) {
-    for (int i = 0; i < file->message_type_count(); ++i) CollectMessages(file->message_type(i), &names);
+    for (int i = 0; i < file->message_type_count(); ++i)
+      CollectMessages(file->message_type(i), &names);
   }
   return names;
 }
@@ -70,8 +72,10 @@ std::vector<std::string> RegisteredMessageNames() {
 std::vector<std::string> RegisteredEnumNames() {
   std::vector<std::string> names;
   for (const pb::FileDescriptor* file : SchemaFiles()) {
-    for (int i = 0; i < file->enum_type_count(); ++i) names.push_back(file->enum_type(i)->full_name());
-    for (int i = 0; i < file->message_type_count(); ++i) CollectEnums(file->message_type(i), &names);
+    for (int i = 0; i < file->enum_type_count(); ++i)
+      names.push_back(file->enum_type(i)->full_name());
+    for (int i = 0; i < file->message_type_count(); ++i)
+      CollectEnums(file->message_type(i), &names);
   }
   return names;
 }
@@ -91,12 +95,13 @@ const pb::Descriptor& RequireMessage(const std::string& name) {
   if (FindEnum(name) != nullptr) {
     throw UsageError(fmt::format("'{}' is an enum, not a message type", name));
   }
-  throw UsageError(UnknownNameMessage("message type", name, RegisteredMessageNames(), "gcuproto types"));
+  throw UsageError(
+      UnknownNameMessage("message type", name, RegisteredMessageNames(), "gcuproto types"));
 }
 
 std::vector<std::string> NearestNames(const std::string& name,
-                                       const std::vector<std::string>& candidates,
-                                       std::size_t limit) {
+                                      const std::vector<std::string>& candidates,
+                                      std::size_t limit) {
   const std::string wanted = Lower(name);
   const std::size_t max_edits = std::max<std::size_t>(2, wanted.size() / 3);
   std::vector<std::tuple<bool, std::size_t, std::string>> ranked;
@@ -108,13 +113,14 @@ std::vector<std::string> NearestNames(const std::string& name,
   }
   std::sort(ranked.begin(), ranked.end());
   std::vector<std::string> names;
-  for (std::size_t i = 0; i < ranked.size() && i < limit; ++i) names.push_back(std::get<2>(ranked[i]));
+  for (std::size_t i = 0; i < ranked.size() && i < limit; ++i)
+    names.push_back(std::get<2>(ranked[i]));
   return names;
 }
 
 std::string UnknownNameMessage(const std::string& kind, const std::string& name,
-                                 const std::vector<std::string>& candidates,
-                                 const std::string& lister) {
+                               const std::vector<std::string>& candidates,
+                               const std::string& lister) {
   const std::vector<std::string> nearest = NearestNames(name, candidates);
   if (nearest.empty()) {
     return fmt::format("unknown {} '{}'; '{}' lists them", kind, name, lister);

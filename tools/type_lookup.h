@@ -30,14 +30,14 @@ const google::protobuf::Descriptor& RequireMessage(const std::string& name);
 // Up to `limit` names among `candidates` closest to `name`, best first: those
 // containing it (ignoring case), then those within a few edits of it.
 std::vector<std::string> NearestNames(const std::string& name,
-                                       const std::vector<std::string>& candidates,
-                                       std::size_t limit = 3);
+                                      const std::vector<std::string>& candidates,
+                                      std::size_t limit = 3);
 
 // "unknown message type 'X'; nearest: A, B", or, when no name is close,
 // "unknown message type 'X'; 'LISTER' lists them".
 std::string UnknownNameMessage(const std::string& kind, const std::string& name,
-                                 const std::vector<std::string>& candidates,
-                                 const std::string& lister);
+                               const std::vector<std::string>& candidates,
+                               const std::string& lister);
 
 }  // namespace gcuproto::cli
 

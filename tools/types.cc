@@ -1,10 +1,10 @@
 // gcuproto types [NAME]: what the library's schema files declare, read from
 // the runtime's descriptors.
-#include <CLI/CLI.hpp>
 #include <fmt/format.h>
 #include <google/protobuf/descriptor.h>
 #include <google/protobuf/descriptor.pb.h>
 
+#include <CLI/CLI.hpp>
 #include <memory>
 #include <string>
 
@@ -21,7 +21,8 @@ namespace pb = google::protobuf;
 namespace {
 
 void ListNested(const pb::Descriptor& type, Table* table) {
-  for (int i = 0; i < type.enum_type_count(); ++i) table->AddRow({"enum", type.enum_type(i)->full_name()});
+  for (int i = 0; i < type.enum_type_count(); ++i)
+    table->AddRow({"enum", type.enum_type(i)->full_name()});
   for (int i = 0; i < type.nested_type_count(); ++i) {
     const pb::Descriptor& nested = *type.nested_type(i);
     if (nested.options().map_entry()) continue;
@@ -34,7 +35,8 @@ std::string ListTypes() {
   std::string text;
   for (const pb::FileDescriptor* file : SchemaFiles()) {
     Table table;
-    for (int i = 0; i < file->enum_type_count(); ++i) table.AddRow({"enum", file->enum_type(i)->full_name()});
+    for (int i = 0; i < file->enum_type_count(); ++i)
+      table.AddRow({"enum", file->enum_type(i)->full_name()});
     for (int i = 0; i < file->message_type_count(); ++i) {
       table.AddRow({"message", file->message_type(i)->full_name()});
       ListNested(*file->message_type(i), &table);
@@ -69,7 +71,7 @@ std::string DescribeMessage(const pb::Descriptor& type) {
     const pb::FieldDescriptor& field = *type.field(i);
     const pb::OneofDescriptor* oneof = field.real_containing_oneof();
     table.AddRow({std::to_string(field.number()), field.name(), TypeOf(field), LabelOf(field),
-                   oneof != nullptr ? oneof->name() : ""});
+                  oneof != nullptr ? oneof->name() : ""});
   }
   std::string text = fmt::format("message {} ({})\n", type.full_name(), type.file()->name());
   if (type.field_count() == 0) return text + "  no fields\n";
@@ -99,8 +101,10 @@ std::string Describe(const std::string& name) {
 void AddTypesCommand(CLI::App& app) {
   auto name = std::make_shared<std::string>();
   CLI::App* command = app.add_subcommand(
-      "types", "List the registered messages and enums, or show one message's fields or enum's values");
-  command->add_option("NAME", *name, "a message or enum, e.g. Command or GetSerialNumberResp.DeviceMode");
+      "types",
+      "List the registered messages and enums, or show one message's fields or enum's values");
+  command->add_option("NAME", *name,
+                      "a message or enum, e.g. Command or GetSerialNumberResp.DeviceMode");
   command->footer(
       "Without NAME: each schema file with its messages and enums. With NAME: a message's\n"
       "fields (number, name, type, label, oneof) or an enum's values.\n\n"

@@ -42,16 +42,17 @@ const char* ValueFault(WireFormatLite::WireType wire_type) {
   }
 }
 
-std::optional<WireBreak> Walk(std::string_view bytes, std::size_t base,
-                              const pb::Descriptor* type, int depth);
+std::optional<WireBreak> Walk(std::string_view bytes, std::size_t base, const pb::Descriptor* type,
+                              int depth);
 
 // Packed elements must fill the field exactly: varints each well-formed,
 // fixed-size elements a whole number of them.
 std::optional<WireBreak> WalkPacked(std::string_view payload, std::size_t base,
-                                     const pb::FieldDescriptor& field, const std::string& label) {
-  const auto wire_type = WireFormatLite::WireTypeForFieldType(
-      static_cast<WireFormatLite::FieldType>(field.type()));
-  if (wire_type == WireFormatLite::WIRETYPE_FIXED32 || wire_type == WireFormatLite::WIRETYPE_FIXED64) {
+                                    const pb::FieldDescriptor& field, const std::string& label) {
+  const auto wire_type =
+      WireFormatLite::WireTypeForFieldType(static_cast<WireFormatLite::FieldType>(field.type()));
+  if (wire_type == WireFormatLite::WIRETYPE_FIXED32 ||
+      wire_type == WireFormatLite::WIRETYPE_FIXED64) {
     const std::size_t width = wire_type == WireFormatLite::WIRETYPE_FIXED32 ? 4 : 8;
     if (payload.size() % width == 0) return std::nullopt;
     return WireBreak{base, fmt::format("{}: packed length {} is not a multiple of {}", label,
@@ -72,11 +73,12 @@ std::optional<WireBreak> WalkPacked(std::string_view payload, std::size_t base,
 // The field's payload, when its wire type and declared type make the runtime
 // look inside it.
 std::optional<WireBreak> WalkPayload(std::string_view payload, std::size_t payload_base,
-                                      std::size_t key_offset, const pb::FieldDescriptor& field,
-                                      const std::string& label, int depth) {
+                                     std::size_t key_offset, const pb::FieldDescriptor& field,
+                                     const std::string& label, int depth) {
   if (field.type() == pb::FieldDescriptor::TYPE_MESSAGE) {
     if (depth + 1 >= kMaxDepth) {
-      return WireBreak{key_offset, fmt::format("{}: nested deeper than {} levels", label, kMaxDepth)};
+      return WireBreak{key_offset,
+                       fmt::format("{}: nested deeper than {} levels", label, kMaxDepth)};
     }
     return Walk(payload, payload_base, field.message_type(), depth + 1);
   }
@@ -90,8 +92,8 @@ std::optional<WireBreak> WalkPayload(std::string_view payload, std::size_t paylo
   return std::nullopt;
 }
 
-std::optional<WireBreak> Walk(std::string_view bytes, std::size_t base,
-                              const pb::Descriptor* type, int depth) {
+std::optional<WireBreak> Walk(std::string_view bytes, std::size_t base, const pb::Descriptor* type,
+                              int depth) {
   // The key and the length are read here, where a failure's byte is known;
   // the runtime skips the rest as its parser would.
   const auto* const data = reinterpret_cast<const std::uint8_t*>(bytes.data());
@@ -107,10 +109,12 @@ std::optional<WireBreak> Walk(std::string_view bytes, std::size_t base,
     if (number == 0) return WireBreak{at, "field key has field number 0, which no field has"};
     in.Skip(static_cast<int>(after_key - (data + position)));
     const auto wire_type = WireFormatLite::GetTagWireType(tag);
-    const pb::FieldDescriptor* field = type != nullptr ? type->FindFieldByNumber(static_cast<int>(number)) : nullptr;
+    const pb::FieldDescriptor* field =
+        type != nullptr ? type->FindFieldByNumber(static_cast<int>(number)) : nullptr;
     const std::string label = FieldLabel(number, field);
     if (static_cast<int>(wire_type) > 5) {
-      return WireBreak{at, fmt::format("{}: wire type {} does not exist", label, static_cast<int>(wire_type))};
+      return WireBreak{
+          at, fmt::format("{}: wire type {} does not exist", label, static_cast<int>(wire_type))};
     }
     if (wire_type == WireFormatLite::WIRETYPE_END_GROUP) {
       return WireBreak{at, fmt::format("{}: group end without a group start", label)};
@@ -135,8 +139,8 @@ std::optional<WireBreak> Walk(std::string_view bytes, std::size_t base,
                                        length, left, left == 1 ? "byte" : "bytes")};
     }
     if (field != nullptr) {
-      if (auto fault = WalkPayload(bytes.substr(payload_at, length), base + payload_at, at,
-                                    *field, label, depth)) {
+      if (auto fault = WalkPayload(bytes.substr(payload_at, length), base + payload_at, at, *field,
+                                   label, depth)) {
         return fault;
       }
     }

@@ -24,7 +24,7 @@ struct WireBreak {
 // message type are walked into; other fields are skipped as the wire format
 // says. With a null `type`, only the outer sequence of fields is walked.
 std::optional<WireBreak> FindWireBreak(std::string_view bytes,
-                                         const google::protobuf::Descriptor* type);
+                                       const google::protobuf::Descriptor* type);
 
 // A size as the runtime's int-sized interfaces take it. The tool's inputs are
 // bounded below 2 GiB, so a larger one is a bug: it throws InternalError

@@ -41,7 +41,8 @@ ByteSource::Status ByteSource::ReadVarint(wire::VarintLimit limit, std::uint64_t
     if (cur_ == end_ && !Refill()) return Status::kTruncated;
     bytes[size] = *cur_++;
   } while (bytes[size++] >= 0x80 && size < limit.max_bytes);
-  return wire::ReadVarint(bytes, bytes + size, limit, value) != nullptr ? Status::kOk : Status::kMalformed;
+  return wire::ReadVarint(bytes, bytes + size, limit, value) != nullptr ? Status::kOk
+                                                                        : Status::kMalformed;
 }
 
 ByteSource::Status ByteSource::ReadView(std::uint64_t size, std::string_view* view,
@@ -87,7 +88,8 @@ ByteSource::Status ByteSource::Skip(std::uint64_t size, std::uint64_t* available
       *available = position() - start;
       return Status::kTruncated;
     }
-    const std::uint64_t take = std::min<std::uint64_t>(left, static_cast<std::uint64_t>(end_ - cur_));
+    const std::uint64_t take =
+        std::min<std::uint64_t>(left, static_cast<std::uint64_t>(end_ - cur_));
     cur_ += take;
     left -= take;
   }
@@ -111,7 +113,8 @@ void ByteSource::Keep(std::uint64_t from) {
   const std::uint64_t at = position();
   if (!in_window_) {
     // The rest of the stream's buffer becomes the window.
-    const std::size_t size = static_cast<std::size_t>(end_ - begin_) - static_cast<std::size_t>(from - base_);
+    const std::size_t size =
+        static_cast<std::size_t>(end_ - begin_) - static_cast<std::size_t>(from - base_);
     window_.clear();
     if (size > 0) window_.append(reinterpret_cast<const char*>(begin_ + (from - base_)), size);
     window_base_ = from;

@@ -97,9 +97,9 @@ class ByteSource {
   std::string scratch_;     // a view that crossed buffers
 
   bool keeping_ = false;
-  std::string window_;            // kept bytes, from window_base_ on
+  std::string window_;  // kept bytes, from window_base_ on
   std::uint64_t window_base_ = 0;
-  bool in_window_ = false;        // the current buffer is window_
+  bool in_window_ = false;  // the current buffer is window_
 };
 
 }  // namespace blackbox

@@ -17,20 +17,23 @@ void CanCsvFormatter::Begin(TextBuffer* out) {
 }
 
 bool CanCsvFormatter::SetSource(std::string_view name, Error* error) {
-  if (name.find_first_of("\r\n") != std::string_view::npos) return Report(error, SourceWithLineBreak());
+  if (name.find_first_of("\r\n") != std::string_view::npos)
+    return Report(error, SourceWithLineBreak());
   source_cell_ = "," + CsvCell(name);
   return true;
 }
 
 void CanCsvFormatter::AppendRow(const BlackboxCandumpFileLine& line, TextBuffer* out) const {
   const std::string& data = line.data();
-  char* q = out->Reserve(6 * kMaxDecimal32 + kMaxSecondsText + 2 * data.size() + source_cell_.size() + 16);
+  char* q = out->Reserve(6 * kMaxDecimal32 + kMaxSecondsText + 2 * data.size() +
+                         source_cell_.size() + 16);
   q = PutDecimal(q, line.seqno());
   *q++ = ',';
   q = PutDecimal(q, line.timestamp());
   if (options_.time) {
     *q++ = ',';
-    q = PutSeconds(q, line.timestamp(), options_.time_scale.digits(), options_.time_scale.exponent());
+    q = PutSeconds(q, line.timestamp(), options_.time_scale.digits(),
+                   options_.time_scale.exponent());
   }
   *q++ = ',';
   q = PutDecimal(q, line.canid());

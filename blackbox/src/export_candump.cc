@@ -16,14 +16,22 @@ constexpr std::uint64_t kMicrosecondsLimit = 10000000000000000ull;
 
 bool IsCanFdLength(std::size_t size) {
   switch (size) {
-    case 12: case 16: case 20: case 24: case 32: case 48: case 64:
+    case 12:
+    case 16:
+    case 20:
+    case 24:
+    case 32:
+    case 48:
+    case 64:
       return true;
     default:
       return false;
   }
 }
 
-Error Unsupported(std::string message) { return Error(ErrorKind::kUnsupported, std::move(message)); }
+Error Unsupported(std::string message) {
+  return Error(ErrorKind::kUnsupported, std::move(message));
+}
 
 std::string Hex(std::uint32_t value) {
   char text[8];
@@ -40,18 +48,21 @@ bool CandumpFormatter::AppendLine(const BlackboxCandumpFileLine& line, TextBuffe
   const std::uint32_t id =
       options_.id_field == CanIdField::kCanId ? line.canid() : line.messageid();
   if (id > (line.extended() ? kMaxExtendedId : kMaxStandardId)) {
-    return Report(error, Unsupported("CAN line's " +
-                                     std::string(options_.id_field == CanIdField::kCanId ? "canId " : "messageId ") +
-                                     Hex(id) + " does not fit " +
-                                     (line.extended() ? "an extended (29-bit)" : "a standard (11-bit)") +
-                                     " identifier"));
+    return Report(
+        error,
+        Unsupported("CAN line's " +
+                    std::string(options_.id_field == CanIdField::kCanId ? "canId " : "messageId ") +
+                    Hex(id) + " does not fit " +
+                    (line.extended() ? "an extended (29-bit)" : "a standard (11-bit)") +
+                    " identifier"));
   }
   const std::size_t size = line.data().size();
   const bool fd = size > 8;
   if (fd && !IsCanFdLength(size)) {
-    return Report(error, Unsupported("CAN line's " + std::to_string(size) +
-                                     " data bytes are no CAN or CAN FD frame length (0 to 8, 12, 16, 20, "
-                                     "24, 32, 48, 64)"));
+    return Report(error,
+                  Unsupported("CAN line's " + std::to_string(size) +
+                              " data bytes are no CAN or CAN FD frame length (0 to 8, 12, 16, 20, "
+                              "24, 32, 48, 64)"));
   }
   const std::uint64_t ticks = options_.time_scale.Microseconds(line.timestamp());
   const std::uint64_t microseconds = options_.start_seconds >= kMicrosecondsLimit / 1000000

@@ -72,11 +72,13 @@ bool ParseCsvChannels(std::string_view text, std::vector<CsvChannel>* channels, 
       channel.output = true;
       number = name.substr(3);
     }
-    const auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), channel.index);
+    const auto [end, ec] =
+        std::from_chars(number.data(), number.data() + number.size(), channel.index);
     if (number.empty() || ec != std::errc() || end != number.data() + number.size() ||
         (number.size() > 1 && number.front() == '0')) {
       return Report(error, Error(ErrorKind::kInvalidArgument,
-                                 "'" + std::string(name) + "' is no channel: give in<N> or out<N>, such as in2,out0"));
+                                 "'" + std::string(name) +
+                                     "' is no channel: give in<N> or out<N>, such as in2,out0"));
     }
     channels->push_back(channel);
     if (comma == std::string_view::npos) return true;
@@ -110,16 +112,17 @@ void CsvFormatter::Begin(TextBuffer* out) {
 }
 
 bool CsvFormatter::SetSource(std::string_view name, Error* error) {
-  if (name.find_first_of("\r\n") != std::string_view::npos) return Report(error, SourceWithLineBreak());
+  if (name.find_first_of("\r\n") != std::string_view::npos)
+    return Report(error, SourceWithLineBreak());
   source_cell_ = "," + CsvCell(name);
   return true;
 }
 
 std::size_t CsvFormatter::RowRoom() const {
-  const std::size_t cells = options_.channels.empty()
-                                ? columns_.inputs + columns_.outputs
-                                : options_.channels.size();
-  return 2 * kMaxDecimal32 + (kMaxDecimal32 + 1) * cells + source_cell_.size() + kMaxSecondsText + 16;
+  const std::size_t cells =
+      options_.channels.empty() ? columns_.inputs + columns_.outputs : options_.channels.size();
+  return 2 * kMaxDecimal32 + (kMaxDecimal32 + 1) * cells + source_cell_.size() + kMaxSecondsText +
+         16;
 }
 
 bool CsvFormatter::Fits(std::size_t inputs, std::size_t outputs, TextBuffer* out, Error* error) {
@@ -182,8 +185,7 @@ bool CsvFormatter::AppendRow(const BlackboxFileLine& line, TextBuffer* out, Erro
   return true;
 }
 
-bool CsvFormatter::Line(RecordKind kind, std::string_view encoded, TextBuffer* out,
-                        Error* error) {
+bool CsvFormatter::Line(RecordKind kind, std::string_view encoded, TextBuffer* out, Error* error) {
   if (kind == RecordKind::kCanLine) {
     if (can_line_.ParseFromArray(encoded.data(), static_cast<int>(encoded.size()))) return true;
     return Report(error, Error(ErrorKind::kDamaged, "CAN line does not decode"));
@@ -191,7 +193,8 @@ bool CsvFormatter::Line(RecordKind kind, std::string_view encoded, TextBuffer* o
   Layout layout;
   std::size_t input_count;
   std::size_t output_count;
-  if (FindLayout(encoded, &layout) && DecodeLayout(layout, &samples_, &input_count, &output_count)) {
+  if (FindLayout(encoded, &layout) &&
+      DecodeLayout(layout, &samples_, &input_count, &output_count)) {
     if (!Fits(input_count, output_count, out, error)) return false;
     const std::uint32_t* const inputs = samples_.data();
     const std::uint32_t* const outputs = inputs + input_count;
@@ -228,7 +231,8 @@ void CsvWidener::Feed(std::string_view rows, TextBuffer* out) {
     const CsvColumns columns = widenings_[epoch_].columns;
     const std::uint64_t epoch_end =
         epoch_ + 1 < widenings_.size() ? widenings_[epoch_ + 1].start : ~std::uint64_t{0};
-    const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(rows.size(), epoch_end - offset_));
+    const auto take =
+        static_cast<std::size_t>(std::min<std::uint64_t>(rows.size(), epoch_end - offset_));
     const std::string_view piece = rows.substr(0, take);
     const std::size_t add_inputs = final_.inputs - columns.inputs;
     const std::size_t add_outputs = final_.outputs - columns.outputs;

@@ -26,8 +26,10 @@ inline char* PutSampleList(char* q, const std::uint32_t* samples, std::size_t co
                            const SmallCells& small) {
   char* const open = q;
   q = PutSamples(q, samples, count, small);
-  if (q == open) *q++ = '[';
-  else *open = '[';
+  if (q == open)
+    *q++ = '[';
+  else
+    *open = '[';
   *q++ = ']';
   return q;
 }
@@ -64,7 +66,8 @@ void JsonLinesFormatter::AppendLine(const BlackboxCandumpFileLine& line, TextBuf
   q = PutDecimal(q, line.canid());
   q = PutText(q, ",\"messageId\":");
   q = PutDecimal(q, line.messageid());
-  q = PutText(q, line.extended() ? ",\"extended\":true,\"data\":\"" : ",\"extended\":false,\"data\":\"");
+  q = PutText(
+      q, line.extended() ? ",\"extended\":true,\"data\":\"" : ",\"extended\":false,\"data\":\"");
   q = codec::PutHexBytes(q, line.data(), codec::HexCase::kUpper);
   q = PutText(q, "\"}\n");
   out->Advance(q);

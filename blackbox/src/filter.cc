@@ -60,11 +60,21 @@ Scan ScanCanLine(const std::uint8_t* p, const std::uint8_t* end, LineHeader* hea
         p = ReadVarint(p, end, &value);
         if (p == nullptr) return Scan::kMalformed;
         switch (key) {
-          case 0x08: header->seq_no = static_cast<std::uint32_t>(value); break;
-          case 0x10: header->timestamp = static_cast<std::uint32_t>(value); break;
-          case 0x18: header->can_id = static_cast<std::uint32_t>(value); break;
-          case 0x20: header->message_id = static_cast<std::uint32_t>(value); break;
-          default: header->extended = value != 0; break;
+          case 0x08:
+            header->seq_no = static_cast<std::uint32_t>(value);
+            break;
+          case 0x10:
+            header->timestamp = static_cast<std::uint32_t>(value);
+            break;
+          case 0x18:
+            header->can_id = static_cast<std::uint32_t>(value);
+            break;
+          case 0x20:
+            header->message_id = static_cast<std::uint32_t>(value);
+            break;
+          default:
+            header->extended = value != 0;
+            break;
         }
         break;
       case 0x32: {  // data
@@ -95,7 +105,9 @@ bool ParseDecimal32(std::string_view text, std::uint32_t* value) {
 
 std::string Quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
 
-Error Invalid(std::string message) { return Error(ErrorKind::kInvalidArgument, std::move(message)); }
+Error Invalid(std::string message) {
+  return Error(ErrorKind::kInvalidArgument, std::move(message));
+}
 
 }  // namespace
 
@@ -136,7 +148,8 @@ bool Matches(const Filter& filter, RecordKind kind, const LineHeader& header) {
   if (kind != RecordKind::kCanLine) return false;
   const std::uint32_t id = filter.match_message_id ? header.message_id : header.can_id;
   for (const CanIdMatch& match : filter.can_ids) {
-    if (match.extended == header.extended && (id & match.mask) == (match.id & match.mask)) return true;
+    if (match.extended == header.extended && (id & match.mask) == (match.id & match.mask))
+      return true;
   }
   return false;
 }
@@ -157,15 +170,17 @@ bool ParseCanIdMatch(std::string_view text, bool extended, CanIdMatch* match, Er
   CanIdMatch result;
   result.extended = extended || id_text.size() == 8;
   if (!ParseHex32(id_text, &result.id)) {
-    return Report(error, Invalid(Quoted(text) + " is no CAN id filter: give ID or ID:MASK in hex (7E8, "
-                                                "7E8:7F0, 18DAF110:1FFFFFFF)"));
+    return Report(error,
+                  Invalid(Quoted(text) + " is no CAN id filter: give ID or ID:MASK in hex (7E8, "
+                                         "7E8:7F0, 18DAF110:1FFFFFFF)"));
   }
   const std::uint32_t limit = result.extended ? kExtendedMask : kStandardMask;
   if (result.id > limit) {
-    return Report(error, Invalid(Quoted(text) + ": " + std::string(id_text) +
-                                 (result.extended ? " does not fit an extended (29-bit) id"
-                                                  : " does not fit a standard (11-bit) id; an extended id "
-                                                    "takes 8 hex digits or --extended")));
+    return Report(error,
+                  Invalid(Quoted(text) + ": " + std::string(id_text) +
+                          (result.extended ? " does not fit an extended (29-bit) id"
+                                           : " does not fit a standard (11-bit) id; an extended id "
+                                             "takes 8 hex digits or --extended")));
   }
   result.mask = limit;
   if (colon != std::string_view::npos && !ParseHex32(text.substr(colon + 1), &result.mask)) {
@@ -179,14 +194,18 @@ bool ParseTick(std::string_view text, const TimeScale& seconds_per_tick, std::ui
                Error* error) {
   if (!text.empty() && text.back() == 's') {
     if (seconds_per_tick.FirstTickAtOrAfter(text.substr(0, text.size() - 1), tick)) return true;
-    return Report(error, Invalid(Quoted(text) + " is no time: give seconds as a non-negative decimal before the 's'"));
+    return Report(error,
+                  Invalid(Quoted(text) +
+                          " is no time: give seconds as a non-negative decimal before the 's'"));
   }
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), *tick);
   if (!text.empty() && text.front() != '-' && text.front() != '+' && ec == std::errc() &&
       end == text.data() + text.size()) {
     return true;
   }
-  return Report(error, Invalid(Quoted(text) + " is no time: give whole ticks (36000) or seconds with an 's' (36s, 1.5s)"));
+  return Report(
+      error, Invalid(Quoted(text) +
+                     " is no time: give whole ticks (36000) or seconds with an 's' (36s, 1.5s)"));
 }
 
 bool ParseSeqRange(std::string_view text, std::optional<std::uint32_t>* first,
@@ -196,11 +215,13 @@ bool ParseSeqRange(std::string_view text, std::optional<std::uint32_t>* first,
   const std::string_view high = dash == std::string_view::npos ? low : text.substr(dash + 1);
   std::uint32_t low_value = 0;
   std::uint32_t high_value = 0;
-  const bool low_ok = low.empty() ? dash != std::string_view::npos : ParseDecimal32(low, &low_value);
+  const bool low_ok =
+      low.empty() ? dash != std::string_view::npos : ParseDecimal32(low, &low_value);
   const bool high_ok = high.empty() ? dash != std::string_view::npos && !low.empty()
                                     : ParseDecimal32(high, &high_value);
   if (!low_ok || !high_ok || (low.empty() && high.empty())) {
-    return Report(error, Invalid(Quoted(text) + " is no sequence range: give A-B, A-, -B or A (decimal, 32-bit)"));
+    return Report(error, Invalid(Quoted(text) +
+                                 " is no sequence range: give A-B, A-, -B or A (decimal, 32-bit)"));
   }
   if (!low.empty() && !high.empty() && low_value > high_value) {
     return Report(error, Invalid(Quoted(text) + ": the range ends before it starts"));

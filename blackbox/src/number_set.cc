@@ -71,10 +71,12 @@ bool NumberSet::Kept(std::uint32_t index) const {
 void NumberSet::Release(Block& block) {
   if (block.kind == Kind::kList) {
     delete[] block.list;
-    Charge(-static_cast<std::ptrdiff_t>(block.capacity * sizeof(std::uint16_t) + kAllocationOverhead));
+    Charge(
+        -static_cast<std::ptrdiff_t>(block.capacity * sizeof(std::uint16_t) + kAllocationOverhead));
   } else if (block.kind == Kind::kBitmap) {
     delete[] block.bits;
-    Charge(-static_cast<std::ptrdiff_t>(kBitmapWords * sizeof(std::uint64_t) + kAllocationOverhead));
+    Charge(
+        -static_cast<std::ptrdiff_t>(kBitmapWords * sizeof(std::uint64_t) + kAllocationOverhead));
   }
   block = Block();
 }
@@ -105,12 +107,14 @@ void NumberSet::InsertSlowly(std::uint32_t number) {
       block.list = new std::uint16_t[kFirstListCapacity];
       block.kind = Kind::kList;
       block.capacity = kFirstListCapacity;
-      Charge(static_cast<std::ptrdiff_t>(kFirstListCapacity * sizeof(std::uint16_t) + kAllocationOverhead));
+      Charge(static_cast<std::ptrdiff_t>(kFirstListCapacity * sizeof(std::uint16_t) +
+                                         kAllocationOverhead));
       break;
     case Kind::kList: {
       // Full: drop the repeats, then grow the list or turn it into a bitmap.
       std::sort(block.list, block.list + block.size);
-      block.size = static_cast<std::uint16_t>(std::unique(block.list, block.list + block.size) - block.list);
+      block.size =
+          static_cast<std::uint16_t>(std::unique(block.list, block.list + block.size) - block.list);
       if (block.size <= block.capacity / 4 * 3) break;
       if (block.capacity < kMaxListEntries) {
         const std::uint16_t capacity = static_cast<std::uint16_t>(block.capacity * 2);
@@ -166,10 +170,10 @@ NumberSetSummary NumberSet::Summarise(const std::vector<const NumberSet*>& sets,
   };
 
   std::unique_ptr<std::uint64_t[]> bits(new std::uint64_t[kBitmapWords]);
-  std::uint64_t runs = 0;           // runs of members; inside blocks only when estimated
+  std::uint64_t runs = 0;  // runs of members; inside blocks only when estimated
   bool seen_any = false;
-  std::uint64_t last_member = 0;    // the largest member so far (exact walks)
-  std::int64_t previous_block = -2; // last block with members
+  std::uint64_t last_member = 0;     // the largest member so far (exact walks)
+  std::int64_t previous_block = -2;  // last block with members
   bool previous_ends_with_member = false;
   std::vector<std::uint16_t> members;  // of a block held in lists only
   for (std::uint32_t index = 0; index < kBlocks; ++index) {
@@ -182,7 +186,8 @@ NumberSetSummary NumberSet::Summarise(const std::vector<const NumberSet*>& sets,
       if (set->blocks_ == nullptr) continue;
       const Block& block = set->blocks_[index];
       if (block.kind == Kind::kBitmap) any_bitmap = true;
-      if (block.kind == Kind::kList) members.insert(members.end(), block.list, block.list + block.size);
+      if (block.kind == Kind::kList)
+        members.insert(members.end(), block.list, block.list + block.size);
     }
     if (!any_bitmap && members.empty()) continue;
     const std::uint64_t base = static_cast<std::uint64_t>(index) << kBlockBits;
@@ -190,8 +195,9 @@ NumberSetSummary NumberSet::Summarise(const std::vector<const NumberSet*>& sets,
     // block is the one just before and ends with a member; in a sample the
     // neighbours are unknown, and runs are counted by their starts inside
     // blocks.
-    const bool carried_in =
-        !summary.estimated && previous_block == static_cast<std::int64_t>(index) - 1 && previous_ends_with_member;
+    const bool carried_in = !summary.estimated &&
+                            previous_block == static_cast<std::int64_t>(index) - 1 &&
+                            previous_ends_with_member;
     const auto list_gap = [&](std::uint64_t previous, std::uint64_t number) {
       if (summary.first_gaps.size() < max_listed_gaps) {
         summary.first_gaps.emplace_back(static_cast<std::uint32_t>(previous + 1),
@@ -203,11 +209,13 @@ NumberSetSummary NumberSet::Summarise(const std::vector<const NumberSet*>& sets,
       members.erase(std::unique(members.begin(), members.end()), members.end());
       summary.distinct += members.size();
       for (std::size_t i = 0; i < members.size(); ++i) {
-        const bool starts = i == 0 ? !(members[0] == 0 && carried_in) && !(summary.estimated && members[0] == 0)
-                                   : members[i] != members[i - 1] + 1;
+        const bool starts =
+            i == 0 ? !(members[0] == 0 && carried_in) && !(summary.estimated && members[0] == 0)
+                   : members[i] != members[i - 1] + 1;
         if (!starts) continue;
         ++runs;
-        if (!summary.estimated && (seen_any || i > 0)) list_gap(i > 0 ? base + members[i - 1] : last_member, base + members[i]);
+        if (!summary.estimated && (seen_any || i > 0))
+          list_gap(i > 0 ? base + members[i - 1] : last_member, base + members[i]);
         seen_any = true;
       }
       seen_any = true;
@@ -228,12 +236,14 @@ NumberSetSummary NumberSet::Summarise(const std::vector<const NumberSet*>& sets,
       summary.distinct += static_cast<std::uint64_t>(PopCount(word));
       runs += static_cast<std::uint64_t>(PopCount(starts));
       if (!summary.estimated && summary.first_gaps.size() < max_listed_gaps) {
-        for (std::uint64_t s = starts; s != 0 && summary.first_gaps.size() < max_listed_gaps; s &= s - 1) {
+        for (std::uint64_t s = starts; s != 0 && summary.first_gaps.size() < max_listed_gaps;
+             s &= s - 1) {
           const int bit = __builtin_ctzll(s);
           const std::uint64_t below = word & ((std::uint64_t{1} << bit) - 1);
           if (seen_any || below != 0) {
-            list_gap(below != 0 ? base + 64 * w + static_cast<unsigned>(HighestBit(below)) : last_member,
-                     base + 64 * w + static_cast<unsigned>(bit));
+            list_gap(
+                below != 0 ? base + 64 * w + static_cast<unsigned>(HighestBit(below)) : last_member,
+                base + 64 * w + static_cast<unsigned>(bit));
           }
           seen_any = true;
         }
@@ -246,8 +256,10 @@ NumberSetSummary NumberSet::Summarise(const std::vector<const NumberSet*>& sets,
   }
   if (summary.estimated) {
     const double scale = static_cast<double>(std::uint64_t{1} << sample_bits);
-    summary.distinct = static_cast<std::uint64_t>(static_cast<double>(summary.distinct) * scale + 0.5);
-    summary.gaps = static_cast<std::uint64_t>(static_cast<double>(runs) * scale * 65536.0 / 65535.0 + 0.5);
+    summary.distinct =
+        static_cast<std::uint64_t>(static_cast<double>(summary.distinct) * scale + 0.5);
+    summary.gaps =
+        static_cast<std::uint64_t>(static_cast<double>(runs) * scale * 65536.0 / 65535.0 + 0.5);
     summary.first_gaps.clear();
   } else {
     summary.gaps = runs > 0 ? runs - 1 : 0;

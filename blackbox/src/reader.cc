@@ -1,6 +1,5 @@
 #include <gcuproto/blackbox/line_decoder.h>
 #include <gcuproto/blackbox/reader.h>
-
 #include <gcuproto/platform/file.h>
 #include <google/protobuf/io/zero_copy_stream_impl.h>
 
@@ -52,7 +51,8 @@ class ReadyBytesInput : public google::protobuf::io::CopyingInputStream {
       std::streamsize done = 0;
       std::streamsize ready = 1;  // the byte sgetc() waited for
       while (done < size && ready > 0) {
-        const std::streamsize got = bytes->sgetn(out + done, std::min<std::streamsize>(ready, size - done));
+        const std::streamsize got =
+            bytes->sgetn(out + done, std::min<std::streamsize>(ready, size - done));
         if (got <= 0) break;
         done += got;
         ready = bytes->in_avail();
@@ -102,8 +102,7 @@ Reader::Reader(std::istream* input, ReaderOptions options)
 
 Reader::~Reader() = default;
 
-std::unique_ptr<Reader> Reader::Open(const std::string& path, ReaderOptions options,
-                                     Error* error) {
+std::unique_ptr<Reader> Reader::Open(const std::string& path, ReaderOptions options, Error* error) {
   auto owned = std::make_unique<OwnedInput>();
   std::error_code failure;
   owned->handle = platform::File::open(path, platform::File::Mode::kRead, &failure);
@@ -208,7 +207,8 @@ bool Reader::SkipUnknownRecord(std::uint32_t key) {
     if (status == Status::kEnd || status == Status::kTruncated) {
       return FailCutShort(start, "unknown record cut short");
     }
-    if (status == Status::kMalformed) return Fail(ErrorKind::kDamaged, start, "unknown record has a malformed varint");
+    if (status == Status::kMalformed)
+      return Fail(ErrorKind::kDamaged, start, "unknown record has a malformed varint");
     if (open_groups.empty()) return true;
 
     std::uint64_t next_key;
@@ -268,18 +268,19 @@ bool Reader::ReadRecordSlowly() {
     case Status::kTruncated:
       return FailCutShort(offset_, std::string(KindName(kind_)) + " cut short inside its length");
     case Status::kMalformed:
-      return Fail(ErrorKind::kDamaged, offset_, std::string(KindName(kind_)) + " has a malformed length");
+      return Fail(ErrorKind::kDamaged, offset_,
+                  std::string(KindName(kind_)) + " has a malformed length");
   }
   if (size > options_.max_line_size) {
-    return Fail(ErrorKind::kDamaged, offset_, std::string(KindName(kind_)) + " of " + std::to_string(size) +
-                                               " bytes exceeds the limit of " +
-                                               std::to_string(options_.max_line_size));
+    return Fail(ErrorKind::kDamaged, offset_,
+                std::string(KindName(kind_)) + " of " + std::to_string(size) +
+                    " bytes exceeds the limit of " + std::to_string(options_.max_line_size));
   }
   std::uint64_t available = 0;
   if (source_->ReadView(size, &raw_, &available) != Status::kOk) {
-    return FailCutShort(offset_, std::string(KindName(kind_)) + " cut short: " +
-                             std::to_string(available) + " of " + std::to_string(size) +
-                             " bytes present");
+    return FailCutShort(offset_, std::string(KindName(kind_)) +
+                                     " cut short: " + std::to_string(available) + " of " +
+                                     std::to_string(size) + " bytes present");
   }
   return true;
 }
@@ -291,7 +292,8 @@ bool Reader::Next() {
     offset_ = source_->position();
     if (options_.follow) source_->Keep(offset_);
     std::uint8_t line_key;
-    if (source_->TryReadRecord(kLoggerLineKey, kCanLineKey, options_.max_line_size, &line_key, &raw_)) {
+    if (source_->TryReadRecord(kLoggerLineKey, kCanLineKey, options_.max_line_size, &line_key,
+                               &raw_)) {
       kind_ = line_key == kLoggerLineKey ? RecordKind::kLoggerLine : RecordKind::kCanLine;
     } else if (!ReadRecordSlowly()) {
       return false;
@@ -305,7 +307,8 @@ bool Reader::Next() {
     }
     if (options_.decode && !Decode()) {
       if (!options_.on_undecodable_line) {
-        return Fail(ErrorKind::kDamaged, offset_, std::string(KindName(kind_)) + " does not decode");
+        return Fail(ErrorKind::kDamaged, offset_,
+                    std::string(KindName(kind_)) + " does not decode");
       }
       options_.on_undecodable_line(offset_, kind_);
       ++undecodable_lines_;
@@ -417,12 +420,14 @@ Reader::Framed Reader::ReadLine(std::uint32_t max_size, Line* line, std::string*
     return Framed::kDamage;
   }
   if (size > max_size) {
-    *why = kind + " of " + std::to_string(size) + " bytes exceeds the limit of " + std::to_string(max_size);
+    *why = kind + " of " + std::to_string(size) + " bytes exceeds the limit of " +
+           std::to_string(max_size);
     return Framed::kDamage;
   }
   std::uint64_t available = 0;
   if (source_->ReadView(size, &bytes, &available) != Status::kOk) {
-    *why = kind + " cut short: " + std::to_string(available) + " of " + std::to_string(size) + " bytes present";
+    *why = kind + " cut short: " + std::to_string(available) + " of " + std::to_string(size) +
+           " bytes present";
     return Framed::kCutShort;
   }
   line->end = source_->position();
@@ -540,7 +545,8 @@ void Reader::Resync(std::uint64_t damage, std::string reason) {
       taken = true;
       for (const Line& line : chain) {
         const Line* before = Previous(line.kind);
-        if (before == nullptr || !Follows(*before, line, kMaxSeqStep + (candidate - damage))) taken = false;
+        if (before == nullptr || !Follows(*before, line, kMaxSeqStep + (candidate - damage)))
+          taken = false;
       }
     }
     if (!taken) {

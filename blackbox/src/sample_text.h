@@ -73,10 +73,12 @@ inline bool DecodeLayout(const Layout& layout, std::vector<std::uint32_t>* sampl
   // return for a line without samples and the caller would take as malformed.
   if (samples->size() <= input_room + output_room) samples->resize(input_room + output_room + 1);
   std::uint32_t* const in = samples->data();
-  const std::uint32_t* const in_end = DecodeBlock<Samples::kZigZag>(layout.input, layout.input_end, in);
+  const std::uint32_t* const in_end =
+      DecodeBlock<Samples::kZigZag>(layout.input, layout.input_end, in);
   if (in_end == nullptr) return false;
   std::uint32_t* const out = in + (in_end - in);
-  const std::uint32_t* const out_end = DecodeBlock<Samples::kZigZag>(layout.output, layout.output_end, out);
+  const std::uint32_t* const out_end =
+      DecodeBlock<Samples::kZigZag>(layout.output, layout.output_end, out);
   if (out_end == nullptr) return false;
   *inputs = static_cast<std::size_t>(in_end - in);
   *outputs = static_cast<std::size_t>(out_end - out);
@@ -179,7 +181,8 @@ inline std::string CsvCell(std::string_view text) {
 
 // Why a CSV cannot name its source so: a line break would end the row.
 inline Error SourceWithLineBreak() {
-  return Error(ErrorKind::kUnsupported, "the source name holds a line break, which CSV cannot hold");
+  return Error(ErrorKind::kUnsupported,
+               "the source name holds a line break, which CSV cannot hold");
 }
 
 // A JSON string, quotes included. Bytes from 0x80 up are passed on as they

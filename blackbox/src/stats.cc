@@ -124,11 +124,21 @@ Read ReadCanLine(std::string_view encoded, CanFields* fields) {
         p = ReadVarint(p, end, &value);
         if (p == nullptr) return Read::kMalformed;
         switch (key) {
-          case 0x08: fields->seq_no = static_cast<std::uint32_t>(value); break;
-          case 0x10: fields->timestamp = static_cast<std::uint32_t>(value); break;
-          case 0x18: fields->can_id = static_cast<std::uint32_t>(value); break;
-          case 0x20: fields->message_id = static_cast<std::uint32_t>(value); break;
-          default: fields->extended = value != 0; break;
+          case 0x08:
+            fields->seq_no = static_cast<std::uint32_t>(value);
+            break;
+          case 0x10:
+            fields->timestamp = static_cast<std::uint32_t>(value);
+            break;
+          case 0x18:
+            fields->can_id = static_cast<std::uint32_t>(value);
+            break;
+          case 0x20:
+            fields->message_id = static_cast<std::uint32_t>(value);
+            break;
+          default:
+            fields->extended = value != 0;
+            break;
         }
         break;
       case 0x32: {
@@ -157,7 +167,8 @@ class TimeTracker {
       if (s.first_backwards.size() < StatsCollector::kMaxListedTimeSteps) {
         s.first_backwards.push_back({s.last, stamp, offset, seq_no});
       }
-    } else if (stamp - s.last > smallest_listed_ || s.largest_gaps.size() < StatsCollector::kMaxListedTimeSteps) {
+    } else if (stamp - s.last > smallest_listed_ ||
+               s.largest_gaps.size() < StatsCollector::kMaxListedTimeSteps) {
       AddGap({s.last, stamp, offset, seq_no});
     }
     s.stamps.Add(stamp);
@@ -238,15 +249,13 @@ class CanIdTally {
     }
     const NumberSetSummary standard = NumberSet::Summarise({overflow_standard_.get()}, 0);
     const NumberSetSummary extended = NumberSet::Summarise({overflow_extended_.get()}, 0);
-    const auto in_table = static_cast<std::uint64_t>(
-        std::count_if(std::begin(standard_), std::end(standard_), [](std::uint64_t n) { return n != 0; }));
+    const auto in_table = static_cast<std::uint64_t>(std::count_if(
+        std::begin(standard_), std::end(standard_), [](std::uint64_t n) { return n != 0; }));
     stats->can_ids_distinct = in_table + standard.distinct + extended.distinct;
     stats->can_ids_estimated = standard.estimated || extended.estimated;
   }
 
-  std::size_t memory_bytes() const {
-    return sizeof standard_ + slots_.capacity() * sizeof(Slot);
-  }
+  std::size_t memory_bytes() const { return sizeof standard_ + slots_.capacity() * sizeof(Slot); }
 
  private:
   static constexpr std::uint32_t kStandardIds = 2048;
@@ -335,7 +344,11 @@ SequenceSummary Summarise(std::uint64_t lines, const ValueRange& range,
 
 struct StatsCollector::State {
   explicit State(const StatsOptions& options_)
-      : options(options_), budget(options_.memory_limit), logger(&budget), can(&budget), ids(&budget) {}
+      : options(options_),
+        budget(options_.memory_limit),
+        logger(&budget),
+        can(&budget),
+        ids(&budget) {}
 
   StatsOptions options;
   MemoryBudget budget;
@@ -383,8 +396,8 @@ void StatsCollector::Add(const BlackboxFileLine& line, std::uint64_t offset) {
 
 void StatsCollector::Add(const BlackboxCandumpFileLine& line, std::uint64_t offset) {
   const bool by_can_id = state_->options.id_field == CanIdField::kCanId;
-  AddCan(line.seqno(), line.timestamp(), by_can_id ? line.canid() : line.messageid(), line.extended(),
-         line.data().size(), offset);
+  AddCan(line.seqno(), line.timestamp(), by_can_id ? line.canid() : line.messageid(),
+         line.extended(), line.data().size(), offset);
 }
 
 bool StatsCollector::AddEncoded(RecordKind kind, std::string_view encoded, std::uint64_t offset) {
@@ -427,12 +440,13 @@ bool StatsCollector::AddEncoded(RecordKind kind, std::string_view encoded, std::
 FileStats StatsCollector::Finish() const {
   const State& state = *state_;
   FileStats stats = state.stats;
-  stats.sequence_logger = Summarise(state.logger.lines, state.logger.range, {&state.logger.numbers});
+  stats.sequence_logger =
+      Summarise(state.logger.lines, state.logger.range, {&state.logger.numbers});
   stats.sequence_can = Summarise(state.can.lines, state.can.range, {&state.can.numbers});
   ValueRange all = state.logger.range;
   all.Add(state.can.range);
-  stats.sequence_all =
-      Summarise(state.logger.lines + state.can.lines, all, {&state.logger.numbers, &state.can.numbers});
+  stats.sequence_all = Summarise(state.logger.lines + state.can.lines, all,
+                                 {&state.logger.numbers, &state.can.numbers});
   stats.time_logger = state.logger_time.summary();
   stats.time_can = state.can_time.summary();
   state.ids.Finish(&stats);
@@ -483,9 +497,10 @@ void TotalStats::Add(const FileStats& file) {
   }
   can_ids = std::move(merged);
   // Exact while every file listed all its ids; else a lower bound.
-  can_ids_distinct = can_ids_estimated
-                         ? std::max<std::uint64_t>({can_ids_distinct, file.can_ids_distinct, can_ids.size()})
-                         : can_ids.size();
+  can_ids_distinct =
+      can_ids_estimated
+          ? std::max<std::uint64_t>({can_ids_distinct, file.can_ids_distinct, can_ids.size()})
+          : can_ids.size();
 }
 
 }  // namespace blackbox

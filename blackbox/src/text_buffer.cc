@@ -2,7 +2,6 @@
 #include <gcuproto/blackbox/line_formatter.h>
 #include <gcuproto/blackbox/sink.h>
 #include <gcuproto/blackbox/text_buffer.h>
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -38,10 +37,7 @@ bool StringSink::Write(std::string_view data) {
 }
 
 TextBuffer::TextBuffer(Sink* sink, std::size_t block_size)
-    : sink_(sink),
-      data_(new char[block_size]),
-      capacity_(block_size),
-      block_size_(block_size) {}
+    : sink_(sink), data_(new char[block_size]), capacity_(block_size), block_size_(block_size) {}
 
 TextBuffer::~TextBuffer() = default;
 

@@ -92,7 +92,8 @@ std::uint64_t TimeScale::Microseconds(std::uint32_t ticks) const {
       if (value > limit) break;
       value *= 10;
     }
-    return value > limit ? std::numeric_limits<std::uint64_t>::max() : static_cast<std::uint64_t>(value);
+    return value > limit ? std::numeric_limits<std::uint64_t>::max()
+                         : static_cast<std::uint64_t>(value);
   }
   // 10^30 is more than twice any value: everything rounds to zero beyond.
   if (-shift > 30) return 0;

@@ -55,8 +55,10 @@ inline void Store8(__m128i n, std::uint32_t* out) {
   if (kForm == Samples::kDecoded) {
     const __m128i odd = _mm_sub_epi16(_mm_setzero_si128(), _mm_and_si128(n, _mm_set1_epi16(1)));
     const __m128i value = _mm_xor_si128(_mm_srli_epi16(n, 1), odd);  // fits 16 bits signed
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_srai_epi32(_mm_unpacklo_epi16(value, value), 16));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4), _mm_srai_epi32(_mm_unpackhi_epi16(value, value), 16));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                     _mm_srai_epi32(_mm_unpacklo_epi16(value, value), 16));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4),
+                     _mm_srai_epi32(_mm_unpackhi_epi16(value, value), 16));
   } else {
     const __m128i zero = _mm_setzero_si128();
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(n, zero));
@@ -71,7 +73,8 @@ inline void Store8(__m128i n, std::uint32_t* out) {
 // two-byte varints (samples below 64, or below 8192, in magnitude: what a
 // unit's sensors give) are decoded together.
 template <Samples kForm>
-inline std::uint32_t* DecodeBlock(const std::uint8_t* p, const std::uint8_t* end, std::uint32_t* out) {
+inline std::uint32_t* DecodeBlock(const std::uint8_t* p, const std::uint8_t* end,
+                                  std::uint32_t* out) {
 #if defined(__SSE2__)
   while (end - p >= 16) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -100,7 +103,8 @@ inline std::uint32_t* DecodeBlock(const std::uint8_t* p, const std::uint8_t* end
     std::memcpy(&word, p, 8);
     const std::uint64_t continued = word & 0x8080808080808080ull;
     if (continued == 0) {
-      for (int i = 0; i < 8; ++i) out[i] = Store<kForm>(static_cast<std::uint32_t>(word >> (8 * i)) & 0x7F);
+      for (int i = 0; i < 8; ++i)
+        out[i] = Store<kForm>(static_cast<std::uint32_t>(word >> (8 * i)) & 0x7F);
       out += 8;
       p += 8;
     } else if (continued == 0x0080008000800080ull) {

@@ -1,9 +1,7 @@
 #include <gcuproto/blackbox/reader.h>
 #include <gcuproto/blackbox/writer.h>
-
-#include <google/protobuf/io/coded_stream.h>
-
 #include <gcuproto/platform/file.h>
+#include <google/protobuf/io/coded_stream.h>
 
 #include <cassert>
 #include <limits>
@@ -26,8 +24,8 @@ bool CheckExistingFile(const std::string& path, std::uint64_t* valid_size, Error
   const std::optional<Error>& damage = reader->damage();
   if (damage && damage->kind() != ErrorKind::kCutShort) {
     return Report(error, Error(damage->kind(), damage->offset(),
-                               path + ": damaged at byte " + std::to_string(damage->offset()) + " (" +
-                                   damage->message() + "); recover it before appending"));
+                               path + ": damaged at byte " + std::to_string(damage->offset()) +
+                                   " (" + damage->message() + "); recover it before appending"));
   }
   *valid_size = reader->complete_bytes();
   return true;
@@ -35,8 +33,7 @@ bool CheckExistingFile(const std::string& path, std::uint64_t* valid_size, Error
 
 }  // namespace
 
-std::unique_ptr<Writer> Writer::Open(const std::string& path, WriterOptions options,
-                                     Error* error) {
+std::unique_ptr<Writer> Writer::Open(const std::string& path, WriterOptions options, Error* error) {
   using platform::File;
   std::error_code failure;
   auto file = std::make_unique<File>(
@@ -57,8 +54,9 @@ std::unique_ptr<Writer> Writer::Open(const std::string& path, WriterOptions opti
       if (!CheckExistingFile(path, &valid_size, error)) return nullptr;
       if (valid_size < info.size) {
         if ((failure = file->truncate(valid_size))) {
-          Report(error, Error(ErrorKind::kIo, path + ": cannot remove the cut-short record at its end: " +
-                                                  failure.message()));
+          Report(error,
+                 Error(ErrorKind::kIo, path + ": cannot remove the cut-short record at its end: " +
+                                           failure.message()));
           return nullptr;
         }
         dropped = info.size - valid_size;
@@ -132,7 +130,8 @@ bool Writer::WriteRaw(RecordKind kind, std::string_view encoded_line, Error* err
   header[0] = KeyOf(kind);
   const std::uint8_t* header_end = google::protobuf::io::CodedOutputStream::WriteVarint32ToArray(
       static_cast<std::uint32_t>(encoded_line.size()), header + 1);
-  buffer_.append(reinterpret_cast<const char*>(header), static_cast<std::size_t>(header_end - header));
+  buffer_.append(reinterpret_cast<const char*>(header),
+                 static_cast<std::size_t>(header_end - header));
   buffer_.append(encoded_line.data(), encoded_line.size());
   return buffer_.size() < options_.buffer_size || Flush(error);
 }

@@ -7,9 +7,10 @@
 
 int main() {
   // Two logger lines (seqNo 1 and 2, one input sample each) as a unit writes them.
-  const std::string log("\x52\x05\x08\x01\x12\x01\x02"
-                        "\x52\x05\x08\x02\x12\x01\x03",
-                        14);
+  const std::string log(
+      "\x52\x05\x08\x01\x12\x01\x02"
+      "\x52\x05\x08\x02\x12\x01\x03",
+      14);
   std::istringstream input(log);
   gcuproto::blackbox::Reader reader(&input);
   unsigned lines = 0;

@@ -1,6 +1,5 @@
 #include <gcuproto/library.h>
 #include <gcuproto/version.h>
-
 #include <google/protobuf/descriptor.h>
 
 #include <iterator>

@@ -83,7 +83,8 @@ void Acceptor::AcceptLoop() {
       }
     }
     if (entries_.size() >= options_.max_clients) {
-      Log(peer + ": refused, " + std::to_string(options_.max_clients) + " clients connected already");
+      Log(peer + ": refused, " + std::to_string(options_.max_clients) +
+          " clients connected already");
       continue;
     }
     entries_.emplace_back();

@@ -152,7 +152,8 @@ bool ServerClient::Call(const SoftwareServerRequest& request, SoftwareServerResp
   for (;;) {
     for (auto it = packets_.begin(); it != packets_.end(); ++it) {
       Response response;
-      if (!response.ParseFromString(it->receivepacketfromgcu().data()) || !IsUnsolicited(response)) {
+      if (!response.ParseFromString(it->receivepacketfromgcu().data()) ||
+          !IsUnsolicited(response)) {
         *answer = std::move(*it);
         packets_.erase(it);
         return true;

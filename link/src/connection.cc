@@ -21,7 +21,8 @@ namespace {
 constexpr std::size_t kMaxVarintBytes = 10;
 
 int Milliseconds(std::chrono::milliseconds duration) {
-  return duration.count() < 0 ? -1 : static_cast<int>(std::min<long long>(duration.count(), 1 << 30));
+  return duration.count() < 0 ? -1
+                              : static_cast<int>(std::min<long long>(duration.count(), 1 << 30));
 }
 
 }  // namespace
@@ -38,8 +39,8 @@ IoStatus SocketInputStream::Fill(int timeout_ms) {
     position_ = 0;
   }
   std::size_t received = 0;
-  const IoStatus status =
-      socket_->Receive(buffer_.data() + end_, buffer_.size() - end_, &received, timeout_ms, &error_);
+  const IoStatus status = socket_->Receive(buffer_.data() + end_, buffer_.size() - end_, &received,
+                                           timeout_ms, &error_);
   if (status == IoStatus::kOk) {
     end_ += received;
   } else {
@@ -61,7 +62,8 @@ void SocketInputStream::BackUp(int count) { position_ -= static_cast<std::size_t
 bool SocketInputStream::Skip(int count) {
   while (count > 0) {
     if (position_ == end_ && Fill(timeout_ms_) != IoStatus::kOk) return false;
-    const std::size_t step = std::min<std::size_t>(static_cast<std::size_t>(count), end_ - position_);
+    const std::size_t step =
+        std::min<std::size_t>(static_cast<std::size_t>(count), end_ - position_);
     position_ += step;
     count -= static_cast<int>(step);
   }
@@ -77,7 +79,8 @@ IoStatus SocketInputStream::PeekLength(std::uint64_t* length) {
   for (;;) {
     const std::size_t available = std::min(end_ - position_, kMaxVarintBytes);
     const auto* begin = reinterpret_cast<const std::uint8_t*>(buffer_.data() + position_);
-    const bool complete = std::any_of(begin, begin + available, [](std::uint8_t b) { return b < 0x80; });
+    const bool complete =
+        std::any_of(begin, begin + available, [](std::uint8_t b) { return b < 0x80; });
     if (complete) {
       google::protobuf::io::CodedInputStream varint(begin, static_cast<int>(available));
       if (varint.ReadVarint64(length)) return IoStatus::kOk;
@@ -96,8 +99,7 @@ Connection::Connection(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 Connection::~Connection() = default;
 
-std::unique_ptr<Connection> Connection::Connect(const Endpoint& endpoint,
-                                                const FrameLimits& limits,
+std::unique_ptr<Connection> Connection::Connect(const Endpoint& endpoint, const FrameLimits& limits,
                                                 std::chrono::milliseconds timeout,
                                                 std::string* error) {
   Socket socket = Socket::Connect(endpoint, Milliseconds(timeout), error);
@@ -119,8 +121,8 @@ bool Connection::Write(const google::protobuf::MessageLite& envelope, std::strin
     google::protobuf::util::SerializeDelimitedToZeroCopyStream(envelope, &stream);
   }
   std::string why;
-  const IoStatus status = impl_->socket.SendAll(
-      impl_->output.data(), impl_->output.size(), Milliseconds(impl_->limits.frame_timeout), &why);
+  const IoStatus status = impl_->socket.SendAll(impl_->output.data(), impl_->output.size(),
+                                                Milliseconds(impl_->limits.frame_timeout), &why);
   if (status == IoStatus::kOk) return true;
   if (status == IoStatus::kTimeout) {
     *error = impl_->peer + ": the peer does not read its frames";
@@ -150,7 +152,8 @@ ReadStatus Connection::Read(google::protobuf::MessageLite* envelope,
   auto cut = [&]() {
     switch (input.failure()) {
       case IoStatus::kTimeout:
-        *error = peer + ": idle for " + std::to_string(frame_timeout) + " ms in the middle of a frame";
+        *error =
+            peer + ": idle for " + std::to_string(frame_timeout) + " ms in the middle of a frame";
         break;
       case IoStatus::kClosed:
         *error = peer + ": connection closed in the middle of a frame";

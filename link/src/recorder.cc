@@ -108,9 +108,11 @@ class Session {
         last_seqno_ = answer.loggerdata().seqno();
         ++summary_->logger_lines;
         const std::string line = answer.loggerdata().SerializeAsString();
-        if (!Writing([&](blackbox::Error* failure) {
-              return writer_.WriteRaw(blackbox::RecordKind::kLoggerLine, line, failure);
-            }, error)) {
+        if (!Writing(
+                [&](blackbox::Error* failure) {
+                  return writer_.WriteRaw(blackbox::RecordKind::kLoggerLine, line, failure);
+                },
+                error)) {
           return false;
         }
       } else if (answer.has_result() && answer.result() == ok) {

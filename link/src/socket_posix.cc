@@ -1,6 +1,4 @@
 // POSIX sockets for the link library.
-#include "socket.h"
-
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -14,6 +12,8 @@
 #include <chrono>
 #include <cstring>
 #include <utility>
+
+#include "socket.h"
 
 namespace gcuproto {
 namespace link {
@@ -172,8 +172,8 @@ IoStatus Socket::Accept(Socket* accepted, std::string* peer, std::string* error)
   }
 }
 
-IoStatus Socket::Receive(char* buffer, std::size_t capacity, std::size_t* received,
-                         int timeout_ms, std::string* error) {
+IoStatus Socket::Receive(char* buffer, std::size_t capacity, std::size_t* received, int timeout_ms,
+                         std::string* error) {
   const IoStatus ready = WaitFor(handle_, POLLIN, timeout_ms, error);
   if (ready != IoStatus::kOk) return ready;
   for (;;) {

@@ -100,7 +100,8 @@ class SoftwareServerImpl : public SoftwareServer {
     client->ready.notify_all();
   }
 
-  void DeliverPacket(const std::shared_ptr<Client>& client, std::string bytes, const Pending* answered) {
+  void DeliverPacket(const std::shared_ptr<Client>& client, std::string bytes,
+                     const Pending* answered) {
     SoftwareServerResponse response;
     ReceivePacketFromGcu* packet = response.mutable_receivepacketfromgcu();
     packet->set_timestamp(Timestamp());

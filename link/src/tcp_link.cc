@@ -141,7 +141,8 @@ class TcpUnitLink : public UnitLink {
       } else if (status != ReadStatus::kTimeout) {
         // The unit is gone: every packet still waiting is answered with why.
         broken_ = true;
-        const std::string why = Describe() + ": " + (status == ReadStatus::kClosed ? "connection closed" : error);
+        const std::string why =
+            Describe() + ": " + (status == ReadStatus::kClosed ? "connection closed" : error);
         while (!expected_.empty()) {
           std::string packet = expected_.front() ? std::move(*expected_.front()) : FatalAnswer(why);
           expected_.pop_front();

@@ -1,12 +1,12 @@
 // Reading a virtual unit's configuration and replay log.
+#include "unit_setup.h"
+
 #include <gcuproto/blackbox/reader.h>
 #include <google/protobuf/io/tokenizer.h>
 #include <google/protobuf/text_format.h>
 
 #include <cstdio>
 #include <string>
-
-#include "unit_setup.h"
 
 namespace gcuproto {
 namespace link {
@@ -50,7 +50,8 @@ std::vector<ReplayLine> Merge(std::vector<ReplayLine> logger, std::vector<Replay
   merged.reserve(logger.size() + can.size());
   std::size_t l = 0, c = 0;
   while (l < logger.size() || c < can.size()) {
-    const bool take_can = l == logger.size() || (c < can.size() && can[c].timestamp < logger[l].timestamp);
+    const bool take_can =
+        l == logger.size() || (c < can.size() && can[c].timestamp < logger[l].timestamp);
     merged.push_back(std::move(take_can ? can[c++] : logger[l++]));
   }
   return merged;
@@ -84,7 +85,8 @@ bool LoadReplay(const std::string& path, std::vector<ReplayLine>* lines, std::st
   }
   *lines = Merge(std::move(logger), std::move(can));
   if (const std::optional<blackbox::Error>& damage = reader->damage()) {
-    *error = path + ": damaged at byte offset " + std::to_string(damage->offset()) + ": " + damage->message();
+    *error = path + ": damaged at byte offset " + std::to_string(damage->offset()) + ": " +
+             damage->message();
     return false;
   }
   return true;
@@ -126,7 +128,8 @@ std::shared_ptr<const UnitSetup> PrepareVirtualUnit(const VirtualUnitOptions& op
                               std::to_string(setup->firmware.build_version());
   for (const config::Map& map : config.map()) {
     if (static_cast<std::size_t>(map.values_size()) !=
-        static_cast<std::size_t>(map.x_labels_size()) * static_cast<std::size_t>(map.y_labels_size())) {
+        static_cast<std::size_t>(map.x_labels_size()) *
+            static_cast<std::size_t>(map.y_labels_size())) {
       *error = options.config_name + ": map " + std::to_string(map.id()) + " has " +
                std::to_string(map.values_size()) + " values for " +
                std::to_string(map.x_labels_size()) + " x " + std::to_string(map.y_labels_size()) +

@@ -44,8 +44,10 @@ struct VirtualUnit::State {
     if (setup->speed == 0) return Clock::time_point::min();
     const std::int64_t ticks = static_cast<std::int64_t>(setup->replay[index].timestamp) -
                                static_cast<std::int64_t>(setup->replay.front().timestamp);
-    const double seconds = static_cast<double>(ticks > 0 ? ticks : 0) * setup->seconds_per_tick / setup->speed;
-    return anchor + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    const double seconds =
+        static_cast<double>(ticks > 0 ? ticks : 0) * setup->seconds_per_tick / setup->speed;
+    return anchor +
+           std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   }
 
   // The log's time starts again where the cursor stands when a channel opens.
@@ -185,7 +187,9 @@ void CopyGains(const config::Pid& from, Pid* to) {
 
 // The label at `position` of one axis; null when there is none.
 google::protobuf::int32* Label(config::Map* map, MapTunerMapAxis axis, std::uint32_t position) {
-  auto* labels = axis == xAxis ? map->mutable_x_labels() : axis == yAxis ? map->mutable_y_labels() : nullptr;
+  auto* labels = axis == xAxis   ? map->mutable_x_labels()
+                 : axis == yAxis ? map->mutable_y_labels()
+                                 : nullptr;
   if (labels == nullptr || position >= static_cast<std::uint32_t>(labels->size())) return nullptr;
   return labels->Mutable(static_cast<int>(position));
 }
@@ -264,7 +268,8 @@ void VirtualUnit::Handle(const Command& command) {
       response.mutable_candumpstop();
       break;
     case Command::kPidTunerStart:
-      response.mutable_pidtunerstart()->set_pidcount(static_cast<std::uint32_t>(tables->pid_size()));
+      response.mutable_pidtunerstart()->set_pidcount(
+          static_cast<std::uint32_t>(tables->pid_size()));
       break;
     case Command::kPidTunerSet: {
       const PidTunerSetPidReq& request = command.pidtunerset();
@@ -304,7 +309,8 @@ void VirtualUnit::Handle(const Command& command) {
       break;
     }
     case Command::kMapTunerStart:
-      response.mutable_maptunerstart()->set_mapcount(static_cast<std::uint32_t>(tables->map_size()));
+      response.mutable_maptunerstart()->set_mapcount(
+          static_cast<std::uint32_t>(tables->map_size()));
       break;
     case Command::kMapTunerGetMapDetails: {
       config::Map* map = FindMap(tables, command.maptunergetmapdetails().mapid());
@@ -325,7 +331,8 @@ void VirtualUnit::Handle(const Command& command) {
       answer->set_axis(request.axis());
       answer->set_position(request.position());
       config::Map* map = FindMap(tables, request.mapid());
-      google::protobuf::int32* label = map ? Label(map, request.axis(), request.position()) : nullptr;
+      google::protobuf::int32* label =
+          map ? Label(map, request.axis(), request.position()) : nullptr;
       if (label) *label = request.label();
       answer->set_result(!map ? mapTunerMapNotFound : label ? mapTunerOk : mapTunerWrongValue);
       break;
@@ -337,7 +344,8 @@ void VirtualUnit::Handle(const Command& command) {
       answer->set_axis(request.axis());
       answer->set_position(request.position());
       config::Map* map = FindMap(tables, request.mapid());
-      google::protobuf::int32* label = map ? Label(map, request.axis(), request.position()) : nullptr;
+      google::protobuf::int32* label =
+          map ? Label(map, request.axis(), request.position()) : nullptr;
       if (label) answer->set_label(*label);
       answer->set_result(!map ? mapTunerMapNotFound : label ? mapTunerOk : mapTunerWrongValue);
       break;

@@ -33,14 +33,17 @@ CopyResult copy_range(File& from, std::uint64_t offset, std::uint64_t length, Fi
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (use_copy_file_range) use_copy_file_range = false;
-    else use_sendfile = false;
+    if (use_copy_file_range)
+      use_copy_file_range = false;
+    else
+      use_sendfile = false;
   }
   constexpr std::size_t kBlock = std::size_t{1} << 20;
   std::unique_ptr<char[]> buffer;
   while (result.copied < length) {
     if (!buffer) buffer.reset(new char[kBlock]);
-    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, length - result.copied));
+    const auto want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, length - result.copied));
     const std::size_t n = from.read_at(buffer.get(), want, offset + result.copied, &result.error);
     if (result.error || n == 0) return result;
     result.error = to.write_all(std::string_view(buffer.get(), n));

@@ -13,7 +13,8 @@ CopyResult copy_range(File& from, std::uint64_t offset, std::uint64_t length, Fi
   std::unique_ptr<char[]> buffer;
   while (result.copied < length) {
     if (!buffer) buffer.reset(new char[kBlock]);
-    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, length - result.copied));
+    const auto want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, length - result.copied));
     const std::size_t n = from.read_at(buffer.get(), want, offset + result.copied, &result.error);
     if (result.error || n == 0) return result;
     result.error = to.write_all(std::string_view(buffer.get(), n));

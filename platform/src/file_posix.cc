@@ -44,10 +44,18 @@ File& File::operator=(File&& other) noexcept {
 File File::open(const std::string& path, Mode mode, std::error_code* error) {
   int flags = O_CLOEXEC | O_NOCTTY;
   switch (mode) {
-    case Mode::kRead: flags |= O_RDONLY; break;
-    case Mode::kWrite: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
-    case Mode::kAppend: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
-    case Mode::kReadWrite: flags |= O_RDWR | O_CREAT; break;
+    case Mode::kRead:
+      flags |= O_RDONLY;
+      break;
+    case Mode::kWrite:
+      flags |= O_WRONLY | O_CREAT | O_TRUNC;
+      break;
+    case Mode::kAppend:
+      flags |= O_WRONLY | O_CREAT | O_APPEND;
+      break;
+    case Mode::kReadWrite:
+      flags |= O_RDWR | O_CREAT;
+      break;
   }
   int fd;
   do {

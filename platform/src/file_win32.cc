@@ -60,12 +60,24 @@ File File::open(const std::string& path, Mode mode, std::error_code* error) {
   DWORD disposition = OPEN_EXISTING;
   int flags = _O_BINARY;
   switch (mode) {
-    case Mode::kRead: flags |= _O_RDONLY; break;
-    case Mode::kWrite: access = GENERIC_WRITE; disposition = CREATE_ALWAYS; break;
+    case Mode::kRead:
+      flags |= _O_RDONLY;
+      break;
+    case Mode::kWrite:
+      access = GENERIC_WRITE;
+      disposition = CREATE_ALWAYS;
+      break;
     // The C runtime moves to the end before every write of an _O_APPEND
     // descriptor; the handle can still truncate a torn tail.
-    case Mode::kAppend: access = GENERIC_WRITE; disposition = OPEN_ALWAYS; flags |= _O_APPEND; break;
-    case Mode::kReadWrite: access = GENERIC_READ | GENERIC_WRITE; disposition = OPEN_ALWAYS; break;
+    case Mode::kAppend:
+      access = GENERIC_WRITE;
+      disposition = OPEN_ALWAYS;
+      flags |= _O_APPEND;
+      break;
+    case Mode::kReadWrite:
+      access = GENERIC_READ | GENERIC_WRITE;
+      disposition = OPEN_ALWAYS;
+      break;
   }
   const HANDLE handle = win32::open_handle(path, access, disposition, FILE_ATTRIBUTE_NORMAL, error);
   if (handle == INVALID_HANDLE_VALUE) return File();
@@ -100,9 +112,9 @@ File File::scratch(const std::string& directory, std::error_code* error) {
   }
   // Deleted by the system when the last handle goes, whatever ends the
   // process; GetTempFileNameW has created it empty.
-  const HANDLE handle = ::CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
-                                      TRUNCATE_EXISTING,
-                                      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  const HANDLE handle = ::CreateFileW(
+      name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, TRUNCATE_EXISTING,
+      FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     *error = last_error();
     ::DeleteFileW(name);
@@ -144,7 +156,8 @@ std::size_t File::read_at(void* buffer, std::size_t size, std::uint64_t offset,
   at.Offset = static_cast<DWORD>(offset);
   at.OffsetHigh = static_cast<DWORD>(offset >> 32);
   DWORD got = 0;
-  const BOOL ok = ::ReadFile(handle, buffer, static_cast<DWORD>(std::min(size, kMaxCall)), &got, &at);
+  const BOOL ok =
+      ::ReadFile(handle, buffer, static_cast<DWORD>(std::min(size, kMaxCall)), &got, &at);
   const DWORD code = ok ? ERROR_SUCCESS : ::GetLastError();
   ::SetFilePointerEx(handle, here, nullptr, FILE_BEGIN);
   *error = {};
@@ -155,7 +168,8 @@ std::size_t File::read_at(void* buffer, std::size_t size, std::uint64_t offset,
 
 std::error_code File::write_all(std::string_view data) {
   while (!data.empty()) {
-    const int n = ::_write(fd_, data.data(), static_cast<unsigned>(std::min(data.size(), kMaxCall)));
+    const int n =
+        ::_write(fd_, data.data(), static_cast<unsigned>(std::min(data.size(), kMaxCall)));
     if (n < 0) return errno_error();
     data.remove_prefix(static_cast<std::size_t>(n));
   }

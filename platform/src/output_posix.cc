@@ -41,7 +41,8 @@ std::error_code resolve_links(std::string path, std::string* resolved, struct st
     std::vector<char> link(static_cast<std::size_t>(st->st_size > 0 ? st->st_size : PATH_MAX) + 1);
     const ssize_t n = ::readlink(path.c_str(), link.data(), link.size());
     if (n < 0) return last_error();
-    if (static_cast<std::size_t>(n) >= link.size()) return std::make_error_code(std::errc::filename_too_long);
+    if (static_cast<std::size_t>(n) >= link.size())
+      return std::make_error_code(std::errc::filename_too_long);
     std::string target(link.data(), static_cast<std::size_t>(n));
     path = target.front() == '/' ? target : directory_of(path) + "/" + target;
   }

@@ -24,8 +24,8 @@ void remove_file(const std::string& path) {
 std::error_code final_path(HANDLE handle, std::string* path) {
   std::vector<wchar_t> buffer(MAX_PATH);
   for (;;) {
-    const DWORD n = ::GetFinalPathNameByHandleW(handle, buffer.data(),
-                                                static_cast<DWORD>(buffer.size()), FILE_NAME_NORMALIZED);
+    const DWORD n = ::GetFinalPathNameByHandleW(
+        handle, buffer.data(), static_cast<DWORD>(buffer.size()), FILE_NAME_NORMALIZED);
     if (n == 0) return last_error();
     if (n < buffer.size()) {
       std::wstring wide(buffer.data(), n);
@@ -107,7 +107,8 @@ Output Output::open(const std::string& path, std::error_code* error) {
     }
     if (info.kind != PathKind::kRegular) {
       // Devices, consoles, pipes: written directly, never created or truncated.
-      const HANDLE handle = win32::open_handle(output.target_, GENERIC_WRITE, OPEN_EXISTING, 0, error);
+      const HANDLE handle =
+          win32::open_handle(output.target_, GENERIC_WRITE, OPEN_EXISTING, 0, error);
       if (handle == INVALID_HANDLE_VALUE) return Output();
       const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
       if (fd < 0) {
@@ -177,7 +178,8 @@ std::error_code Output::commit(std::string* detail) {
       return discard(std::make_error_code(std::errc::invalid_argument));
     }
     // Write-through: the call returns once the rename is on the disk.
-    if (!::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (!::MoveFileExW(from.c_str(), to.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
       return discard(last_error());
     }
     temporary_.clear();

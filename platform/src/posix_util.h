@@ -14,13 +14,20 @@ inline std::error_code last_error() { return std::error_code(errno, std::generic
 
 inline FileInfo to_info(const struct stat& st) {
   FileInfo info;
-  if (S_ISREG(st.st_mode)) info.kind = PathKind::kRegular;
-  else if (S_ISDIR(st.st_mode)) info.kind = PathKind::kDirectory;
-  else if (S_ISFIFO(st.st_mode)) info.kind = PathKind::kFifo;
-  else if (S_ISCHR(st.st_mode)) info.kind = PathKind::kCharDevice;
-  else if (S_ISBLK(st.st_mode)) info.kind = PathKind::kBlockDevice;
-  else if (S_ISSOCK(st.st_mode)) info.kind = PathKind::kSocket;
-  else info.kind = PathKind::kOther;
+  if (S_ISREG(st.st_mode))
+    info.kind = PathKind::kRegular;
+  else if (S_ISDIR(st.st_mode))
+    info.kind = PathKind::kDirectory;
+  else if (S_ISFIFO(st.st_mode))
+    info.kind = PathKind::kFifo;
+  else if (S_ISCHR(st.st_mode))
+    info.kind = PathKind::kCharDevice;
+  else if (S_ISBLK(st.st_mode))
+    info.kind = PathKind::kBlockDevice;
+  else if (S_ISSOCK(st.st_mode))
+    info.kind = PathKind::kSocket;
+  else
+    info.kind = PathKind::kOther;
   info.id.device = static_cast<std::uint64_t>(st.st_dev);
   info.id.inode = static_cast<std::uint64_t>(st.st_ino);
   info.id.valid = true;

@@ -86,7 +86,8 @@ bool wait_readable(const File& file) {
 }
 
 bool pause(std::chrono::milliseconds duration) {
-  const auto milliseconds = std::clamp<std::chrono::milliseconds::rep>(duration.count(), 0, INFINITE - 1);
+  const auto milliseconds =
+      std::clamp<std::chrono::milliseconds::rep>(duration.count(), 0, INFINITE - 1);
   return !stop_within(static_cast<DWORD>(milliseconds));
 }
 

@@ -105,10 +105,17 @@ inline FileInfo handle_info(HANDLE handle, DWORD* links = nullptr) {
   FileInfo info;
   if (links != nullptr) *links = 1;
   switch (::GetFileType(handle)) {
-    case FILE_TYPE_CHAR: info.kind = PathKind::kCharDevice; return info;
-    case FILE_TYPE_PIPE: info.kind = PathKind::kFifo; return info;
-    case FILE_TYPE_DISK: break;
-    default: info.kind = PathKind::kOther; return info;
+    case FILE_TYPE_CHAR:
+      info.kind = PathKind::kCharDevice;
+      return info;
+    case FILE_TYPE_PIPE:
+      info.kind = PathKind::kFifo;
+      return info;
+    case FILE_TYPE_DISK:
+      break;
+    default:
+      info.kind = PathKind::kOther;
+      return info;
   }
   BY_HANDLE_FILE_INFORMATION by_handle;
   if (!::GetFileInformationByHandle(handle, &by_handle)) {

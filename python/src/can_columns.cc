@@ -31,8 +31,9 @@ std::size_t CanFiller::Fill(const CanBlock& block) {
     const BlackboxCandumpFileLine& line = input_->reader().can_line();
     const std::string& data = line.data();
     if (data.size() > shape_.max_data) {
-      throw std::runtime_error("CAN line at byte " + std::to_string(input_->reader().offset()) +
-                               " has more data than when the file was first read: the file changed");
+      throw std::runtime_error(
+          "CAN line at byte " + std::to_string(input_->reader().offset()) +
+          " has more data than when the file was first read: the file changed");
     }
     block.seq_no[n] = line.seqno();
     block.timestamp[n] = line.timestamp();

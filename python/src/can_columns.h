@@ -41,7 +41,8 @@ struct CanBlock {
 
 class CanFiller {
  public:
-  CanFiller(LogInput* input, const CanShape& shape) : input_(input), shape_(shape), rows_left_(shape.rows) {}
+  CanFiller(LogInput* input, const CanShape& shape)
+      : input_(input), shape_(shape), rows_left_(shape.rows) {}
 
   // Fills up to block.rows rows and returns how many; fewer only at the end.
   std::size_t Fill(const CanBlock& block);

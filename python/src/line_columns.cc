@@ -88,8 +88,9 @@ std::size_t LineFiller::Fill(const LineBlock& block) {
     const auto inputs = static_cast<std::size_t>(line.datainput_size());
     const auto outputs = static_cast<std::size_t>(line.dataoutput_size());
     if (inputs > shape_.max_inputs || outputs > shape_.max_outputs) {
-      throw std::runtime_error("logger line at byte " + std::to_string(input_->reader().offset()) +
-                               " has more samples than when the file was first read: the file changed");
+      throw std::runtime_error(
+          "logger line at byte " + std::to_string(input_->reader().offset()) +
+          " has more samples than when the file was first read: the file changed");
     }
     block.seq_no[n] = line.seqno();
     block.timestamp[n] = line.timestamp();
@@ -100,7 +101,8 @@ std::size_t LineFiller::Fill(const LineBlock& block) {
       const std::size_t count = channel.output ? outputs : inputs;
       const bool present = channel.index < count;
       *column = present ? (channel.output ? out : in)[channel.index] : 0;
-      if (channel.mask >= 0) block.missing[static_cast<std::size_t>(channel.mask) * stride + n] = !present;
+      if (channel.mask >= 0)
+        block.missing[static_cast<std::size_t>(channel.mask) * stride + n] = !present;
       column += stride;
     }
     ++n;

@@ -20,7 +20,8 @@ namespace {
 using std::chrono::milliseconds;
 
 milliseconds Milliseconds(double seconds) {
-  if (!(seconds > 0) || !std::isfinite(seconds)) throw py::value_error("timeout must be a positive number of seconds");
+  if (!(seconds > 0) || !std::isfinite(seconds))
+    throw py::value_error("timeout must be a positive number of seconds");
   return milliseconds(static_cast<long long>(std::ceil(seconds * 1000)));
 }
 
@@ -31,7 +32,8 @@ link::Endpoint Address(const std::string& text) {
   return endpoint;
 }
 
-link::ClientOptions Options(double timeout, const std::string& token, std::uint32_t max_frame_size) {
+link::ClientOptions Options(double timeout, const std::string& token,
+                            std::uint32_t max_frame_size) {
   link::ClientOptions options;
   options.connect_timeout = Milliseconds(timeout);
   options.token = token;
@@ -48,7 +50,9 @@ Message Parse(const py::bytes& bytes, const char* type) {
   return message;
 }
 
-py::bytes Bytes(const google::protobuf::Message& message) { return py::bytes(message.SerializeAsString()); }
+py::bytes Bytes(const google::protobuf::Message& message) {
+  return py::bytes(message.SerializeAsString());
+}
 
 // A broken or timed-out exchange: TimeoutError when nothing came in time,
 // ConnectionError otherwise, with the library's reason.
@@ -107,8 +111,9 @@ class Client {
     bool answered;
     {
       py::gil_scoped_release unlocked;
-      answered = unit_->Exchange(command, &answer, Milliseconds(timeout), &error,
-                                 [&frames](const Response& frame) { frames.push_back(frame.SerializeAsString()); });
+      answered = unit_->Exchange(
+          command, &answer, Milliseconds(timeout), &error,
+          [&frames](const Response& frame) { frames.push_back(frame.SerializeAsString()); });
     }
     if (!answered) FailExchange(error);
     py::list before;
@@ -117,8 +122,10 @@ class Client {
   }
 
   py::bytes Call(const py::bytes& request_bytes, double timeout) {
-    if (server_ == nullptr) throw py::type_error("a unit client has no server requests; use exchange()");
-    const SoftwareServerRequest request = Parse<SoftwareServerRequest>(request_bytes, "SoftwareServerRequest");
+    if (server_ == nullptr)
+      throw py::type_error("a unit client has no server requests; use exchange()");
+    const SoftwareServerRequest request =
+        Parse<SoftwareServerRequest>(request_bytes, "SoftwareServerRequest");
     SoftwareServerResponse answer;
     std::string error;
     bool answered;
@@ -136,7 +143,8 @@ class Client {
                    const py::bytes& logger_bytes) {
     link::RecordOptions options;
     options.timeout = Milliseconds(timeout);
-    if (py::len(logger_bytes) > 0) options.logger = Parse<DataloggerStart>(logger_bytes, "DataloggerStart");
+    if (py::len(logger_bytes) > 0)
+      options.logger = Parse<DataloggerStart>(logger_bytes, "DataloggerStart");
     link::RecordSummary summary;
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::duration_cast<std::chrono::steady_clock::duration>(

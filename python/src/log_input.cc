@@ -1,11 +1,11 @@
 #include "log_input.h"
 
+#include <fcntl.h>
 #include <google/protobuf/io/zero_copy_stream_impl.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace gcuproto {
 namespace python {
@@ -36,7 +36,8 @@ LogInput::LogInput(const std::string& path, const Selection& selection, bool dec
     : streams_(std::make_unique<Streams>()) {
   streams_->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (streams_->fd < 0) throw OpenError(path, errno);
-  streams_->file = std::make_unique<google::protobuf::io::FileInputStream>(streams_->fd, kBlockSize);
+  streams_->file =
+      std::make_unique<google::protobuf::io::FileInputStream>(streams_->fd, kBlockSize);
   google::protobuf::io::ZeroCopyInputStream* input = streams_->file.get();
   if (limit) {
     streams_->limited = std::make_unique<google::protobuf::io::LimitingInputStream>(

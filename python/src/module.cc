@@ -35,13 +35,16 @@ class Busy {
 
 py::object DamageTuple(const std::optional<blackbox::Error>& damage) {
   if (!damage) return py::none();
-  return py::make_tuple(damage->offset(), damage->message(), damage->kind() == blackbox::ErrorKind::kCutShort);
+  return py::make_tuple(damage->offset(), damage->message(),
+                        damage->kind() == blackbox::ErrorKind::kCutShort);
 }
 
 // (offset, length, reason, records lost) of each span left out.
 py::list SpanList(const std::vector<blackbox::DamagedSpan>& spans) {
   py::list list;
-  for (const auto& span : spans) list.append(py::make_tuple(span.offset, span.length, span.error.message(), span.records_skipped));
+  for (const auto& span : spans)
+    list.append(
+        py::make_tuple(span.offset, span.length, span.error.message(), span.records_skipped));
   return list;
 }
 
@@ -52,7 +55,8 @@ void CheckReadError(const LogInput& input, const std::string& path) {
 // The filter with the kind a reader reads; a filter of the other kind is a
 // mistake of the caller's.
 blackbox::Filter OfKind(blackbox::Filter filter, blackbox::RecordKind kind) {
-  if (filter.kind && *filter.kind != kind) throw py::value_error("the filter selects the other kind of line");
+  if (filter.kind && *filter.kind != kind)
+    throw py::value_error("the filter selects the other kind of line");
   if (kind == blackbox::RecordKind::kLoggerLine && !filter.can_ids.empty()) {
     throw py::value_error("can_ids select CAN lines, not logger lines");
   }
@@ -64,20 +68,24 @@ blackbox::Filter OfKind(blackbox::Filter filter, blackbox::RecordKind kind) {
 // --to ("36000" ticks, "36s" seconds), the sequence range as its --seq
 // ("A-B"), CAN ids in candump's ID[:MASK]. ValueError names what is wrong.
 blackbox::Filter MakeFilter(std::optional<int> kind, const std::optional<std::string>& from,
-                            const std::optional<std::string>& to, const std::optional<std::string>& seq,
-                            const std::vector<std::string>& can_ids, bool extended, bool match_message_id,
-                            const std::string& seconds_per_tick) {
+                            const std::optional<std::string>& to,
+                            const std::optional<std::string>& seq,
+                            const std::vector<std::string>& can_ids, bool extended,
+                            bool match_message_id, const std::string& seconds_per_tick) {
   blackbox::Filter filter;
   if (kind) filter.kind = static_cast<blackbox::RecordKind>(*kind);
   blackbox::TimeScale scale;
   if (!blackbox::TimeScale::Parse(seconds_per_tick, &scale)) {
-    throw py::value_error("seconds_per_tick: '" + seconds_per_tick + "' is not a positive decimal number");
+    throw py::value_error("seconds_per_tick: '" + seconds_per_tick +
+                          "' is not a positive decimal number");
   }
   blackbox::Error error;
-  auto tick = [&](const char* name, const std::optional<std::string>& text, std::optional<std::uint64_t>* out) {
+  auto tick = [&](const char* name, const std::optional<std::string>& text,
+                  std::optional<std::uint64_t>* out) {
     if (!text) return;
     std::uint64_t value = 0;
-    if (!blackbox::ParseTick(*text, scale, &value, &error)) throw py::value_error(std::string(name) + ": " + error.message());
+    if (!blackbox::ParseTick(*text, scale, &value, &error))
+      throw py::value_error(std::string(name) + ": " + error.message());
     *out = value;
   };
   tick("start", from, &filter.from_tick);
@@ -87,7 +95,8 @@ blackbox::Filter MakeFilter(std::optional<int> kind, const std::optional<std::st
   }
   for (const std::string& text : can_ids) {
     blackbox::CanIdMatch match;
-    if (!blackbox::ParseCanIdMatch(text, extended, &match, &error)) throw py::value_error("can_ids: " + error.message());
+    if (!blackbox::ParseCanIdMatch(text, extended, &match, &error))
+      throw py::value_error("can_ids: " + error.message());
     filter.can_ids.push_back(match);
   }
   filter.match_message_id = match_message_id;
@@ -148,8 +157,8 @@ class TwoPasses {
 class LineReader : public TwoPasses<LineShape> {
  public:
   LineReader(std::string path, blackbox::Filter filter, bool keep_damaged)
-      : TwoPasses(std::move(path), OfKind(std::move(filter), blackbox::RecordKind::kLoggerLine), keep_damaged,
-                  ScanLines) {}
+      : TwoPasses(std::move(path), OfKind(std::move(filter), blackbox::RecordKind::kLoggerLine),
+                  keep_damaged, ScanLines) {}
 
   // The sample columns, as (is_output, index) pairs; a column gets a mask
   // when some line lacks its sample.
@@ -175,7 +184,8 @@ class LineReader : public TwoPasses<LineShape> {
   py::dict Read(std::uint64_t max_rows) {
     Busy busy(&busy_);
     if (!filler_) throw std::logic_error("Select() comes first");
-    const auto rows = static_cast<std::size_t>(std::min<std::uint64_t>(max_rows, filler_->rows_left()));
+    const auto rows =
+        static_cast<std::size_t>(std::min<std::uint64_t>(max_rows, filler_->rows_left()));
     auto seq_no = Column<std::uint32_t>(rows);
     auto timestamp = Column<std::uint32_t>(rows);
     auto samples = Matrix<std::int32_t>(channels_, rows);
@@ -210,7 +220,8 @@ class LineReader : public TwoPasses<LineShape> {
 class CanReader : public TwoPasses<CanShape> {
  public:
   CanReader(std::string path, blackbox::Filter filter, bool keep_damaged)
-      : TwoPasses(std::move(path), OfKind(std::move(filter), blackbox::RecordKind::kCanLine), keep_damaged, ScanCan),
+      : TwoPasses(std::move(path), OfKind(std::move(filter), blackbox::RecordKind::kCanLine),
+                  keep_damaged, ScanCan),
         filler_(input_.get(), shape_) {}
 
   std::uint64_t rows_left() const { return rows_left_; }
@@ -218,7 +229,8 @@ class CanReader : public TwoPasses<CanShape> {
   // With a `data_width`, the data comes as a matrix (byte x row) with dlc;
   // with 0, as a list of bytes.
   void Select(std::size_t data_width) {
-    if (data_width > 0 && data_width < shape_.max_data) throw py::value_error("data_width below the longest frame");
+    if (data_width > 0 && data_width < shape_.max_data)
+      throw py::value_error("data_width below the longest frame");
     data_width_ = data_width;
   }
 
@@ -290,7 +302,8 @@ class CanReader : public TwoPasses<CanShape> {
 // Record after record, for gcuproto.blackbox.open().
 class RecordReader {
  public:
-  RecordReader(std::string path, blackbox::Filter filter, bool keep_damaged) : path_(std::move(path)) {
+  RecordReader(std::string path, blackbox::Filter filter, bool keep_damaged)
+      : path_(std::move(path)) {
     Selection selection;
     selection.filter = std::move(filter);
     selection.keep_damaged = keep_damaged;
@@ -345,18 +358,21 @@ PYBIND11_MODULE(_native, m) {
   m.attr("CAN_LINE") = static_cast<int>(gcuproto::blackbox::RecordKind::kCanLine);
 
   py::class_<gcuproto::blackbox::Filter>(m, "Filter");
-  m.def("make_filter", &MakeFilter, py::arg("kind"), py::arg("start"), py::arg("stop"), py::arg("seq"),
-        py::arg("can_ids"), py::arg("extended"), py::arg("match_message_id"), py::arg("seconds_per_tick"));
+  m.def("make_filter", &MakeFilter, py::arg("kind"), py::arg("start"), py::arg("stop"),
+        py::arg("seq"), py::arg("can_ids"), py::arg("extended"), py::arg("match_message_id"),
+        py::arg("seconds_per_tick"));
 
   py::class_<LineReader>(m, "LineReader")
       .def(py::init<std::string, gcuproto::blackbox::Filter, bool>())
       .def_property_readonly("rows", [](const LineReader& r) { return r.shape().rows; })
-      .def_property_readonly("inputs", [](const LineReader& r) {
-        return py::make_tuple(r.shape().min_inputs, r.shape().max_inputs);
-      })
-      .def_property_readonly("outputs", [](const LineReader& r) {
-        return py::make_tuple(r.shape().min_outputs, r.shape().max_outputs);
-      })
+      .def_property_readonly("inputs",
+                             [](const LineReader& r) {
+                               return py::make_tuple(r.shape().min_inputs, r.shape().max_inputs);
+                             })
+      .def_property_readonly("outputs",
+                             [](const LineReader& r) {
+                               return py::make_tuple(r.shape().min_outputs, r.shape().max_outputs);
+                             })
       .def_property_readonly("rows_left", &LineReader::rows_left)
       .def("select", &LineReader::Select)
       .def("read", &LineReader::Read)

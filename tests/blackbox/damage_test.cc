@@ -4,7 +4,6 @@
 #include <gcuproto/blackbox.pb.h>
 #include <gcuproto/blackbox/reader.h>
 #include <gcuproto/blackbox/writer.h>
-
 #include <google/protobuf/io/zero_copy_stream_impl.h>
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
 #include <gtest/gtest.h>
@@ -42,7 +41,8 @@ std::string LoggerRecord(std::uint32_t seq, std::uint32_t time, int samples) {
   BlackboxFileLine line;
   line.set_seqno(seq);
   line.set_timestamp(time);
-  for (int i = 0; i < samples; ++i) line.add_datainput(static_cast<std::int32_t>(seq * 7 + i) % 3000 - 1500);
+  for (int i = 0; i < samples; ++i)
+    line.add_datainput(static_cast<std::int32_t>(seq * 7 + i) % 3000 - 1500);
   for (int i = 0; i < samples / 4; ++i) line.add_dataoutput(i * 3);
   return Record(0x52, line.SerializeAsString());
 }
@@ -90,7 +90,8 @@ struct Outcome {
 Outcome ReadAll(Reader& reader) {
   Outcome out;
   while (reader.Next()) {
-    out.records.push_back(Record(reader.kind() == RecordKind::kLoggerLine ? 0x52 : 0x5A, std::string(reader.raw())));
+    out.records.push_back(
+        Record(reader.kind() == RecordKind::kLoggerLine ? 0x52 : 0x5A, std::string(reader.raw())));
     out.offsets.push_back(reader.offset());
   }
   out.damaged = reader.damage().has_value();
@@ -215,8 +216,8 @@ TEST(BlackboxFollow, ResumesAfterTheEndAndInsideARecord) {
   std::ofstream out(path, std::ios::binary | std::ios::app);
   const struct {
     std::string append;
-    int lines;      // delivered after the append
-    bool waiting;   // then stopped inside a record
+    int lines;     // delivered after the append
+    bool waiting;  // then stopped inside a record
   } steps[] = {
       {"", 1, false},
       {second.substr(0, 5), 0, true},
@@ -306,7 +307,20 @@ Generated MakeLog() {
   return log;
 }
 
-enum class Damage { kKeyBit0, kKeyBit3, kLengthBit6, kLengthBit7, kSeqBit, kTimeBit, kZeros, kOnes, kGarbage, kInsert, kDelete, kCutRecord };
+enum class Damage {
+  kKeyBit0,
+  kKeyBit3,
+  kLengthBit6,
+  kLengthBit7,
+  kSeqBit,
+  kTimeBit,
+  kZeros,
+  kOnes,
+  kGarbage,
+  kInsert,
+  kDelete,
+  kCutRecord
+};
 
 struct DamageCase {
   Damage damage;
@@ -323,7 +337,8 @@ std::pair<std::uint64_t, std::uint64_t> Apply(const Generated& log, Damage damag
   while (log.starts[r] < at) ++r;
   // The middle place damages a logger line, the others a CAN line; a time
   // stamp is always a logger line's.
-  const bool logger = damage == Damage::kTimeBit || at * 2 == log.bytes.size() || at * 2 + 1 == log.bytes.size();
+  const bool logger =
+      damage == Damage::kTimeBit || at * 2 == log.bytes.size() || at * 2 + 1 == log.bytes.size();
   if ((log.bytes[log.starts[r]] == 0x52) != logger) ++r;
   const std::uint64_t start = log.starts[r];
   const std::uint64_t middle = start + (log.starts[r + 1] - start) / 2;
@@ -335,11 +350,21 @@ std::pair<std::uint64_t, std::uint64_t> Apply(const Generated& log, Damage damag
     return g;
   };
   switch (damage) {
-    case Damage::kKeyBit0: (*out)[start] ^= 0x01; return {start, start + 1};
-    case Damage::kKeyBit3: (*out)[start] ^= 0x08; return {start, start + 1};
-    case Damage::kLengthBit6: (*out)[start + 1] ^= 0x40; return {start + 1, start + 2};
-    case Damage::kLengthBit7: (*out)[start + 1] ^= static_cast<char>(0x80); return {start + 1, start + 2};
-    case Damage::kSeqBit: (*out)[line + 2] ^= 0x04; return {line + 2, line + 3};  // seqNo's second byte
+    case Damage::kKeyBit0:
+      (*out)[start] ^= 0x01;
+      return {start, start + 1};
+    case Damage::kKeyBit3:
+      (*out)[start] ^= 0x08;
+      return {start, start + 1};
+    case Damage::kLengthBit6:
+      (*out)[start + 1] ^= 0x40;
+      return {start + 1, start + 2};
+    case Damage::kLengthBit7:
+      (*out)[start + 1] ^= static_cast<char>(0x80);
+      return {start + 1, start + 2};
+    case Damage::kSeqBit:
+      (*out)[line + 2] ^= 0x04;
+      return {line + 2, line + 3};  // seqNo's second byte
     case Damage::kTimeBit: {
       // The last byte of the time stamp (after seqNo and the inputs).
       const std::uint64_t p = line;
@@ -350,12 +375,24 @@ std::pair<std::uint64_t, std::uint64_t> Apply(const Generated& log, Damage damag
       (*out)[time_end] ^= 0x08;
       return {time_end, time_end + 1};
     }
-    case Damage::kZeros: out->replace(middle, 4096, std::string(4096, 0)); return {middle, middle + 4096};
-    case Damage::kOnes: out->replace(middle, 512, std::string(512, '\xFF')); return {middle, middle + 512};
-    case Damage::kGarbage: out->replace(middle, 4096, garbage(4096)); return {middle, middle + 4096};
-    case Damage::kInsert: out->insert(middle, garbage(37)); return {middle, middle};
-    case Damage::kDelete: out->erase(middle, 23); return {middle, middle + 23};
-    case Damage::kCutRecord: out->erase(middle, log.starts[r + 1] - middle); return {middle, log.starts[r + 1]};
+    case Damage::kZeros:
+      out->replace(middle, 4096, std::string(4096, 0));
+      return {middle, middle + 4096};
+    case Damage::kOnes:
+      out->replace(middle, 512, std::string(512, '\xFF'));
+      return {middle, middle + 512};
+    case Damage::kGarbage:
+      out->replace(middle, 4096, garbage(4096));
+      return {middle, middle + 4096};
+    case Damage::kInsert:
+      out->insert(middle, garbage(37));
+      return {middle, middle};
+    case Damage::kDelete:
+      out->erase(middle, 23);
+      return {middle, middle + 23};
+    case Damage::kCutRecord:
+      out->erase(middle, log.starts[r + 1] - middle);
+      return {middle, log.starts[r + 1]};
   }
   return {start, start};
 }
@@ -395,12 +432,16 @@ TEST(BlackboxResync, RecoversTheIntactLinesAfterEachKindOfDamage) {
         const std::string& record = read.records[k];
         const std::size_t from = next;
         while (next < clean.records.size() && clean.records[next] != record) ++next;
-        ASSERT_LT(next, clean.records.size()) << "a line that is not in the file, after line " << from << " at " << log.starts[from] << " size " << record.size() << " damage at " << touched.first << " delivered at " << read.offsets[k];
+        ASSERT_LT(next, clean.records.size())
+            << "a line that is not in the file, after line " << from << " at " << log.starts[from]
+            << " size " << record.size() << " damage at " << touched.first << " delivered at "
+            << read.offsets[k];
         if (log.starts[next] >= touched.second) ++after;
         ++next;
       }
       std::size_t intact_after = 0;
-      for (std::size_t i = 0; i + 1 < log.starts.size(); ++i) intact_after += log.starts[i] >= touched.second;
+      for (std::size_t i = 0; i + 1 < log.starts.size(); ++i)
+        intact_after += log.starts[i] >= touched.second;
       EXPECT_GE(after * 100, intact_after * 95);
       intact_after_total += intact_after;
       recovered_after_total += after;

@@ -85,7 +85,8 @@ TEST_P(EveryMessageType, IsNamedEncodedFromTextAndDecodedBack) {
     ASSERT_EQ(json.status, 0) << json.err;
     const ToolRun back = run_tool(dir_.path(), "encode " + name + " --json out.json -o back.bin");
     ASSERT_EQ(back.status, 0) << back.err << ReadFile(dir_ / "out.json");
-    EXPECT_EQ(ReadFile(dir_ / "back.bin"), message->SerializeAsString()) << ReadFile(dir_ / "out.json");
+    EXPECT_EQ(ReadFile(dir_ / "back.bin"), message->SerializeAsString())
+        << ReadFile(dir_ / "out.json");
   }
 }
 

@@ -29,7 +29,8 @@ class BlackboxCli : public ::testing::Test {
   // The files in the test's directory.
   std::string listing() const {
     std::string names;
-    for (const auto& entry : fs::directory_iterator(dir_)) names += entry.path().filename().string() + " ";
+    for (const auto& entry : fs::directory_iterator(dir_))
+      names += entry.path().filename().string() + " ";
     return names;
   }
 
@@ -64,7 +65,8 @@ TEST_F(BlackboxCli, RecoverKeepsTheCompletePrefixOfACutFile) {
   std::vector<std::size_t> boundaries;
   const std::string log = make_log(12, &boundaries);
   // Cuts inside the key's record header, inside a line, and on a boundary.
-  for (const std::size_t cut : {boundaries[4] + 1, boundaries[7] + 5, boundaries[9] - 1, boundaries[10]}) {
+  for (const std::size_t cut :
+       {boundaries[4] + 1, boundaries[7] + 5, boundaries[9] - 1, boundaries[10]}) {
     SCOPED_TRACE(cut);
     WriteFile(dir_ / "cut.bin", log.substr(0, cut));
     const ToolRun result = run("blackbox recover cut.bin -o out.bin");
@@ -72,7 +74,8 @@ TEST_F(BlackboxCli, RecoverKeepsTheCompletePrefixOfACutFile) {
     EXPECT_EQ(result.out, "");
     std::size_t kept = 0;
     int lines = 0;
-    while (lines < static_cast<int>(boundaries.size()) && boundaries[static_cast<std::size_t>(lines)] <= cut) {
+    while (lines < static_cast<int>(boundaries.size()) &&
+           boundaries[static_cast<std::size_t>(lines)] <= cut) {
       kept = boundaries[static_cast<std::size_t>(lines++)];
     }
     const std::string out = ReadFile(dir_ / "out.bin");
@@ -87,8 +90,8 @@ TEST_F(BlackboxCli, RecoverKeepsTheCompletePrefixOfACutFile) {
     if (kept == cut) {
       expected += "cut.bin: nothing dropped (" + std::to_string(lines) + " lines)\n";
     } else {
-      expected += "cut.bin: dropped the last " + std::to_string(cut - kept) + " bytes, damaged at byte " +
-                  std::to_string(kept) + ": ";
+      expected += "cut.bin: dropped the last " + std::to_string(cut - kept) +
+                  " bytes, damaged at byte " + std::to_string(kept) + ": ";
     }
     EXPECT_EQ(result.err.substr(0, expected.size()), expected);
   }
@@ -99,16 +102,20 @@ TEST_F(BlackboxCli, RecoverDropsALineThatDoesNotDecodeAndKeepsTheRest) {
   const std::string log = make_log(6, &boundaries);
   // A whole logger record whose seqNo varint runs off the line's end.
   const std::string bad("\x52\x02\x08\x80", 4);
-  WriteFile(dir_ / "in.bin", log.substr(0, boundaries[2]) + bad + log.substr(boundaries[2]) + "\x52");
+  WriteFile(dir_ / "in.bin",
+            log.substr(0, boundaries[2]) + bad + log.substr(boundaries[2]) + "\x52");
   const ToolRun result = run("blackbox recover in.bin -o out.bin");
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_EQ(ReadFile(dir_ / "out.bin"), log);
   const std::string size = std::to_string(log.size() + bad.size() + 1);
   EXPECT_EQ(result.err,
-            "in.bin: kept 4 logger and 2 CAN lines, " + std::to_string(log.size()) + " of " + size + " bytes\n"
-            "in.bin: dropped 1 line that does not decode (4 bytes), the first at byte " +
-                std::to_string(boundaries[2]) + "\n"
-            "in.bin: dropped the last 1 bytes, damaged at byte " + std::to_string(log.size() + bad.size()) +
+            "in.bin: kept 4 logger and 2 CAN lines, " + std::to_string(log.size()) + " of " + size +
+                " bytes\n"
+                "in.bin: dropped 1 line that does not decode (4 bytes), the first at byte " +
+                std::to_string(boundaries[2]) +
+                "\n"
+                "in.bin: dropped the last 1 bytes, damaged at byte " +
+                std::to_string(log.size() + bad.size()) +
                 ": logger line cut short inside its length\n");
 }
 

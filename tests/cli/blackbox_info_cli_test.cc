@@ -48,7 +48,9 @@ std::string make_log() {
 
 class BlackboxInfoCli : public ::testing::Test {
  protected:
-  gcuproto_test::ToolRun run(const std::string& args) { return gcuproto_test::run_tool(dir_, args); }
+  gcuproto_test::ToolRun run(const std::string& args) {
+    return gcuproto_test::run_tool(dir_, args);
+  }
 
   gcuproto_test::ScratchDir scratch_{"gcuproto_info_cli"};
   const fs::path dir_ = scratch_.path();
@@ -80,7 +82,9 @@ const Value& at(const Struct& object, const std::string& path) {
   }
 }
 
-double number(const Struct& object, const std::string& path) { return at(object, path).number_value(); }
+double number(const Struct& object, const std::string& path) {
+  return at(object, path).number_value();
+}
 
 // The first number after `label` in the text.
 double text_number(const std::string& text, const std::string& label) {
@@ -130,15 +134,16 @@ TEST_F(BlackboxInfoCli, FiguresOfAGeneratedFileAgreeInTextAndJson) {
   EXPECT_EQ(number(gap, "from"), 10000);
   EXPECT_EQ(number(gap, "to"), 310000);
   EXPECT_EQ(number(gap, "seqNo"), 1001);
-  EXPECT_NE(text.out.find("10000 -> 310000 (300.000 s) at byte " + std::to_string(int(number(gap, "offset"))) +
-                          " (seqNo 1001)"),
+  EXPECT_NE(text.out.find("10000 -> 310000 (300.000 s) at byte " +
+                          std::to_string(int(number(gap, "offset"))) + " (seqNo 1001)"),
             std::string::npos);
   // 0x7E8 on every third line: 1000 lines over the CAN lines' span.
   const Struct& id = at(file, "can_ids.ids").list_value().values(0).struct_value();
   EXPECT_EQ(at(id, "hex").string_value(), "7E8");
   EXPECT_EQ(number(id, "lines"), 1000);
   EXPECT_NEAR(number(id, "per_second"), 1000 / 319.97, 1e-9);
-  EXPECT_TRUE(std::regex_search(text.out, std::regex("\n +7E8 +standard +1000 +3\\.1\n"))) << text.out;
+  EXPECT_TRUE(std::regex_search(text.out, std::regex("\n +7E8 +standard +1000 +3\\.1\n")))
+      << text.out;
   // The total: the same ids in both files.
   EXPECT_EQ(number(report, "total.files"), 2);
   EXPECT_EQ(number(report, "total.logger_lines"), 2 * 2999);

@@ -44,8 +44,8 @@ inline ToolRun run_tool(const std::filesystem::path& dir, const std::string& arg
     status = std::system(command.c_str());
   }
 #else
-  const std::string command = "cd '" + dir.string() + "' && '" GCUPROTO_CLI_TOOL "' " + args + " >'" +
-                              target + "' 2>'" + err.string() + "'";
+  const std::string command = "cd '" + dir.string() + "' && '" GCUPROTO_CLI_TOOL "' " + args +
+                              " >'" + target + "' 2>'" + err.string() + "'";
   const int wait_status = std::system(command.c_str());
   const int status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
 #endif

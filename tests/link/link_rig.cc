@@ -6,10 +6,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-
 namespace gcuproto::link::testing {
 
-std::string TestData(const std::string& name) { return std::string(GCUPROTO_LINK_TEST_DIR) + "/" + name; }
+std::string TestData(const std::string& name) {
+  return std::string(GCUPROTO_LINK_TEST_DIR) + "/" + name;
+}
 
 std::shared_ptr<const UnitSetup> Unit(const std::string& replay, double speed) {
   VirtualUnitOptions options;
@@ -68,10 +69,9 @@ Rig::Rig(Path path, std::shared_ptr<const UnitSetup> setup, ServerOptions option
   }
   if (path == Path::kDirect) return;
   std::unique_ptr<UnitLink> unit =
-      path == Path::kServer
-          ? MakeVirtualUnitLink(setup)
-          : MakeTcpUnitLink(Loopback(unit_server_->port()), options.limits,
-                            VirtualUnit(setup, {}).Identity());
+      path == Path::kServer ? MakeVirtualUnitLink(setup)
+                            : MakeTcpUnitLink(Loopback(unit_server_->port()), options.limits,
+                                              VirtualUnit(setup, {}).Identity());
   software_server_ = SoftwareServer::Start(options, std::move(unit), &error);
   EXPECT_TRUE(software_server_) << error;
 }
@@ -102,7 +102,8 @@ RawSocket::RawSocket(std::uint16_t port) {
 RawSocket::~RawSocket() { ::close(fd_); }
 
 void RawSocket::Write(const std::string& bytes) {
-  EXPECT_EQ(static_cast<ssize_t>(bytes.size()), ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL));
+  EXPECT_EQ(static_cast<ssize_t>(bytes.size()),
+            ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL));
 }
 
 void RawSocket::CloseWrite() { ::shutdown(fd_, SHUT_WR); }

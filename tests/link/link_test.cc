@@ -133,7 +133,8 @@ TEST_P(Server, AnswersPacketsInOrderWithProgress) {
   } cases[] = {
       {"sendPacketToGcu { data: '\\x08\\x01\\x3a\\x02\\x08\\x04' progress: 3 progressTotal: 9 }",
        "version: 1 pong { seq_no: 4 }", 3, 9},
-      {"sendPacketToGcu { data: '\\xff' progress: -1 }", "version: 1 result: commandDecodeError", 5, 5},
+      {"sendPacketToGcu { data: '\\xff' progress: -1 }", "version: 1 result: commandDecodeError", 5,
+       5},
   };
   for (const Case& c : cases) {
     const SoftwareServerResponse answer = Call(*client, Parse<SoftwareServerRequest>(c.request));
@@ -151,7 +152,9 @@ TEST(Token, OnlyTheRightOneIsServed) {
     const char* token;
     bool served;
     const char* logged;
-  } cases[] = {{"s3cret", true, ""}, {"s3creT", false, "wrong token"}, {"s3cre", false, "wrong token"},
+  } cases[] = {{"s3cret", true, ""},
+               {"s3creT", false, "wrong token"},
+               {"s3cre", false, "wrong token"},
                {"", false, "wrong token"}};
   for (Path path : {Path::kDirect, Path::kServer}) {
     Log unused;
@@ -164,7 +167,8 @@ TEST(Token, OnlyTheRightOneIsServed) {
       std::unique_ptr<UnitClient> client = rig.Client(client_options);
       Response pong;
       std::string error;
-      EXPECT_EQ(client->Exchange(Parse<Command>("ping { seq_no: 1 }"), &pong, kWait, &error), c.served)
+      EXPECT_EQ(client->Exchange(Parse<Command>("ping { seq_no: 1 }"), &pong, kWait, &error),
+                c.served)
           << c.token;
       if (!c.served) {
         EXPECT_TRUE(rig.log.Holds(c.logged)) << rig.log.All();
@@ -181,9 +185,11 @@ TEST(BadFrames, CloseOnlyTheirConnection) {
     bool close_write;
     const char* logged;
   } cases[] = {
-      {std::string("\x81\x80\x80\x08", 4), false, "a frame of 16777217 bytes is over the limit of 16777216"},
+      {std::string("\x81\x80\x80\x08", 4), false,
+       "a frame of 16777217 bytes is over the limit of 16777216"},
       {std::string(10, '\xff'), false, "the frame length is not a varint"},
-      {std::string("\x03\xff\xff\xff", 4), false, "a frame of 3 bytes is not a SoftwareServerRequest"},
+      {std::string("\x03\xff\xff\xff", 4), false,
+       "a frame of 3 bytes is not a SoftwareServerRequest"},
       {std::string("\x0a\x0a\x00", 3), true, "connection closed in the middle of a frame"},
       {std::string("\x0a\x0a\x00", 3), false, "idle for 300 ms in the middle of a frame"},
   };
@@ -257,7 +263,8 @@ TEST_P(Recording, GivesBackTheReplayedLog) {
                               std::string(GCUPROTO_SAMPLES_DIR) + "/blackbox.bin"};
   for (const std::string& log : logs) {
     const BlackboxFile expected = Lines(log);
-    const std::size_t lines = static_cast<std::size_t>(expected.line_size() + expected.linecan_size());
+    const std::size_t lines =
+        static_cast<std::size_t>(expected.line_size() + expected.linecan_size());
     Rig rig(GetParam(), Unit(log), Options(&rig.log));
     std::unique_ptr<UnitClient> client = rig.Client();
     const std::string out = (scratch / "recorded.bin").string();
@@ -273,7 +280,8 @@ TEST_P(Recording, GivesBackTheReplayedLog) {
     }
     // The session left the logger and the capture stopped.
     Response answer;
-    ASSERT_TRUE(client->Exchange(Parse<Command>("version: 1 loggerGetData {}"), &answer, kWait, &error));
+    ASSERT_TRUE(
+        client->Exchange(Parse<Command>("version: 1 loggerGetData {}"), &answer, kWait, &error));
     EXPECT_EQ(answer.result(), notSupported);
   }
 }

@@ -1,6 +1,6 @@
 // gcuproto sim, serve and send as a user runs them.
-#include <gcuproto/blackbox/writer.h>
 #include <fcntl.h>
+#include <gcuproto/blackbox/writer.h>
 #include <google/protobuf/text_format.h>
 #include <poll.h>
 #include <signal.h>
@@ -55,7 +55,8 @@ class Tool {
     std::string line;
     pollfd entry{out_, POLLIN, 0};
     char c;
-    while (poll(&entry, 1, static_cast<int>(seconds * 1000)) > 0 && read(out_, &c, 1) == 1 && c != '\n') {
+    while (poll(&entry, 1, static_cast<int>(seconds * 1000)) > 0 && read(out_, &c, 1) == 1 &&
+           c != '\n') {
       line += c;
     }
     return line;
@@ -66,7 +67,8 @@ class Tool {
     pollfd entry{out_, POLLIN, 0};
     char buffer[4096];
     ssize_t got;
-    while (poll(&entry, 1, static_cast<int>(seconds * 1000)) > 0 && (got = read(out_, buffer, sizeof buffer)) > 0) {
+    while (poll(&entry, 1, static_cast<int>(seconds * 1000)) > 0 &&
+           (got = read(out_, buffer, sizeof buffer)) > 0) {
       rest.append(buffer, static_cast<std::size_t>(got));
     }
     return rest;
@@ -105,11 +107,17 @@ TEST(Tool, SendsAndExitsAsElsewhere) {
     int status;
     const char* out;
   } cases[] = {
-      {{"--server", server, "Command", "ping { seq_no: 7 }"}, 0, "version: 1\npong {\n  seq_no: 7\n}\n"},
-      {{"--server", server, "Command", "getFirmwareId {}", "--json", "--oneline"}, 0,
-       "{\"version\":1,\"firmwareId\":{\"major_version\":2,\"minor_version\":5,\"build_version\":300}}\n"},
-      {{"--server", server, "SoftwareServerRequest", "getSerialNumber {}", "--oneline"}, 0,
-       "getSerialNumber { serialNo: \"GCU-0042\" deviceMode: ApplicationMode deviceUsbVID: 1155 deviceUsbPID: 22336 }\n"},
+      {{"--server", server, "Command", "ping { seq_no: 7 }"},
+       0,
+       "version: 1\npong {\n  seq_no: 7\n}\n"},
+      {{"--server", server, "Command", "getFirmwareId {}", "--json", "--oneline"},
+       0,
+       "{\"version\":1,\"firmwareId\":{\"major_version\":2,\"minor_version\":5,\"build_version\":"
+       "300}}\n"},
+      {{"--server", server, "SoftwareServerRequest", "getSerialNumber {}", "--oneline"},
+       0,
+       "getSerialNumber { serialNo: \"GCU-0042\" deviceMode: ApplicationMode deviceUsbVID: 1155 "
+       "deviceUsbPID: 22336 }\n"},
       {{"--unit", Address(rig.port()), "Command", "ping {}"}, 1, ""},  // a server is no unit
       {{"--server", server, "Command", "ping { seq_no: x }"}, 1, ""},
       {{"--server", "127.0.0.1:1", "Command", "ping {}"}, 1, ""},
@@ -160,13 +168,14 @@ TEST(Tool, RecordsUntilInterrupted) {
     ASSERT_TRUE(writer->Close());
   }
   for (const char* server : {"serve", "sim"}) {
-    Tool unit({server, "--port", "0", "--replay", log, "--speed", "max", "--config", TestData("unit.txt")});
+    Tool unit({server, "--port", "0", "--replay", log, "--speed", "max", "--config",
+               TestData("unit.txt")});
     const std::string port = unit.Line(10);
     ASSERT_FALSE(port.empty()) << server;
     const std::string out = (scratch / "recorded.bin").string();
     std::remove(out.c_str());
-    Tool record({"send", std::string(server) == "serve" ? "--server" : "--unit", "127.0.0.1:" + port,
-                 "--record", out});
+    Tool record({"send", std::string(server) == "serve" ? "--server" : "--unit",
+                 "127.0.0.1:" + port, "--record", out});
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (FileSize(out) < FileSize(log) && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(milliseconds(20));
@@ -201,7 +210,8 @@ TEST(Tool, AnswersMessageBoxesAsToldTo) {
         ServerClient::Connect(Loopback(static_cast<std::uint16_t>(std::stoi(port))), {}, &error);
     ASSERT_TRUE(client) << error;
     SoftwareServerRequest request;
-    ASSERT_TRUE(google::protobuf::TextFormat::ParseFromString(c.box, request.mutable_showmessage()));
+    ASSERT_TRUE(
+        google::protobuf::TextFormat::ParseFromString(c.box, request.mutable_showmessage()));
     SoftwareServerResponse answer;
     ASSERT_TRUE(client->Call(request, &answer, milliseconds(5000), &error)) << error;
     EXPECT_EQ(answer.showmessage().clickedbutton(), c.clicked) << c.answer;

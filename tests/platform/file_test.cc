@@ -66,7 +66,9 @@ TEST_F(PlatformFile, ReplacedFileKeepsModeAndLinks) {
     mode_t mode;
     bool hard_link;
     uid_t owner;  // another owner, when root may give it
-  } cases[] = {{"private", 0600, false, 0}, {"shared", 0644, false, 0}, {"linked", 0640, true, 0},
+  } cases[] = {{"private", 0600, false, 0},
+               {"shared", 0644, false, 0},
+               {"linked", 0640, true, 0},
                {"owned", 0604, false, 4321}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -190,11 +192,16 @@ TEST(PlatformPath, DirectoryOf) {
   struct Case {
     const char* path;
     const char* directory;
-  } cases[] = {{"out.csv", "."},      {"dir/out.csv", "dir"},     {"/out.csv", "/"},
-               {"/a/b/out.csv", "/a/b"}, {"a/b/", "a/b"}};
+  } cases[] = {{"out.csv", "."},
+               {"dir/out.csv", "dir"},
+               {"/out.csv", "/"},
+               {"/a/b/out.csv", "/a/b"},
+               {"a/b/", "a/b"}};
   for (const Case& c : cases) EXPECT_EQ(directory_of(c.path), c.directory) << c.path;
 #ifdef _WIN32
-  const Case windows[] = {{"C:out.csv", "C:"}, {"C:\\out.csv", "C:\\"}, {"C:\\a\\b\\out.csv", "C:\\a\\b"},
+  const Case windows[] = {{"C:out.csv", "C:"},
+                          {"C:\\out.csv", "C:\\"},
+                          {"C:\\a\\b\\out.csv", "C:\\a\\b"},
                           {"a\\b/out.csv", "a\\b"}};
   for (const Case& c : windows) EXPECT_EQ(directory_of(c.path), c.directory) << c.path;
 #endif

@@ -1,7 +1,6 @@
 #include "random_message.h"
 
 #include <gcuproto/library.h>
-
 #include <google/protobuf/unknown_field_set.h>
 
 #include <algorithm>
@@ -50,10 +49,12 @@ const std::vector<const Descriptor*>& AllMessageTypes() {
   static const std::vector<const Descriptor*> types = [] {
     std::vector<const Descriptor*> all;
     for (const auto* file : gcuproto::schema_files()) {
-      for (int i = 0; i < file->message_type_count(); ++i) CollectTypes(file->message_type(i), &all);
+      for (int i = 0; i < file->message_type_count(); ++i)
+        CollectTypes(file->message_type(i), &all);
     }
-    std::sort(all.begin(), all.end(),
-              [](const Descriptor* a, const Descriptor* b) { return a->full_name() < b->full_name(); });
+    std::sort(all.begin(), all.end(), [](const Descriptor* a, const Descriptor* b) {
+      return a->full_name() < b->full_name();
+    });
     return all;
   }();
   return types;
@@ -62,13 +63,17 @@ const std::vector<const Descriptor*>& AllMessageTypes() {
 std::uint32_t RandomMessageFiller::U32() {
   // Edges and varint length boundaries come up far more often than uniform
   // draws would give them.
-  static const std::uint32_t kEdges[] = {0, 1, 127, 128, 16383, 16384, 0x7FFFFFFF, 0x80000000,
-                                         0xFFFFFFFF};
+  static const std::uint32_t kEdges[] = {0,     1,          127,        128,       16383,
+                                         16384, 0x7FFFFFFF, 0x80000000, 0xFFFFFFFF};
   switch (Below(4)) {
-    case 0: return kEdges[Below(sizeof kEdges / sizeof kEdges[0])];
-    case 1: return Below(128);
-    case 2: return Below(1u << 14);
-    default: return static_cast<std::uint32_t>(rng_());
+    case 0:
+      return kEdges[Below(sizeof kEdges / sizeof kEdges[0])];
+    case 1:
+      return Below(128);
+    case 2:
+      return Below(1u << 14);
+    default:
+      return static_cast<std::uint32_t>(rng_());
   }
 }
 
@@ -98,13 +103,19 @@ std::string RandomMessageFiller::Utf8() {
   for (std::uint32_t n = Below(9); n > 0; --n) {
     std::uint32_t cp = 0;
     switch (Below(4)) {
-      case 0: cp = Below(0x80); break;
-      case 1: cp = 0x80 + Below(0x800 - 0x80); break;
+      case 0:
+        cp = Below(0x80);
+        break;
+      case 1:
+        cp = 0x80 + Below(0x800 - 0x80);
+        break;
       case 2:
         cp = 0x800 + Below(0x10000 - 0x800 - 0x800);
         if (cp >= 0xD800) cp += 0x800;  // skip the surrogates
         break;
-      default: cp = 0x10000 + Below(0x110000 - 0x10000); break;
+      default:
+        cp = 0x10000 + Below(0x110000 - 0x10000);
+        break;
     }
     AppendUtf8(cp, &out);
   }
@@ -220,10 +231,18 @@ void RandomMessageFiller::AddUnknownFields(Message* message) {
     } while (type->FindFieldByNumber(static_cast<int>(number)) != nullptr);
     const int num = static_cast<int>(number);
     switch (Below(4)) {
-      case 0: unknown->AddVarint(num, U64()); break;
-      case 1: unknown->AddFixed32(num, U32()); break;
-      case 2: unknown->AddFixed64(num, U64()); break;
-      default: unknown->AddLengthDelimited(num, RawBytes()); break;
+      case 0:
+        unknown->AddVarint(num, U64());
+        break;
+      case 1:
+        unknown->AddFixed32(num, U32());
+        break;
+      case 2:
+        unknown->AddFixed64(num, U64());
+        break;
+      default:
+        unknown->AddLengthDelimited(num, RawBytes());
+        break;
     }
   }
 }

@@ -33,7 +33,9 @@ class RandomMessageFiller {
   // member `variant` picks (variant modulo the member count); enums get
   // declared values on even variants and undeclared ones on odd variants. No
   // unknown fields, so the message survives JSON and text as well as binary.
-  void FillEvery(google::protobuf::Message* message, int variant) { FillEvery(message, variant, 0); }
+  void FillEvery(google::protobuf::Message* message, int variant) {
+    FillEvery(message, variant, 0);
+  }
 
  private:
   void Fill(google::protobuf::Message* message, int depth);

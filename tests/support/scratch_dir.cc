@@ -26,7 +26,8 @@ ScratchDir::ScratchDir(const std::string& prefix) {
   static std::mt19937_64 random{std::random_device{}()};
   const std::filesystem::path parent = TempRoot();
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::filesystem::path candidate = parent / (prefix + "." + std::to_string(random() % 1000000000));
+    const std::filesystem::path candidate =
+        parent / (prefix + "." + std::to_string(random() % 1000000000));
     std::error_code error;
     if (std::filesystem::create_directory(candidate, error)) {
       path_ = candidate;

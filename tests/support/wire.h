@@ -79,14 +79,14 @@ inline void ExpectKeptAsUnknown(google::protobuf::Message* message, const std::s
 // EXPECT_WIRE_ROUND_TRIP(message, Bytes({...})): the message serialises to
 // exactly those bytes, and they parse back to an equal message (unknown
 // fields included, so nothing may land there).
-#define EXPECT_WIRE_ROUND_TRIP(message, expected)                                            \
-  do {                                                                                       \
-    const ::google::protobuf::Message& built_ = (message);                                   \
-    EXPECT_WIRE(built_, expected);                                                           \
-    std::unique_ptr<::google::protobuf::Message> parsed_(built_.New());                       \
-    EXPECT_TRUE(parsed_->ParseFromString(expected));                                         \
-    EXPECT_TRUE(::google::protobuf::util::MessageDifferencer::Equals(*parsed_, built_))      \
-        << parsed_->DebugString();                                                           \
+#define EXPECT_WIRE_ROUND_TRIP(message, expected)                                       \
+  do {                                                                                  \
+    const ::google::protobuf::Message& built_ = (message);                              \
+    EXPECT_WIRE(built_, expected);                                                      \
+    std::unique_ptr<::google::protobuf::Message> parsed_(built_.New());                 \
+    EXPECT_TRUE(parsed_->ParseFromString(expected));                                    \
+    EXPECT_TRUE(::google::protobuf::util::MessageDifferencer::Equals(*parsed_, built_)) \
+        << parsed_->DebugString();                                                      \
   } while (false)
 
 #endif  // GCUPROTO_TESTS_WIRE_H

@@ -57,8 +57,8 @@ struct CsvOptions {
 };
 
 // "in2,out0" as channels; fails (kInvalidArgument) for anything else.
-GCUPROTO_BLACKBOX_EXPORT bool ParseCsvChannels(std::string_view text, std::vector<CsvChannel>* channels,
-                                               Error* error);
+GCUPROTO_BLACKBOX_EXPORT bool ParseCsvChannels(std::string_view text,
+                                               std::vector<CsvChannel>* channels, Error* error);
 
 // Where the columns were widened: from byte `start` of the rows (counting
 // from the first row), rows have `columns`.
@@ -95,10 +95,10 @@ class GCUPROTO_BLACKBOX_EXPORT CsvFormatter : public LineFormatter {
   std::uint64_t first_row_ = 0;  // TextBuffer position of the first row
   bool begun_ = false;
   std::vector<CsvWidening> widenings_;
-  std::string source_cell_;              // ",name", quoted when it must be
+  std::string source_cell_;             // ",name", quoted when it must be
   std::vector<std::uint32_t> samples_;  // one line's samples, zigzag-encoded
   std::vector<std::int32_t> decoded_;   // for chosen channels
-  BlackboxFileLine line_;   // for encodings the fast path leaves to the decoder
+  BlackboxFileLine line_;               // for encodings the fast path leaves to the decoder
   BlackboxCandumpFileLine can_line_;
 };
 
@@ -124,8 +124,8 @@ class GCUPROTO_BLACKBOX_EXPORT CsvWidener {
 // decoded. A line that does not decode, and damage, are left for the export
 // pass to report (the damage stays in reader->damage()). `on_progress` as
 // for Export().
-GCUPROTO_BLACKBOX_EXPORT CsvColumns ScanCsvColumns(
-    Reader* reader, const std::function<void(std::uint64_t offset)>& on_progress = {});
+GCUPROTO_BLACKBOX_EXPORT CsvColumns
+ScanCsvColumns(Reader* reader, const std::function<void(std::uint64_t offset)>& on_progress = {});
 
 }  // namespace blackbox
 }  // namespace gcuproto

@@ -63,8 +63,9 @@ class GCUPROTO_BLACKBOX_EXPORT Exporter {
 // write, failing with kIo and no offset. Damage of the input ends the
 // reading as usual and is no failure here; check reader->damage().
 // `on_progress`, if set, gets the input offset about every 16 MiB.
-GCUPROTO_BLACKBOX_EXPORT bool Export(Reader* reader, LineFormatter* formatter, Sink* sink, Error* error,
-                                     const std::function<void(std::uint64_t offset)>& on_progress = {});
+GCUPROTO_BLACKBOX_EXPORT bool Export(
+    Reader* reader, LineFormatter* formatter, Sink* sink, Error* error,
+    const std::function<void(std::uint64_t offset)>& on_progress = {});
 
 }  // namespace blackbox
 }  // namespace gcuproto

@@ -89,7 +89,8 @@ GCUPROTO_BLACKBOX_EXPORT bool ParseTick(std::string_view text, const TimeScale& 
 
 // A sequence range for --seq, both ends inclusive: "A-B", "A-" (from A on),
 // "-B" (up to B) or "A" (only A). Ends left open are left unset.
-GCUPROTO_BLACKBOX_EXPORT bool ParseSeqRange(std::string_view text, std::optional<std::uint32_t>* first,
+GCUPROTO_BLACKBOX_EXPORT bool ParseSeqRange(std::string_view text,
+                                            std::optional<std::uint32_t>* first,
                                             std::optional<std::uint32_t>* last, Error* error);
 
 }  // namespace blackbox

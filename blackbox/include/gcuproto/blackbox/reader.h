@@ -98,8 +98,7 @@ class GCUPROTO_BLACKBOX_EXPORT Reader {
   Reader& operator=(const Reader&) = delete;
 
   // Opens a file; null, with a kIo error naming the path, when it cannot.
-  static std::unique_ptr<Reader> Open(const std::string& path, ReaderOptions options,
-                                      Error* error);
+  static std::unique_ptr<Reader> Open(const std::string& path, ReaderOptions options, Error* error);
 
   // Advances to the next line record; false at the end of the input or at
   // damage (in resync mode: at the end of the input only).
@@ -116,9 +115,9 @@ class GCUPROTO_BLACKBOX_EXPORT Reader {
 
   // The current record; valid after Next() returned true, until the next call.
   RecordKind kind() const { return kind_; }
-  std::uint64_t offset() const { return offset_; }             // of the record's key
-  std::uint64_t end_offset() const { return end_offset_; }     // just past the record
-  std::string_view raw() const { return raw_; }                // the encoded line
+  std::uint64_t offset() const { return offset_; }          // of the record's key
+  std::uint64_t end_offset() const { return end_offset_; }  // just past the record
+  std::string_view raw() const { return raw_; }             // the encoded line
   // The decoded line, of the kind the record is; with `decode` or `resync`.
   const BlackboxFileLine& logger_line() const {
     assert((options_.decode || options_.resync) && kind_ == RecordKind::kLoggerLine);
@@ -158,9 +157,9 @@ class GCUPROTO_BLACKBOX_EXPORT Reader {
     RecordKind kind;
     std::uint64_t offset, payload, end;
     std::uint32_t seq_no, timestamp;
-    int inputs, outputs;     // samples of a logger line
-    bool before_damage;      // damage follows it directly
-    int slot;                // of its decoded form in the pools
+    int inputs, outputs;  // samples of a logger line
+    bool before_damage;   // damage follows it directly
+    int slot;             // of its decoded form in the pools
   };
   enum class Framed { kLine, kEnd, kCutShort, kDamage };
 
@@ -205,8 +204,8 @@ class GCUPROTO_BLACKBOX_EXPORT Reader {
   bool waiting_ = false;
 
   std::vector<DamagedSpan> spans_;
-  std::vector<Line> ahead_;        // read and checked, not yet delivered
-  std::size_t ahead_first_ = 0;    // ahead_[ahead_first_] is delivered next
+  std::vector<Line> ahead_;      // read and checked, not yet delivered
+  std::size_t ahead_first_ = 0;  // ahead_[ahead_first_] is delivered next
   bool input_done_ = false;
   // Damage met while reading ahead; the search for where the records go on
   // starts once the lines before it are delivered.
@@ -214,7 +213,7 @@ class GCUPROTO_BLACKBOX_EXPORT Reader {
   std::uint64_t resync_at_ = 0;
   std::string resync_why_;
   bool have_last_[2] = {false, false};
-  Line last_[2] = {};              // the last line delivered of each kind
+  Line last_[2] = {};  // the last line delivered of each kind
   // Lines decoded when they were read ahead, by slot, so that delivering one
   // swaps it in instead of decoding it again.
   std::vector<BlackboxFileLine> logger_pool_;

@@ -14,8 +14,8 @@
 #define GCUPROTO_BLACKBOX_STATS_H
 
 #include <gcuproto/blackbox.pb.h>
-#include <gcuproto/blackbox/export.h>
 #include <gcuproto/blackbox/can_id_field.h>
+#include <gcuproto/blackbox/export.h>
 #include <gcuproto/blackbox/record.h>
 
 #include <cstddef>

@@ -44,8 +44,7 @@ struct WriterOptions {
 // other call).
 class GCUPROTO_BLACKBOX_EXPORT Writer {
  public:
-  static std::unique_ptr<Writer> Open(const std::string& path, WriterOptions options,
-                                      Error* error);
+  static std::unique_ptr<Writer> Open(const std::string& path, WriterOptions options, Error* error);
   // Flushes; a failure there is lost, so call Close() to see it.
   ~Writer();
   Writer(const Writer&) = delete;

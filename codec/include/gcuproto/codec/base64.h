@@ -13,7 +13,8 @@ namespace codec {
 
 // The standard alphabet with padding, on one line.
 inline std::string EncodeBase64(std::string_view bytes) {
-  static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string text;
   for (std::size_t i = 0; i < bytes.size(); i += 3) {
     const std::size_t n = bytes.size() - i < 3 ? bytes.size() - i : 3;
@@ -21,7 +22,8 @@ inline std::string EncodeBase64(std::string_view bytes) {
     for (std::size_t k = 0; k < 3; ++k) {
       group = (group << 8) | (k < n ? static_cast<unsigned char>(bytes[i + k]) : 0u);
     }
-    for (std::size_t k = 0; k < 4; ++k) text += k <= n ? kAlphabet[(group >> (18 - 6 * k)) & 0x3F] : '=';
+    for (std::size_t k = 0; k < 4; ++k)
+      text += k <= n ? kAlphabet[(group >> (18 - 6 * k)) & 0x3F] : '=';
   }
   return text;
 }

@@ -92,7 +92,8 @@ inline bool DecodeHex(std::string_view text, std::string* bytes, HexError* error
     const std::size_t start = i;
     while (i < text.size() && !IsHexSeparator(text[i])) ++i;
     const std::string_view token = text.substr(start, i - start);
-    const bool prefixed = token.size() >= 2 && token[0] == '0' && (token[1] == 'x' || token[1] == 'X');
+    const bool prefixed =
+        token.size() >= 2 && token[0] == '0' && (token[1] == 'x' || token[1] == 'X');
     const std::string_view digits = prefixed ? token.substr(2) : token;
     const std::size_t digits_at = start + (prefixed ? 2 : 0);
     for (std::size_t k = 0; k < digits.size(); ++k) {

@@ -32,8 +32,8 @@ inline constexpr VarintLimit kLengthLimit{5, 0x07};
 
 inline constexpr int kMaxVarintBytes = 10;
 
-inline const std::uint8_t* ReadVarint(const std::uint8_t* p, const std::uint8_t* end, VarintLimit limit,
-                                      std::uint64_t* value) {
+inline const std::uint8_t* ReadVarint(const std::uint8_t* p, const std::uint8_t* end,
+                                      VarintLimit limit, std::uint64_t* value) {
   std::uint64_t result = 0;
   for (int i = 0; i < limit.max_bytes; ++i) {
     if (p == end) return nullptr;
@@ -49,7 +49,8 @@ inline const std::uint8_t* ReadVarint(const std::uint8_t* p, const std::uint8_t*
 }
 
 // A field's value; most take one byte.
-inline const std::uint8_t* ReadVarint(const std::uint8_t* p, const std::uint8_t* end, std::uint64_t* value) {
+inline const std::uint8_t* ReadVarint(const std::uint8_t* p, const std::uint8_t* end,
+                                      std::uint64_t* value) {
   if (p < end && *p < 0x80) {
     *value = *p;
     return p + 1;
@@ -58,21 +59,24 @@ inline const std::uint8_t* ReadVarint(const std::uint8_t* p, const std::uint8_t*
 }
 
 // A 32-bit field's value: the low 32 bits of up to ten bytes.
-inline const std::uint8_t* ReadVarint32(const std::uint8_t* p, const std::uint8_t* end, std::uint32_t* value) {
+inline const std::uint8_t* ReadVarint32(const std::uint8_t* p, const std::uint8_t* end,
+                                        std::uint32_t* value) {
   std::uint64_t wide = 0;
   p = ReadVarint(p, end, &wide);
   if (p != nullptr) *value = static_cast<std::uint32_t>(wide);
   return p;
 }
 
-inline const std::uint8_t* ReadKey(const std::uint8_t* p, const std::uint8_t* end, std::uint32_t* key) {
+inline const std::uint8_t* ReadKey(const std::uint8_t* p, const std::uint8_t* end,
+                                   std::uint32_t* key) {
   std::uint64_t wide = 0;
   p = ReadVarint(p, end, kKeyLimit, &wide);
   if (p != nullptr) *key = static_cast<std::uint32_t>(wide);
   return p;
 }
 
-inline const std::uint8_t* ReadLength(const std::uint8_t* p, const std::uint8_t* end, std::uint32_t* length) {
+inline const std::uint8_t* ReadLength(const std::uint8_t* p, const std::uint8_t* end,
+                                      std::uint32_t* length) {
   std::uint64_t wide = 0;
   p = ReadVarint(p, end, kLengthLimit, &wide);
   if (p != nullptr) *length = static_cast<std::uint32_t>(wide);

@@ -26,8 +26,7 @@ class GCUPROTO_LINK_EXPORT Connection {
   struct Impl;
 
   static std::unique_ptr<Connection> Connect(const Endpoint& endpoint, const FrameLimits& limits,
-                                             std::chrono::milliseconds timeout,
-                                             std::string* error);
+                                             std::chrono::milliseconds timeout, std::string* error);
   explicit Connection(std::unique_ptr<Impl> impl);
   ~Connection();
   Connection(const Connection&) = delete;

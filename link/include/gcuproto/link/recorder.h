@@ -16,7 +16,7 @@ namespace gcuproto {
 namespace link {
 
 struct GCUPROTO_LINK_EXPORT RecordOptions {
-  DataloggerStart logger;  // how the data logger is started
+  DataloggerStart logger;                    // how the data logger is started
   std::chrono::milliseconds timeout{10000};  // for each answer of the unit
   // Asked between records; true ends the session: logger and capture are
   // stopped and the file closed.

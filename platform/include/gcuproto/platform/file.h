@@ -14,7 +14,16 @@
 
 namespace gcuproto::platform {
 
-enum class PathKind { kMissing, kRegular, kDirectory, kFifo, kCharDevice, kBlockDevice, kSocket, kOther };
+enum class PathKind {
+  kMissing,
+  kRegular,
+  kDirectory,
+  kFifo,
+  kCharDevice,
+  kBlockDevice,
+  kSocket,
+  kOther
+};
 
 // "regular file", "directory", "FIFO", ... for messages.
 const char* path_kind_name(PathKind kind);
@@ -116,8 +125,8 @@ void set_binary_stdio();
 // owner and group. Where a rename would split hard links or could not keep
 // the owner, the file is rewritten in place instead, but only from the
 // complete output synced in the temporary file (a failure of that copy keeps
-// the temporary file and says where it is). Anything else (a device, FIFO, socket, terminal) is written
-// directly, as it cannot be replaced.
+// the temporary file and says where it is). Anything else (a device, FIFO, socket, terminal) is
+// written directly, as it cannot be replaced.
 class Output {
  public:
   Output() = default;
