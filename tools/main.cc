@@ -3,6 +3,7 @@
 // registers itself here.
 #include <fmt/format.h>
 #include <gcuproto/library.h>
+#include <gcuproto/platform/arguments.h>
 #include <gcuproto/platform/file.h>
 
 #include <CLI/CLI.hpp>
@@ -37,8 +38,12 @@ std::string HelpHint(CLI::App& app) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** native_argv) {
   namespace cli = gcuproto::cli;
+  std::vector<std::string> arguments = gcuproto::platform::utf8_arguments(argc, native_argv);
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
   cli::CaptureRuntimeLog();
   gcuproto::platform::set_binary_stdio();
 
@@ -79,7 +84,7 @@ int main(int argc, char** argv) {
   }
 
   try {
-    app.parse(argc, argv);
+    app.parse(argc, argv.data());
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(e);
     return Fail(cli::kExitUsage, fmt::format("{} (see '{}')", e.what(), HelpHint(app)));

@@ -8,12 +8,14 @@
 #   FILES      directories whose files are copied to the run's directory first
 #              (joined by "^^"); the runs name them relative to it
 #   WORK       scratch directory of this case
+#   COPIES     pairs FILE NAME: FILE of the run's directory copied to NAME too
 #   STDIN      file, relative to the run's directory, fed to the first run
 #   STATUS     expected exit status of the last run (default 0)
 #   GOLDEN     file stdout must equal byte for byte (or OUTPUT's content)
 #   OUTPUT     file, relative to the run's directory, compared with GOLDEN
 #   STDOUT     regular expression stdout must match, instead of a golden file
-#   STDERR     regular expression the one-line error must match
+#   STDERR     regular expression the one-line error must match (on success:
+#              the report stderr must match, else stderr must be empty)
 string(REPLACE "^^" ";" ARGS "${ARGS}")
 string(REPLACE "^^" ";" FILES "${FILES}")
 string(REPLACE "^^" ";" EMULATOR "${EMULATOR}")
@@ -26,6 +28,12 @@ foreach(dir IN LISTS FILES)
   list(APPEND given_files ${files})
 endforeach()
 file(COPY ${given_files} DESTINATION "${run_dir}")
+string(REPLACE "^^" ";" COPIES "${COPIES}")
+while(COPIES)
+  list(POP_FRONT COPIES from to)
+  file(COPY_FILE "${run_dir}/${from}" "${run_dir}/${to}")
+  list(APPEND given_files "${run_dir}/${to}")
+endwhile()
 if(NOT DEFINED STATUS OR STATUS STREQUAL "")
   set(STATUS 0)
 endif()
@@ -63,7 +71,12 @@ if(NOT last_status STREQUAL STATUS)
 endif()
 
 if(STATUS EQUAL 0)
-  if(NOT stderr STREQUAL "")
+  if(STDERR)
+    # A report the command gives on stderr (recover's summary).
+    if(NOT stderr MATCHES "${STDERR}")
+      string(APPEND failures "stderr does not match: ${STDERR}\n")
+    endif()
+  elseif(NOT stderr STREQUAL "")
     string(APPEND failures "stderr is not empty on success\n")
   endif()
 else()
