@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
     std::ifstream in(path, std::ios::binary);
     const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     // A failed check aborts; name the input first so the failure points at it.
-    std::fprintf(stderr, "%s\n", path.filename().c_str());
+    std::fprintf(stderr, "%s\n", path.filename().string().c_str());
     LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
   }
   std::printf("%zu inputs replayed\n", inputs.size());
