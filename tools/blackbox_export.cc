@@ -85,17 +85,21 @@ void CheckCombination(const ExportOptions& options, bool can_csv) {
   if (stdin_count > 1) throw UsageError("'-' (stdin) can be given once");
 }
 
-// A temporary file for rows whose header is not known yet: beside the output
+// True when the output is a file of our own from its first byte: a regular
+// file or a new one, which platform::Output builds in a temporary beside it.
+bool OutputIsReplacedFile(const std::string& output) {
+  if (output.empty() || output == "-") return false;
+  platform::FileInfo info;
+  if (platform::stat_path(output, &info)) return false;
+  return info.kind == platform::PathKind::kMissing || info.kind == platform::PathKind::kRegular;
+}
+
+// A temporary file for rows whose header was not right: beside the output
 // file, or in the temporary directory for stdout, a device or a FIFO; it has
 // no name, so nothing stays behind.
 platform::File OpenSpool(const std::string& output) {
-  platform::FileInfo info;
-  const bool not_a_file = !platform::stat_path(output, &info) &&
-                          info.kind != platform::PathKind::kMissing &&
-                          info.kind != platform::PathKind::kRegular;
-  const std::string dir = output.empty() || output == "-" || not_a_file
-                              ? std::string()
-                              : platform::directory_of(output);
+  const std::string dir =
+      OutputIsReplacedFile(output) ? platform::directory_of(output) : std::string();
   std::error_code error;
   platform::File spool = platform::File::scratch(dir, &error);
   if (error) {
@@ -105,26 +109,58 @@ platform::File OpenSpool(const std::string& output) {
   return spool;
 }
 
-// The header, then the rows of the spool with the cells a widening left out.
-void WriteSpooledCsv(platform::File& spool, const blackbox::CsvFormatter& csv, blackbox::Sink* sink,
-                     StreamingOutput& output, const blackbox::FdSink& fd_sink) {
-  blackbox::TextBuffer out(sink);
+// Writes `size` bytes of `rows` from `offset` to the output: as they are when
+// the header was right, else under the final header with the cells a widening
+// left out.
+void WriteCsvRows(platform::File& rows, std::uint64_t offset, std::uint64_t size,
+                  const blackbox::CsvFormatter& csv, StreamingOutput& output) {
+  if (!csv.widened()) {
+    const platform::CopyResult copied = platform::copy_range(rows, offset, size, output.file());
+    if (copied.error && copied.output_failed) output.Fail(copied.error);
+    if (copied.error || copied.copied != size) {
+      throw InputError(fmt::format("cannot read back the temporary rows: {}",
+                                   copied.error ? copied.error.message() : "they are shorter"));
+    }
+    return;
+  }
+  blackbox::FdSink sink(output.fd());
+  blackbox::TextBuffer out(&sink);
   csv.WriteHeader(&out);
   blackbox::CsvWidener widener(csv);
   constexpr std::size_t kBlock = std::size_t{1} << 20;
   std::unique_ptr<char[]> block(new char[kBlock]);
-  std::uint64_t offset = 0;
-  for (;;) {
+  for (std::uint64_t done = 0; done < size;) {
     std::error_code error;
-    const std::size_t n = spool.read_at(block.get(), kBlock, offset, &error);
-    if (error)
-      throw InputError(fmt::format("cannot read back the temporary rows: {}", error.message()));
-    if (n == 0) break;
+    const std::size_t n = rows.read_at(
+        block.get(), static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, size - done)),
+        offset + done, &error);
+    if (error || n == 0) {
+      throw InputError(fmt::format("cannot read back the temporary rows: {}",
+                                   error ? error.message() : "they are shorter"));
+    }
     widener.Feed(std::string_view(block.get(), n), &out);
-    if (out.failed()) output.Fail(fd_sink.error_number());
-    offset += n;
+    if (out.failed()) output.Fail(sink.error_number());
+    done += n;
   }
-  if (!out.Flush()) output.Fail(fd_sink.error_number());
+  if (!out.Flush()) output.Fail(sink.error_number());
+}
+
+// The output file itself held the rows under the first line's header, and a
+// wider line came: the rows move to a temporary file and come back put right.
+void WidenOutputInPlace(const blackbox::CsvFormatter& csv, std::uint64_t written,
+                        const std::string& path, StreamingOutput& output) {
+  platform::File spool = OpenSpool(path);
+  const std::uint64_t size = written - csv.rows_start();
+  const platform::CopyResult copied =
+      platform::copy_range(output.file(), csv.rows_start(), size, spool);
+  if (copied.error || copied.copied != size) {
+    throw InputError(fmt::format("cannot write the temporary rows: {}",
+                                 copied.error ? copied.error.message() : "the output is shorter"));
+  }
+  std::error_code error = output.file().truncate(0);
+  if (!error) error = output.file().seek(0);
+  if (error) output.Fail(error);
+  WriteCsvRows(spool, 0, size, csv, output);
 }
 
 // A logger CSV that takes its widths from the lines: no --inputs, no
@@ -170,6 +206,7 @@ std::unique_ptr<blackbox::LineFormatter> MakeFormatter(const ExportOptions& opti
       throw UsageError("--channels: " + error.message());
     }
     csv.grow = CsvNeedsWidths(options, can_csv) && !widths;
+    csv.header_first = csv.grow;
     csv.time = options.time;
     csv.time_scale = scale;
     csv.source = options.source;
@@ -205,10 +242,16 @@ void RunExport(const ExportOptions& options) {
 
   std::uint64_t total = 0;
   for (const std::string& file : options.files) total += FileSize(file);
-  // A CSV that needs its widths reads files that can be read twice twice:
-  // writing every row to a temporary file and back costs several times
-  // more. Inputs read once (stdin, a pipe, --follow) are collected instead.
-  const bool scan = CsvNeedsWidths(options, can_csv) && !options.follow &&
+  // A logger CSV that takes its widths from the lines writes its header from
+  // the first line and its rows as they come: into the output file itself
+  // when it is one, else into a temporary file, since a wider line later
+  // means the rows so far must be put right. That is rare, and costs one more
+  // pass over the rows only then. Into stdout or a pipe the temporary rows
+  // would always be copied once more, which costs more than scanning inputs
+  // that can be read twice for their widths first.
+  const bool grows = CsvNeedsWidths(options, can_csv);
+  const bool direct = grows && OutputIsReplacedFile(options.output);
+  const bool scan = grows && !direct && !options.follow &&
                     std::all_of(options.files.begin(), options.files.end(), ReadableTwice);
   Progress progress("export", options.follow ? 0 : (scan ? 2 : 1) * total);
   std::optional<blackbox::CsvColumns> widths;
@@ -219,10 +262,8 @@ void RunExport(const ExportOptions& options) {
 
   StreamingOutput output(options.output);
   blackbox::FdSink output_sink(output.fd());
-  // A logger CSV without given widths collects its rows until the widest line
-  // is known; everything else goes straight out.
   auto* csv = dynamic_cast<blackbox::CsvFormatter*>(formatter.get());
-  const bool spooled = csv != nullptr && csv->options().grow;
+  const bool spooled = csv != nullptr && csv->options().grow && !direct;
   platform::File spool;
   std::optional<blackbox::FdSink> spool_sink;
   if (spooled) {
@@ -268,8 +309,23 @@ void RunExport(const ExportOptions& options) {
     done += FileSize(file);
   }
   if (!exporter.Flush(nullptr)) sink_failed();
-  if (spooled) {
-    WriteSpooledCsv(spool, *csv, &output_sink, output, output_sink);
+  if (csv != nullptr && csv->header_pending()) {
+    blackbox::TextBuffer header(sink);
+    csv->WriteHeader(&header);
+    if (!header.Flush()) sink_failed();
+  }
+  if (spooled || (direct && csv->widened())) {
+    platform::File& rows = spooled ? spool : output.file();
+    platform::FileInfo info;
+    if (const std::error_code error = rows.info(&info)) {
+      throw InputError(fmt::format("cannot read back the temporary rows: {}", error.message()));
+    }
+    if (spooled) {
+      WriteCsvRows(spool, csv->widened() ? csv->rows_start() : 0,
+                   info.size - (csv->widened() ? csv->rows_start() : 0), *csv, output);
+    } else {
+      WidenOutputInPlace(*csv, info.size, options.output, output);
+    }
   }
   output.Commit();
 }

@@ -107,6 +107,7 @@ void CsvFormatter::WriteHeader(TextBuffer* out) const {
 
 void CsvFormatter::Begin(TextBuffer* out) {
   if (!options_.grow) WriteHeader(out);
+  header_pending_ = options_.grow && options_.header_first;
   first_row_ = out->position();
   begun_ = true;
 }
@@ -126,8 +127,20 @@ std::size_t CsvFormatter::RowRoom() const {
 }
 
 bool CsvFormatter::Fits(std::size_t inputs, std::size_t outputs, TextBuffer* out, Error* error) {
-  if (!options_.channels.empty()) return true;
   CsvColumns& columns = columns_;
+  if (header_pending_) {
+    // The first line sets the header; the rows come after it.
+    if (options_.channels.empty()) {
+      columns.inputs = std::max(columns.inputs, inputs);
+      columns.outputs = std::max(columns.outputs, outputs);
+      widenings_.back().columns = columns;
+    }
+    WriteHeader(out);
+    first_row_ = out->position();
+    header_pending_ = false;
+    return true;
+  }
+  if (!options_.channels.empty()) return true;
   if (inputs <= columns.inputs && outputs <= columns.outputs) return true;
   if (!options_.grow) {
     return Report(error, Error(ErrorKind::kUnsupported, TooWide(inputs, outputs, columns)));

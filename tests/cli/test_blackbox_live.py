@@ -220,6 +220,17 @@ def test_files_of_different_widths_give_one_table(tmp_path):
     assert f"{wide}: line at byte 0: logger line has 4 input and 0 output samples".encode() in refused.stderr
     assert not output.exists()
     assert sorted(os.listdir(tmp_path)) == ["narrow.bin", "wide.bin"]
+    # Into a file the rows go as they come, and are put right in place only
+    # when a wider line follows: the same table as on stdout, from files or stdin.
+    for inputs in ([narrow, wide], [wide, narrow]):
+        names = [str(path) for path in inputs]
+        expected = run("blackbox", "export", *names, "--format", "csv", "--source").stdout
+        run("blackbox", "export", *names, "--format", "csv", "--source", "-o", str(output))
+        assert output.read_bytes() == expected
+        run("blackbox", "export", "-", "--format", "csv", "-o", str(output),
+            stdin=b"".join(path.read_bytes() for path in inputs))
+        assert output.read_bytes() == run("blackbox", "export", *names, "--format", "csv").stdout
+    assert sorted(os.listdir(tmp_path)) == ["fleet.csv", "narrow.bin", "wide.bin"]
 
 
 def test_can_csv_reads_back_into_the_records_written(tmp_path):

@@ -45,6 +45,12 @@ struct CsvOptions {
   // header comes last, from WriteHeader(), and the rows written before a
   // widening are put right by CsvWidener. Begin() then writes nothing.
   bool grow = false;
+  // With `grow`: the header comes first after all, with the first line's
+  // columns, just before its row (or from WriteHeader() when no line comes),
+  // so that the rows can go straight to their destination. It stays right
+  // unless widened(); then the rows from rows_start() on are put right by
+  // CsvWidener under a new header.
+  bool header_first = false;
   // Non-empty: exactly these sample columns in this order, named as parsed
   // ("in2,out0"); a line without that sample leaves the cell empty.
   std::vector<CsvChannel> channels;
@@ -84,6 +90,12 @@ class GCUPROTO_BLACKBOX_EXPORT CsvFormatter : public LineFormatter {
   // With `grow`: the column counts rows were written with, in order; one
   // entry when no line was wider than the first.
   const std::vector<CsvWidening>& widenings() const { return widenings_; }
+  // With `grow`: a line came that was wider than the first.
+  bool widened() const { return widenings_.size() > 1; }
+  // With `header_first`: the header is not written yet (no line came).
+  bool header_pending() const { return header_pending_; }
+  // The TextBuffer position of the first row: after the header, if any.
+  std::uint64_t rows_start() const { return first_row_; }
 
  private:
   bool Fits(std::size_t inputs, std::size_t outputs, TextBuffer* out, Error* error);
@@ -94,6 +106,7 @@ class GCUPROTO_BLACKBOX_EXPORT CsvFormatter : public LineFormatter {
   CsvOptions options_;
   std::uint64_t first_row_ = 0;  // TextBuffer position of the first row
   bool begun_ = false;
+  bool header_pending_ = false;
   std::vector<CsvWidening> widenings_;
   std::string source_cell_;             // ",name", quoted when it must be
   std::vector<std::uint32_t> samples_;  // one line's samples, zigzag-encoded
