@@ -1,6 +1,7 @@
 #include <gcuproto/platform/arguments.h>
-#include <shellapi.h>
 #include <windows.h>
+// shellapi.h needs what windows.h declares.
+#include <shellapi.h>
 
 #include "win32_util.h"
 
