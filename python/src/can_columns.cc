@@ -31,9 +31,7 @@ std::size_t CanFiller::Fill(const CanBlock& block) {
     const BlackboxCandumpFileLine& line = input_->reader().can_line();
     const std::string& data = line.data();
     if (data.size() > shape_.max_data) {
-      throw std::runtime_error(
-          "CAN line at byte " + std::to_string(input_->reader().offset()) +
-          " has more data than when the file was first read: the file changed");
+      throw ChangedBetweenPasses("CAN line", input_->reader().offset(), "more data");
     }
     block.seq_no[n] = line.seqno();
     block.timestamp[n] = line.timestamp();
@@ -56,8 +54,7 @@ std::size_t CanFiller::Fill(const CanBlock& block) {
   }
   if (rows_left_ == 0 || n < block.rows) {
     rows_left_ = 0;
-    while (input_->Next()) {
-    }
+    input_->Drain();
   }
   return n;
 }

@@ -88,9 +88,7 @@ std::size_t LineFiller::Fill(const LineBlock& block) {
     const auto inputs = static_cast<std::size_t>(line.datainput_size());
     const auto outputs = static_cast<std::size_t>(line.dataoutput_size());
     if (inputs > shape_.max_inputs || outputs > shape_.max_outputs) {
-      throw std::runtime_error(
-          "logger line at byte " + std::to_string(input_->reader().offset()) +
-          " has more samples than when the file was first read: the file changed");
+      throw ChangedBetweenPasses("logger line", input_->reader().offset(), "more samples");
     }
     block.seq_no[n] = line.seqno();
     block.timestamp[n] = line.timestamp();
@@ -108,12 +106,9 @@ std::size_t LineFiller::Fill(const LineBlock& block) {
     ++n;
     --rows_left_;
   }
-  // The last line read: what follows up to where the first pass stopped is
-  // read too, so that a damaged record there is reported.
   if (rows_left_ == 0 || n < block.rows) {
     rows_left_ = 0;
-    while (input_->Next()) {
-    }
+    input_->Drain();
   }
   return n;
 }

@@ -30,6 +30,11 @@ class OpenError : public std::runtime_error {
   int error_number_;
 };
 
+// A line the second pass finds larger than the first pass counted it: `more`
+// says in what ("more samples").
+std::runtime_error ChangedBetweenPasses(const std::string& line, std::uint64_t offset,
+                                        const std::string& more);
+
 // What a read asks for.
 struct Selection {
   blackbox::Filter filter;
@@ -53,6 +58,12 @@ class LogInput {
 
   // The next record the selection takes; false at the end or at damage.
   bool Next() { return reader_->Next(); }
+  // Reads on to the end without keeping anything: a pass that has all the
+  // rows it wants still meets the damage that stopped the first pass.
+  void Drain() {
+    while (Next()) {
+    }
+  }
 
   // After Next() returned false: where reading stopped short, if it did.
   const std::optional<blackbox::Error>& stop() const { return reader_->damage(); }
