@@ -52,10 +52,7 @@ std::size_t CanFiller::Fill(const CanBlock& block) {
     ++n;
     --rows_left_;
   }
-  if (rows_left_ == 0 || n < block.rows) {
-    rows_left_ = 0;
-    input_->Drain();
-  }
+  FinishFill(input_, n, block.rows, &rows_left_);
   return n;
 }
 

@@ -35,6 +35,12 @@ class OpenError : public std::runtime_error {
 std::runtime_error ChangedBetweenPasses(const std::string& line, std::uint64_t offset,
                                         const std::string& more);
 
+// The end of a second pass's fill of up to `wanted` rows, `filled` of them
+// filled: once no rows are left, or the input ended early, it reads on to
+// where the first pass stopped without keeping anything, so that the damage
+// that stopped the first pass is met here too.
+void FinishFill(LogInput* input, std::size_t filled, std::size_t wanted, std::uint64_t* rows_left);
+
 // What a read asks for.
 struct Selection {
   blackbox::Filter filter;
@@ -58,12 +64,6 @@ class LogInput {
 
   // The next record the selection takes; false at the end or at damage.
   bool Next() { return reader_->Next(); }
-  // Reads on to the end without keeping anything: a pass that has all the
-  // rows it wants still meets the damage that stopped the first pass.
-  void Drain() {
-    while (Next()) {
-    }
-  }
 
   // After Next() returned false: where reading stopped short, if it did.
   const std::optional<blackbox::Error>& stop() const { return reader_->damage(); }
