@@ -12,14 +12,19 @@
 
 namespace gcuproto::platform {
 
-// Each system's output_*.cc.
 namespace os {
 
-// Best effort: whoever calls it is already giving the file up.
+// In file_*.cc. Closes without a word: a destructor has no one to tell of a
+// failure.
+void drop_descriptor(int fd);
+
+// In output_*.cc. Best effort: whoever calls it is already giving the file
+// up.
 void remove_file(const std::string& path);
 
-// Puts `temporary` in the place of `target` in one step that survives a
-// crash: a reader sees the old file or the new one, never a mixture.
+// In output_*.cc. Puts `temporary` in the place of `target` in one step that
+// survives a crash: a reader sees the old file or the new one, never a
+// mixture.
 std::error_code replace_file(const std::string& temporary, const std::string& target);
 
 }  // namespace os

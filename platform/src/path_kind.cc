@@ -32,6 +32,22 @@ const char* path_kind_name(PathKind kind) {
   return "special file";
 }
 
+File::~File() {
+  if (owned_ && fd_ >= 0) os::drop_descriptor(fd_);
+}
+
+File::File(File&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), owned_(std::exchange(other.owned_, false)) {}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    if (owned_ && fd_ >= 0) os::drop_descriptor(fd_);
+    fd_ = std::exchange(other.fd_, -1);
+    owned_ = std::exchange(other.owned_, false);
+  }
+  return *this;
+}
+
 void copy_by_blocks(File& from, std::uint64_t offset, std::uint64_t length, File& to,
                     CopyResult* result) {
   constexpr std::size_t kBlock = std::size_t{1} << 20;
