@@ -35,12 +35,6 @@ class OpenError : public std::runtime_error {
 std::runtime_error ChangedBetweenPasses(const std::string& line, std::uint64_t offset,
                                         const std::string& more);
 
-// The end of a second pass's fill of up to `wanted` rows, `filled` of them
-// filled: once no rows are left, or the input ended early, it reads on to
-// where the first pass stopped without keeping anything, so that the damage
-// that stopped the first pass is met here too.
-void FinishFill(LogInput* input, std::size_t filled, std::size_t wanted, std::uint64_t* rows_left);
-
 // What a read asks for.
 struct Selection {
   blackbox::Filter filter;
@@ -78,6 +72,12 @@ class LogInput {
   std::unique_ptr<Streams> streams_;
   std::unique_ptr<blackbox::Reader> reader_;
 };
+
+// The end of a second pass's fill of up to `wanted` rows, `filled` of them
+// filled: once no rows are left, or the input ended early, it reads on to
+// where the first pass stopped without keeping anything, so that the damage
+// that stopped the first pass is met here too.
+void FinishFill(LogInput* input, std::size_t filled, std::size_t wanted, std::uint64_t* rows_left);
 
 }  // namespace python
 }  // namespace gcuproto
