@@ -189,35 +189,35 @@ google::protobuf::int32* Cell(config::Map* map, std::uint32_t x, std::uint32_t y
   return map->mutable_values()->Mutable(static_cast<int>(y * size_x + x));
 }
 
-MapTunerCommandResult LookupResult(const config::Map* map, const google::protobuf::int32* found) {
-  return !map ? mapTunerMapNotFound : found ? mapTunerOk : mapTunerWrongValue;
+// Label and cell requests, reads and writes, answer alike: the address
+// asked for, and whether the map and the entry were there.
+template <typename Answer, typename Locate>
+google::protobuf::int32* AnswerLookup(config::UnitConfig* tables, std::uint32_t map_id,
+                                      Answer* answer, Locate locate) {
+  answer->set_mapid(map_id);
+  config::Map* map = FindById(tables->mutable_map(), map_id);
+  google::protobuf::int32* entry = map ? locate(map) : nullptr;
+  answer->set_result(!map ? mapTunerMapNotFound : entry ? mapTunerOk : mapTunerWrongValue);
+  return entry;
 }
 
-// Reads and writes of one label answer alike: the address asked for, and
-// whether the map and the label were there.
 template <typename Request, typename Answer>
 google::protobuf::int32* AnswerLabel(config::UnitConfig* tables, const Request& request,
                                      Answer* answer) {
-  answer->set_mapid(request.mapid());
   answer->set_axis(request.axis());
   answer->set_position(request.position());
-  config::Map* map = FindById(tables->mutable_map(), request.mapid());
-  google::protobuf::int32* label = map ? Label(map, request.axis(), request.position()) : nullptr;
-  answer->set_result(LookupResult(map, label));
-  return label;
+  return AnswerLookup(tables, request.mapid(), answer, [&request](config::Map* map) {
+    return Label(map, request.axis(), request.position());
+  });
 }
 
-// The same for one cell of a map.
 template <typename Request, typename Answer>
 google::protobuf::int32* AnswerCell(config::UnitConfig* tables, const Request& request,
                                     Answer* answer) {
-  answer->set_mapid(request.mapid());
   answer->set_x(request.x());
   answer->set_y(request.y());
-  config::Map* map = FindById(tables->mutable_map(), request.mapid());
-  google::protobuf::int32* cell = map ? Cell(map, request.x(), request.y()) : nullptr;
-  answer->set_result(LookupResult(map, cell));
-  return cell;
+  return AnswerLookup(tables, request.mapid(), answer,
+                      [&request](config::Map* map) { return Cell(map, request.x(), request.y()); });
 }
 
 // Reads and erases of a segment answer alike.
