@@ -26,8 +26,7 @@ CanShape ScanCan(LogInput* input) {
 }
 
 std::size_t CanFiller::Fill(const CanBlock& block) {
-  std::size_t n = 0;
-  while (n < block.rows && rows_left_ > 0 && input_->Next()) {
+  return FillRows(input_, block.rows, &rows_left_, [&](std::size_t n) {
     const BlackboxCandumpFileLine& line = input_->reader().can_line();
     const std::string& data = line.data();
     if (data.size() > shape_.max_data) {
@@ -49,11 +48,7 @@ std::size_t CanFiller::Fill(const CanBlock& block) {
       block.data_bytes->append(data);
       block.data_ends->push_back(block.data_bytes->size());
     }
-    ++n;
-    --rows_left_;
-  }
-  FinishFill(input_, n, block.rows, &rows_left_);
-  return n;
+  });
 }
 
 }  // namespace python

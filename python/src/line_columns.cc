@@ -81,9 +81,8 @@ LineFiller::LineFiller(LogInput* input, std::vector<Channel> channels, const Lin
     : input_(input), channels_(std::move(channels)), shape_(shape), rows_left_(shape.rows) {}
 
 std::size_t LineFiller::Fill(const LineBlock& block) {
-  std::size_t n = 0;
   const std::size_t stride = block.rows;
-  while (n < block.rows && rows_left_ > 0 && input_->Next()) {
+  return FillRows(input_, block.rows, &rows_left_, [&](std::size_t n) {
     const BlackboxFileLine& line = input_->reader().logger_line();
     const auto inputs = static_cast<std::size_t>(line.datainput_size());
     const auto outputs = static_cast<std::size_t>(line.dataoutput_size());
@@ -103,11 +102,7 @@ std::size_t LineFiller::Fill(const LineBlock& block) {
         block.missing[static_cast<std::size_t>(channel.mask) * stride + n] = !present;
       column += stride;
     }
-    ++n;
-    --rows_left_;
-  }
-  FinishFill(input_, n, block.rows, &rows_left_);
-  return n;
+  });
 }
 
 }  // namespace python

@@ -37,13 +37,6 @@ std::runtime_error ChangedBetweenPasses(const std::string& line, std::uint64_t o
                             " than when the file was first read: the file changed");
 }
 
-void FinishFill(LogInput* input, std::size_t filled, std::size_t wanted, std::uint64_t* rows_left) {
-  if (*rows_left != 0 && filled == wanted) return;
-  *rows_left = 0;
-  while (input->Next()) {
-  }
-}
-
 LogInput::LogInput(const std::string& path, const Selection& selection, bool decode,
                    std::optional<std::uint64_t> limit)
     : streams_(std::make_unique<Streams>()) {
