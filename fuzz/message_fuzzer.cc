@@ -20,15 +20,12 @@
 
 namespace {
 
+using gcuproto_test::NewMessage;
 using google::protobuf::Descriptor;
 using google::protobuf::Message;
 using google::protobuf::MessageFactory;
 using google::protobuf::TextFormat;
 using google::protobuf::util::MessageDifferencer;
-
-std::unique_ptr<Message> NewMessage(const Descriptor* type) {
-  return std::unique_ptr<Message>(MessageFactory::generated_factory()->GetPrototype(type)->New());
-}
 
 const char* Name(const Message& m) { return m.GetDescriptor()->full_name().c_str(); }
 

@@ -20,18 +20,14 @@ namespace {
 
 using gcuproto_test::AllMessageTypes;
 using gcuproto_test::Hex;
+using gcuproto_test::NewMessage;
 using gcuproto_test::Varint;
 using google::protobuf::Descriptor;
 using google::protobuf::FieldDescriptor;
 using google::protobuf::Message;
-using google::protobuf::MessageFactory;
 using google::protobuf::util::MessageDifferencer;
 
 constexpr std::uint32_t kSeed = 20240611;
-
-std::unique_ptr<Message> NewMessage(const Descriptor* type) {
-  return std::unique_ptr<Message>(MessageFactory::generated_factory()->GetPrototype(type)->New());
-}
 
 std::string Key(const FieldDescriptor* field, int wire_type) {
   return Varint(gcuproto::wire::MakeKey(field->number(), wire_type));

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "random_message.h"
 #include "scratch_dir.h"
 #include "wire.h"
 
@@ -60,9 +61,7 @@ std::vector<Vector> Vectors() {
 
 std::unique_ptr<pb::Message> New(const std::string& type) {
   const pb::Descriptor* d = pb::DescriptorPool::generated_pool()->FindMessageTypeByName(type);
-  if (d == nullptr) return nullptr;
-  return std::unique_ptr<pb::Message>(
-      pb::MessageFactory::generated_factory()->GetPrototype(d)->New());
+  return d == nullptr ? nullptr : gcuproto_test::NewMessage(d);
 }
 
 class WireVector : public testing::TestWithParam<Vector> {};

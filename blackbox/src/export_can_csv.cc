@@ -1,6 +1,6 @@
 #include <gcuproto/blackbox/can_csv_formatter.h>
-#include <gcuproto/blackbox/line_decoder.h>
 
+#include "decode_line.h"
 #include "number_text.h"
 #include "sample_text.h"
 
@@ -50,14 +50,8 @@ void CanCsvFormatter::AppendRow(const BlackboxCandumpFileLine& line, TextBuffer*
 
 bool CanCsvFormatter::Line(RecordKind kind, std::string_view encoded, TextBuffer* out,
                            Error* error) {
-  if (kind == RecordKind::kLoggerLine) {
-    if (DecodeLoggerLine(encoded, &line_)) return true;
-    return Report(error, Error(ErrorKind::kDamaged, "logger line does not decode"));
-  }
-  if (!can_line_.ParseFromArray(encoded.data(), static_cast<int>(encoded.size()))) {
-    return Report(error, Error(ErrorKind::kDamaged, "CAN line does not decode"));
-  }
-  AppendRow(can_line_, out);
+  if (!DecodeLine(kind, encoded, &line_, &can_line_, error)) return false;
+  if (kind == RecordKind::kCanLine) AppendRow(can_line_, out);
   return true;
 }
 

@@ -1,8 +1,8 @@
 #include <gcuproto/blackbox/candump_formatter.h>
-#include <gcuproto/blackbox/line_decoder.h>
 
 #include <cctype>
 
+#include "decode_line.h"
 #include "number_text.h"
 
 namespace gcuproto {
@@ -92,14 +92,8 @@ bool CandumpFormatter::AppendLine(const BlackboxCandumpFileLine& line, TextBuffe
 
 bool CandumpFormatter::Line(RecordKind kind, std::string_view encoded, TextBuffer* out,
                             Error* error) {
-  if (kind == RecordKind::kLoggerLine) {
-    if (DecodeLoggerLine(encoded, &line_)) return true;
-    return Report(error, Error(ErrorKind::kDamaged, "logger line does not decode"));
-  }
-  if (!can_line_.ParseFromArray(encoded.data(), static_cast<int>(encoded.size()))) {
-    return Report(error, Error(ErrorKind::kDamaged, "CAN line does not decode"));
-  }
-  return AppendLine(can_line_, out, error);
+  if (!DecodeLine(kind, encoded, &line_, &can_line_, error)) return false;
+  return kind == RecordKind::kLoggerLine || AppendLine(can_line_, out, error);
 }
 
 }  // namespace blackbox

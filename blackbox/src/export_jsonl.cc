@@ -1,6 +1,6 @@
 #include <gcuproto/blackbox/json_lines_formatter.h>
-#include <gcuproto/blackbox/line_decoder.h>
 
+#include "decode_line.h"
 #include "number_text.h"
 #include "sample_text.h"
 
@@ -96,16 +96,13 @@ bool JsonLinesFormatter::Line(RecordKind kind, std::string_view encoded, TextBuf
       out->Advance(q);
       return true;
     }
-    if (!DecodeLoggerLine(encoded, &line_)) {
-      return Report(error, Error(ErrorKind::kDamaged, "logger line does not decode"));
-    }
+  }
+  if (!DecodeLine(kind, encoded, &line_, &can_line_, error)) return false;
+  if (kind == RecordKind::kLoggerLine) {
     AppendLine(line_, out);
-    return true;
+  } else {
+    AppendLine(can_line_, out);
   }
-  if (!can_line_.ParseFromArray(encoded.data(), static_cast<int>(encoded.size()))) {
-    return Report(error, Error(ErrorKind::kDamaged, "CAN line does not decode"));
-  }
-  AppendLine(can_line_, out);
   return true;
 }
 

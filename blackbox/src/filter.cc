@@ -3,7 +3,7 @@
 
 #include <charconv>
 
-#include "varint_block.h"
+#include "line_scan.h"
 
 namespace gcuproto {
 namespace blackbox {
@@ -12,83 +12,14 @@ namespace {
 constexpr std::uint32_t kStandardMask = 0x7FF;
 constexpr std::uint32_t kExtendedMask = 0x1FFFFFFF;
 
-enum class Scan { kDone, kMalformed, kUnusual };
-
-// The encoding writers produce: one-byte keys of the known fields, each with
-// its own wire type. Anything else is left to the general parser.
-Scan ScanLoggerLine(const std::uint8_t* p, const std::uint8_t* end, LineHeader* header) {
-  while (p < end) {
-    const std::uint8_t key = *p++;
-    std::uint64_t value;
-    switch (key) {
-      case 0x08:  // seqNo
-      case 0x18:  // timestamp
-      case 0x10:  // one unpacked sample
-      case 0x20:
-        p = ReadVarint(p, end, &value);
-        if (p == nullptr) return Scan::kMalformed;
-        if (key == 0x08) header->seq_no = static_cast<std::uint32_t>(value);
-        if (key == 0x18) header->timestamp = static_cast<std::uint32_t>(value);
-        break;
-      case 0x12:  // packed samples: skipped, never decoded
-      case 0x22: {
-        std::uint32_t size;
-        p = ReadLength(p, end, &size);
-        if (p == nullptr || size > static_cast<std::size_t>(end - p)) return Scan::kMalformed;
-        // A packed block must still hold whole varints; its last byte tells.
-        if (size > 0 && p[size - 1] >= 0x80) return Scan::kMalformed;
-        p += size;
-        break;
-      }
-      default:
-        return Scan::kUnusual;
-    }
-  }
-  return Scan::kDone;
-}
-
-Scan ScanCanLine(const std::uint8_t* p, const std::uint8_t* end, LineHeader* header) {
-  while (p < end) {
-    const std::uint8_t key = *p++;
-    std::uint64_t value;
-    switch (key) {
-      case 0x08:
-      case 0x10:
-      case 0x18:
-      case 0x20:
-      case 0x28:
-        p = ReadVarint(p, end, &value);
-        if (p == nullptr) return Scan::kMalformed;
-        switch (key) {
-          case 0x08:
-            header->seq_no = static_cast<std::uint32_t>(value);
-            break;
-          case 0x10:
-            header->timestamp = static_cast<std::uint32_t>(value);
-            break;
-          case 0x18:
-            header->can_id = static_cast<std::uint32_t>(value);
-            break;
-          case 0x20:
-            header->message_id = static_cast<std::uint32_t>(value);
-            break;
-          default:
-            header->extended = value != 0;
-            break;
-        }
-        break;
-      case 0x32: {  // data
-        std::uint32_t size;
-        p = ReadLength(p, end, &size);
-        if (p == nullptr || size > static_cast<std::size_t>(end - p)) return Scan::kMalformed;
-        p += size;
-        break;
-      }
-      default:
-        return Scan::kUnusual;
-    }
-  }
-  return Scan::kDone;
+// Packed samples are skipped, never decoded; a block must still hold whole
+// varints, and its last byte tells.
+Scan ScanLoggerHeader(const std::uint8_t* p, const std::uint8_t* end, LineHeader* header) {
+  return ScanLoggerLine(
+      p, end, &header->seq_no, &header->timestamp, [](bool, std::uint64_t) {},
+      [](bool, const std::uint8_t* begin, const std::uint8_t* block_end) {
+        return begin == block_end || block_end[-1] < 0x80;
+      });
 }
 
 bool ParseHex32(std::string_view text, std::uint32_t* value) {
@@ -115,8 +46,8 @@ bool ReadLineHeader(RecordKind kind, std::string_view encoded, LineHeader* heade
   *header = LineHeader();
   const auto* p = reinterpret_cast<const std::uint8_t*>(encoded.data());
   const auto* end = p + encoded.size();
-  const Scan scan = kind == RecordKind::kLoggerLine ? ScanLoggerLine(p, end, header)
-                                                    : ScanCanLine(p, end, header);
+  const Scan scan = kind == RecordKind::kLoggerLine ? ScanLoggerHeader(p, end, header)
+                                                    : ScanCanLine(p, end, header, nullptr);
   if (scan != Scan::kUnusual) return scan == Scan::kDone;
   // Unknown fields, groups, keys of several bytes: the runtime decides.
   *header = LineHeader();

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "varint_block.h"
+#include "line_scan.h"
 
 namespace gcuproto {
 namespace blackbox {
@@ -29,50 +29,23 @@ inline bool ReadPackedSamples(const std::uint8_t* p, const std::uint8_t* end,
   return last != nullptr;
 }
 
-enum class Outcome { kDecoded, kMalformed, kNeedsGeneralParser };
-
-Outcome DecodeCommonEncoding(const std::uint8_t* p, const std::uint8_t* end,
-                             BlackboxFileLine* line) {
+Scan DecodeCommonEncoding(const std::uint8_t* p, const std::uint8_t* end, BlackboxFileLine* line) {
   std::uint32_t seq_no = 0;
   std::uint32_t timestamp = 0;
   auto* input = line->mutable_datainput();
   auto* output = line->mutable_dataoutput();
-  while (p < end) {
-    const std::uint8_t key = *p++;
-    std::uint64_t value;
-    switch (key) {
-      case 0x08:  // seqNo
-      case 0x18:  // timestamp
-        p = ReadVarint(p, end, &value);
-        if (p == nullptr) return Outcome::kMalformed;
-        (key == 0x08 ? seq_no : timestamp) = static_cast<std::uint32_t>(value);
-        break;
-      case 0x10:  // one dataInput sample
-      case 0x20:  // one dataOutput sample
-        p = ReadVarint(p, end, &value);
-        if (p == nullptr) return Outcome::kMalformed;
-        (key == 0x10 ? input : output)->Add(ZigZag32(static_cast<std::uint32_t>(value)));
-        break;
-      case 0x12:  // packed dataInput
-      case 0x22:  // packed dataOutput
-      {
-        std::uint32_t size;
-        p = ReadLength(p, end, &size);
-        if (p == nullptr || size > static_cast<std::uint64_t>(end - p)) return Outcome::kMalformed;
-        const std::uint8_t* record_end = p + size;
-        if (!ReadPackedSamples(p, record_end, key == 0x12 ? input : output)) {
-          return Outcome::kMalformed;
-        }
-        p = record_end;
-        break;
-      }
-      default:  // unknown fields, other wire types, end of group, zero key
-        return Outcome::kNeedsGeneralParser;
-    }
-  }
+  const Scan scan = ScanLoggerLine(
+      p, end, &seq_no, &timestamp,
+      [&](bool to_output, std::uint64_t value) {
+        (to_output ? output : input)->Add(ZigZag32(static_cast<std::uint32_t>(value)));
+      },
+      [&](bool to_output, const std::uint8_t* begin, const std::uint8_t* block_end) {
+        return ReadPackedSamples(begin, block_end, to_output ? output : input);
+      });
+  if (scan != Scan::kDone) return scan;
   line->set_seqno(seq_no);
   line->set_timestamp(timestamp);
-  return Outcome::kDecoded;
+  return Scan::kDone;
 }
 
 }  // namespace
@@ -82,11 +55,11 @@ bool DecodeLoggerLine(std::string_view bytes, BlackboxFileLine* line) {
   if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<int>::max())) return false;
   const auto* begin = reinterpret_cast<const std::uint8_t*>(bytes.data());
   switch (DecodeCommonEncoding(begin, begin + bytes.size(), line)) {
-    case Outcome::kDecoded:
+    case Scan::kDone:
       return true;
-    case Outcome::kMalformed:
+    case Scan::kMalformed:
       return false;
-    case Outcome::kNeedsGeneralParser:
+    case Scan::kUnusual:  // unknown fields, other wire types, end of group, zero key
       break;
   }
   return line->ParseFromArray(bytes.data(), static_cast<int>(bytes.size()));

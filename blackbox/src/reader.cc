@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <istream>
+#include <optional>
 #include <vector>
 
 #include "byte_source.h"
@@ -28,6 +29,45 @@ constexpr std::size_t kMaxGroupDepth = 100;
 
 const char* KindName(RecordKind kind) {
   return kind == RecordKind::kLoggerLine ? "logger line" : "CAN line";
+}
+
+enum class Payload { kRead, kCutShort, kDamaged };
+
+// The length and payload of a line record whose key was just read, with the
+// same checks and reasons on every path. With `one_byte_key_at`, the offset
+// of a one-byte key, a length written longer than it needs is damage too.
+Payload ReadPayload(ByteSource* source, RecordKind kind, std::uint64_t max_size,
+                    std::optional<std::uint64_t> one_byte_key_at, std::string_view* bytes,
+                    std::string* why) {
+  const std::string name = KindName(kind);
+  std::uint64_t size;
+  switch (source->ReadVarint(wire::kLengthLimit, &size)) {
+    case Status::kOk:
+      break;
+    case Status::kEnd:
+    case Status::kTruncated:
+      *why = name + " cut short inside its length";
+      return Payload::kCutShort;
+    case Status::kMalformed:
+      *why = name + " has a malformed length";
+      return Payload::kDamaged;
+  }
+  if (one_byte_key_at && source->position() - *one_byte_key_at != 1 + wire::VarintSize(size)) {
+    *why = name + " has a padded length";
+    return Payload::kDamaged;
+  }
+  if (size > max_size) {
+    *why = name + " of " + std::to_string(size) + " bytes exceeds the limit of " +
+           std::to_string(max_size);
+    return Payload::kDamaged;
+  }
+  std::uint64_t available = 0;
+  if (source->ReadView(size, bytes, &available) != Status::kOk) {
+    *why = name + " cut short: " + std::to_string(available) + " of " + std::to_string(size) +
+           " bytes present";
+    return Payload::kCutShort;
+  }
+  return Payload::kRead;
 }
 
 // Reads what a std::istream has ready: it waits for one byte, then takes
@@ -260,29 +300,16 @@ bool Reader::ReadRecordSlowly() {
   }
 
   kind_ = number == 10 ? RecordKind::kLoggerLine : RecordKind::kCanLine;
-  std::uint64_t size;
-  switch (source_->ReadVarint(wire::kLengthLimit, &size)) {
-    case Status::kOk:
+  std::string why;
+  switch (ReadPayload(source_.get(), kind_, options_.max_line_size, std::nullopt, &raw_, &why)) {
+    case Payload::kRead:
+      return true;
+    case Payload::kCutShort:
+      return FailCutShort(offset_, std::move(why));
+    case Payload::kDamaged:
       break;
-    case Status::kEnd:
-    case Status::kTruncated:
-      return FailCutShort(offset_, std::string(KindName(kind_)) + " cut short inside its length");
-    case Status::kMalformed:
-      return Fail(ErrorKind::kDamaged, offset_,
-                  std::string(KindName(kind_)) + " has a malformed length");
   }
-  if (size > options_.max_line_size) {
-    return Fail(ErrorKind::kDamaged, offset_,
-                std::string(KindName(kind_)) + " of " + std::to_string(size) +
-                    " bytes exceeds the limit of " + std::to_string(options_.max_line_size));
-  }
-  std::uint64_t available = 0;
-  if (source_->ReadView(size, &raw_, &available) != Status::kOk) {
-    return FailCutShort(offset_, std::string(KindName(kind_)) +
-                                     " cut short: " + std::to_string(available) + " of " +
-                                     std::to_string(size) + " bytes present");
-  }
-  return true;
+  return Fail(ErrorKind::kDamaged, offset_, std::move(why));
 }
 
 bool Reader::Next() {
@@ -401,36 +428,16 @@ Reader::Framed Reader::ReadLine(std::uint32_t max_size, Line* line, std::string*
     return Framed::kDamage;
   }
   line->kind = key == kLoggerLineKey ? RecordKind::kLoggerLine : RecordKind::kCanLine;
-  const std::string kind = KindName(line->kind);
-  std::uint64_t size;
-  switch (source_->ReadVarint(wire::kLengthLimit, &size)) {
-    case Status::kOk:
+  switch (ReadPayload(source_.get(), line->kind, max_size, line->offset, &bytes, why)) {
+    case Payload::kRead:
       break;
-    case Status::kEnd:
-    case Status::kTruncated:
-      *why = kind + " cut short inside its length";
+    case Payload::kCutShort:
       return Framed::kCutShort;
-    case Status::kMalformed:
-      *why = kind + " has a malformed length";
+    case Payload::kDamaged:
       return Framed::kDamage;
   }
-  line->payload = source_->position();
-  if (line->payload - line->offset != 1 + wire::VarintSize(size)) {
-    *why = kind + " has a padded length";
-    return Framed::kDamage;
-  }
-  if (size > max_size) {
-    *why = kind + " of " + std::to_string(size) + " bytes exceeds the limit of " +
-           std::to_string(max_size);
-    return Framed::kDamage;
-  }
-  std::uint64_t available = 0;
-  if (source_->ReadView(size, &bytes, &available) != Status::kOk) {
-    *why = kind + " cut short: " + std::to_string(available) + " of " + std::to_string(size) +
-           " bytes present";
-    return Framed::kCutShort;
-  }
   line->end = source_->position();
+  line->payload = line->end - bytes.size();
   return CheckLine(bytes, line, why);
 }
 

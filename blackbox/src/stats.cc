@@ -5,8 +5,8 @@
 #include <cstring>
 #include <limits>
 
+#include "line_scan.h"
 #include "number_set.h"
-#include "varint_block.h"
 
 namespace gcuproto {
 namespace blackbox {
@@ -60,100 +60,15 @@ struct LoggerFields {
   std::uint64_t outputs = 0;
 };
 
-enum class Read { kDone, kMalformed, kNeedsParser };
-
 // The encodings a unit writes: the four fields, samples packed or not.
-Read ReadLoggerLine(std::string_view encoded, LoggerFields* fields) {
+Scan ReadLoggerLine(std::string_view encoded, LoggerFields* fields) {
   const auto* p = reinterpret_cast<const std::uint8_t*>(encoded.data());
-  const auto* const end = p + encoded.size();
-  while (p < end) {
-    const std::uint8_t key = *p++;
-    std::uint64_t value;
-    switch (key) {
-      case 0x08:
-      case 0x18:
-        p = ReadVarint(p, end, &value);
-        if (p == nullptr) return Read::kMalformed;
-        (key == 0x08 ? fields->seq_no : fields->timestamp) = static_cast<std::uint32_t>(value);
-        break;
-      case 0x10:
-      case 0x20:
-        p = ReadVarint(p, end, &value);
-        if (p == nullptr) return Read::kMalformed;
-        ++(key == 0x10 ? fields->inputs : fields->outputs);
-        break;
-      case 0x12:
-      case 0x22: {
-        std::uint32_t size;
-        p = ReadLength(p, end, &size);
-        if (p == nullptr || size > static_cast<std::size_t>(end - p)) return Read::kMalformed;
-        if (!CountSamples(p, p + size, key == 0x12 ? &fields->inputs : &fields->outputs)) {
-          return Read::kMalformed;
-        }
-        p += size;
-        break;
-      }
-      default:
-        return Read::kNeedsParser;
-    }
-  }
-  return Read::kDone;
-}
-
-struct CanFields {
-  std::uint32_t seq_no = 0;
-  std::uint32_t timestamp = 0;
-  std::uint32_t can_id = 0;
-  std::uint32_t message_id = 0;
-  bool extended = false;
-  std::uint64_t data_bytes = 0;
-};
-
-Read ReadCanLine(std::string_view encoded, CanFields* fields) {
-  const auto* p = reinterpret_cast<const std::uint8_t*>(encoded.data());
-  const auto* const end = p + encoded.size();
-  while (p < end) {
-    const std::uint8_t key = *p++;
-    std::uint64_t value;
-    switch (key) {
-      case 0x08:
-      case 0x10:
-      case 0x18:
-      case 0x20:
-      case 0x28:
-        p = ReadVarint(p, end, &value);
-        if (p == nullptr) return Read::kMalformed;
-        switch (key) {
-          case 0x08:
-            fields->seq_no = static_cast<std::uint32_t>(value);
-            break;
-          case 0x10:
-            fields->timestamp = static_cast<std::uint32_t>(value);
-            break;
-          case 0x18:
-            fields->can_id = static_cast<std::uint32_t>(value);
-            break;
-          case 0x20:
-            fields->message_id = static_cast<std::uint32_t>(value);
-            break;
-          default:
-            fields->extended = value != 0;
-            break;
-        }
-        break;
-      case 0x32: {
-        std::uint32_t size;
-        p = ReadLength(p, end, &size);
-        if (p == nullptr || size > static_cast<std::size_t>(end - p)) return Read::kMalformed;
-        fields->data_bytes = size;
-        p += size;
-        break;
-      }
-      default:
-        return Read::kNeedsParser;
-    }
-  }
-  return Read::kDone;
+  return ScanLoggerLine(
+      p, p + encoded.size(), &fields->seq_no, &fields->timestamp,
+      [fields](bool output, std::uint64_t) { ++(output ? fields->outputs : fields->inputs); },
+      [fields](bool output, const std::uint8_t* begin, const std::uint8_t* end) {
+        return CountSamples(begin, end, output ? &fields->outputs : &fields->inputs);
+      });
 }
 
 class TimeTracker {
@@ -404,29 +319,31 @@ bool StatsCollector::AddEncoded(RecordKind kind, std::string_view encoded, std::
   if (kind == RecordKind::kLoggerLine) {
     LoggerFields fields;
     switch (ReadLoggerLine(encoded, &fields)) {
-      case Read::kDone:
+      case Scan::kDone:
         AddLogger(fields.seq_no, fields.timestamp, fields.inputs, fields.outputs, offset);
         return true;
-      case Read::kMalformed:
+      case Scan::kMalformed:
         return false;
-      case Read::kNeedsParser:
+      case Scan::kUnusual:
         break;
     }
     if (!DecodeLoggerLine(encoded, &state_->line)) return false;
     Add(state_->line, offset);
     return true;
   }
-  CanFields fields;
-  switch (ReadCanLine(encoded, &fields)) {
-    case Read::kDone: {
+  LineHeader header;
+  std::uint64_t data_bytes = 0;
+  const auto* p = reinterpret_cast<const std::uint8_t*>(encoded.data());
+  switch (ScanCanLine(p, p + encoded.size(), &header, &data_bytes)) {
+    case Scan::kDone: {
       const bool by_can_id = state_->options.id_field == CanIdField::kCanId;
-      AddCan(fields.seq_no, fields.timestamp, by_can_id ? fields.can_id : fields.message_id,
-             fields.extended, fields.data_bytes, offset);
+      AddCan(header.seq_no, header.timestamp, by_can_id ? header.can_id : header.message_id,
+             header.extended, data_bytes, offset);
       return true;
     }
-    case Read::kMalformed:
+    case Scan::kMalformed:
       return false;
-    case Read::kNeedsParser:
+    case Scan::kUnusual:
       break;
   }
   if (encoded.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()) ||

@@ -154,23 +154,11 @@ UnitIdentity VirtualUnit::Identity() const { return state_->setup->identity; }
 
 namespace {
 
-config::Map* FindMap(config::UnitConfig* tables, std::uint32_t id) {
-  for (config::Map& map : *tables->mutable_map()) {
-    if (map.id() == id) return &map;
-  }
-  return nullptr;
-}
-
-config::Pid* FindPid(config::UnitConfig* tables, std::uint32_t id) {
-  for (config::Pid& pid : *tables->mutable_pid()) {
-    if (pid.id() == id) return &pid;
-  }
-  return nullptr;
-}
-
-config::Segment* FindSegment(config::UnitConfig* tables, std::uint32_t id) {
-  for (config::Segment& segment : *tables->mutable_segment()) {
-    if (segment.id() == id) return &segment;
+// Tables are small: a scan costs less than keeping an index in step with them.
+template <typename Item>
+Item* FindById(google::protobuf::RepeatedPtrField<Item>* items, std::uint32_t id) {
+  for (Item& item : *items) {
+    if (item.id() == id) return &item;
   }
   return nullptr;
 }
@@ -199,6 +187,46 @@ google::protobuf::int32* Cell(config::Map* map, std::uint32_t x, std::uint32_t y
   const auto size_y = static_cast<std::uint32_t>(map->y_labels_size());
   if (x >= size_x || y >= size_y) return nullptr;
   return map->mutable_values()->Mutable(static_cast<int>(y * size_x + x));
+}
+
+// Label and cell requests, reads and writes, answer alike: the address
+// asked for, and whether the map and the entry were there.
+template <typename Answer, typename Locate>
+google::protobuf::int32* AnswerLookup(config::UnitConfig* tables, std::uint32_t map_id,
+                                      Answer* answer, Locate locate) {
+  answer->set_mapid(map_id);
+  config::Map* map = FindById(tables->mutable_map(), map_id);
+  google::protobuf::int32* entry = map ? locate(map) : nullptr;
+  answer->set_result(!map ? mapTunerMapNotFound : entry ? mapTunerOk : mapTunerWrongValue);
+  return entry;
+}
+
+template <typename Request, typename Answer>
+google::protobuf::int32* AnswerLabel(config::UnitConfig* tables, const Request& request,
+                                     Answer* answer) {
+  answer->set_axis(request.axis());
+  answer->set_position(request.position());
+  return AnswerLookup(tables, request.mapid(), answer, [&request](config::Map* map) {
+    return Label(map, request.axis(), request.position());
+  });
+}
+
+template <typename Request, typename Answer>
+google::protobuf::int32* AnswerCell(config::UnitConfig* tables, const Request& request,
+                                    Answer* answer) {
+  answer->set_x(request.x());
+  answer->set_y(request.y());
+  return AnswerLookup(tables, request.mapid(), answer,
+                      [&request](config::Map* map) { return Cell(map, request.x(), request.y()); });
+}
+
+// Reads and erases of a segment answer alike.
+template <typename Answer>
+config::Segment* AnswerSegment(config::UnitConfig* tables, std::uint32_t id, Answer* answer) {
+  answer->set_segment(id);
+  config::Segment* segment = FindById(tables->mutable_segment(), id);
+  answer->set_result(segment ? ok : memoryError);
+  return segment;
 }
 
 }  // namespace
@@ -273,7 +301,7 @@ void VirtualUnit::Handle(const Command& command) {
       break;
     case Command::kPidTunerSet: {
       const PidTunerSetPidReq& request = command.pidtunerset();
-      config::Pid* pid = FindPid(tables, request.pidid());
+      config::Pid* pid = FindById(tables->mutable_pid(), request.pidid());
       if (pid == nullptr) {
         response.set_result(contentDecodeError);  // no such controller
         break;
@@ -287,7 +315,7 @@ void VirtualUnit::Handle(const Command& command) {
       break;
     }
     case Command::kPidTunerGet: {
-      config::Pid* pid = FindPid(tables, command.pidtunerget().pidid());
+      config::Pid* pid = FindById(tables->mutable_pid(), command.pidtunerget().pidid());
       if (pid == nullptr) {
         response.set_result(contentDecodeError);
         break;
@@ -297,7 +325,7 @@ void VirtualUnit::Handle(const Command& command) {
     }
     case Command::kPidTunerReset: {
       const std::uint32_t id = command.pidtunerreset().pidid();
-      config::Pid* pid = FindPid(tables, id);
+      config::Pid* pid = FindById(tables->mutable_pid(), id);
       if (pid == nullptr) {
         response.set_result(contentDecodeError);
         break;
@@ -313,7 +341,7 @@ void VirtualUnit::Handle(const Command& command) {
           static_cast<std::uint32_t>(tables->map_size()));
       break;
     case Command::kMapTunerGetMapDetails: {
-      config::Map* map = FindMap(tables, command.maptunergetmapdetails().mapid());
+      config::Map* map = FindById(tables->mutable_map(), command.maptunergetmapdetails().mapid());
       if (map == nullptr) {
         response.set_result(contentDecodeError);  // no such map
         break;
@@ -326,50 +354,29 @@ void VirtualUnit::Handle(const Command& command) {
     }
     case Command::kMapTunerSetMapLabel: {
       const MapTunerSetMapLabelReq& request = command.maptunersetmaplabel();
-      MapTunerSetMapLabelResp* answer = response.mutable_maptunersetmaplabel();
-      answer->set_mapid(request.mapid());
-      answer->set_axis(request.axis());
-      answer->set_position(request.position());
-      config::Map* map = FindMap(tables, request.mapid());
       google::protobuf::int32* label =
-          map ? Label(map, request.axis(), request.position()) : nullptr;
+          AnswerLabel(tables, request, response.mutable_maptunersetmaplabel());
       if (label) *label = request.label();
-      answer->set_result(!map ? mapTunerMapNotFound : label ? mapTunerOk : mapTunerWrongValue);
       break;
     }
     case Command::kMapTunerGetMapLabel: {
       const MapTunerGetMapLabelReq& request = command.maptunergetmaplabel();
       MapTunerGetMapLabelResp* answer = response.mutable_maptunergetmaplabel();
-      answer->set_mapid(request.mapid());
-      answer->set_axis(request.axis());
-      answer->set_position(request.position());
-      config::Map* map = FindMap(tables, request.mapid());
-      google::protobuf::int32* label =
-          map ? Label(map, request.axis(), request.position()) : nullptr;
+      const google::protobuf::int32* label = AnswerLabel(tables, request, answer);
       if (label) answer->set_label(*label);
-      answer->set_result(!map ? mapTunerMapNotFound : label ? mapTunerOk : mapTunerWrongValue);
       break;
     }
     case Command::kMapTunerSetMapValue: {
       const MapTunerSetMapValueReq& request = command.maptunersetmapvalue();
-      MapTunerSetMapValueResp* answer = response.mutable_maptunersetmapvalue();
-      answer->set_mapid(request.mapid());
-      answer->set_x(request.x());
-      answer->set_y(request.y());
-      config::Map* map = FindMap(tables, request.mapid());
-      google::protobuf::int32* cell = map ? Cell(map, request.x(), request.y()) : nullptr;
+      google::protobuf::int32* cell =
+          AnswerCell(tables, request, response.mutable_maptunersetmapvalue());
       if (cell) *cell = request.value();
-      answer->set_result(!map ? mapTunerMapNotFound : cell ? mapTunerOk : mapTunerWrongValue);
       break;
     }
     case Command::kMapTunerGetMapValue: {
       const MapTunerGetMapValueReq& request = command.maptunergetmapvalue();
       MapTunerGetMapValueResp* answer = response.mutable_maptunergetmapvalue();
-      answer->set_mapid(request.mapid());
-      answer->set_x(request.x());
-      answer->set_y(request.y());
-      config::Map* map = FindMap(tables, request.mapid());
-      google::protobuf::int32* cell = map ? Cell(map, request.x(), request.y()) : nullptr;
+      const google::protobuf::int32* cell = AnswerCell(tables, request, answer);
       if (cell) {
         answer->set_value(*cell);
         MapTunerGetLastGetValueResp& last = s.last_lookup[request.mapid()];
@@ -378,11 +385,10 @@ void VirtualUnit::Handle(const Command& command) {
         last.set_y(static_cast<google::protobuf::int32>(request.y()));
         last.set_value(*cell);
       }
-      answer->set_result(!map ? mapTunerMapNotFound : cell ? mapTunerOk : mapTunerWrongValue);
       break;
     }
     case Command::kMapTunerGetMap: {
-      config::Map* map = FindMap(tables, command.maptunergetmap().mapid());
+      config::Map* map = FindById(tables->mutable_map(), command.maptunergetmap().mapid());
       if (map == nullptr) {
         response.set_result(contentDecodeError);
         break;
@@ -396,7 +402,7 @@ void VirtualUnit::Handle(const Command& command) {
     }
     case Command::kMapTunerGetLastGetValue: {
       const std::uint32_t id = command.maptunergetlastgetvalue().mapid();
-      if (FindMap(tables, id) == nullptr) {
+      if (FindById(tables->mutable_map(), id) == nullptr) {
         response.set_result(contentDecodeError);
         break;
       }
@@ -456,7 +462,7 @@ void VirtualUnit::Handle(const Command& command) {
       const WriteConfigurationReq& request = command.writeconfiguration();
       WriteConfigurationResp* answer = response.mutable_writeconfiguration();
       answer->set_segment(request.segment());
-      config::Segment* segment = FindSegment(tables, request.segment());
+      config::Segment* segment = FindById(tables->mutable_segment(), request.segment());
       if (segment == nullptr || (segment->size() != 0 && request.data().size() > segment->size())) {
         answer->set_result(memoryError);  // no such segment, or the data does not fit
         break;
@@ -469,18 +475,13 @@ void VirtualUnit::Handle(const Command& command) {
     case Command::kReadConfiguration: {
       const std::uint32_t id = command.readconfiguration().segment();
       ReadConfigurationResp* answer = response.mutable_readconfiguration();
-      answer->set_segment(id);
-      config::Segment* segment = FindSegment(tables, id);
-      answer->set_result(segment ? ok : memoryError);
+      const config::Segment* segment = AnswerSegment(tables, id, answer);
       if (segment) answer->set_data(segment->data());
       break;
     }
     case Command::kEraseConfiguration: {
       const std::uint32_t id = command.eraseconfiguration().segment();
-      EraseConfigurationResp* answer = response.mutable_eraseconfiguration();
-      answer->set_segment(id);
-      config::Segment* segment = FindSegment(tables, id);
-      answer->set_result(segment ? ok : memoryError);
+      config::Segment* segment = AnswerSegment(tables, id, response.mutable_eraseconfiguration());
       if (segment) segment->clear_data();
       break;
     }

@@ -3,8 +3,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <memory>
 
+#include "common.h"
 #include "posix_util.h"
 
 namespace gcuproto::platform {
@@ -38,21 +38,7 @@ CopyResult copy_range(File& from, std::uint64_t offset, std::uint64_t length, Fi
     else
       use_sendfile = false;
   }
-  constexpr std::size_t kBlock = std::size_t{1} << 20;
-  std::unique_ptr<char[]> buffer;
-  while (result.copied < length) {
-    if (!buffer) buffer.reset(new char[kBlock]);
-    const auto want =
-        static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, length - result.copied));
-    const std::size_t n = from.read_at(buffer.get(), want, offset + result.copied, &result.error);
-    if (result.error || n == 0) return result;
-    result.error = to.write_all(std::string_view(buffer.get(), n));
-    if (result.error) {
-      result.output_failed = true;
-      return result;
-    }
-    result.copied += n;
-  }
+  copy_by_blocks(from, offset, length, to, &result);
   return result;
 }
 

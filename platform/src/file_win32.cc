@@ -7,6 +7,7 @@
 #include <climits>
 #include <utility>
 
+#include "common.h"
 #include "win32_util.h"
 
 namespace gcuproto::platform {
@@ -39,21 +40,7 @@ std::error_code stat_path(const std::string& path, FileInfo* info) {
   return {};
 }
 
-File::~File() {
-  if (owned_ && fd_ >= 0) ::_close(fd_);
-}
-
-File::File(File&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), owned_(std::exchange(other.owned_, false)) {}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    if (owned_ && fd_ >= 0) ::_close(fd_);
-    fd_ = std::exchange(other.fd_, -1);
-    owned_ = std::exchange(other.owned_, false);
-  }
-  return *this;
-}
+void os::drop_descriptor(int fd) { (void)::_close(fd); }
 
 File File::open(const std::string& path, Mode mode, std::error_code* error) {
   DWORD access = GENERIC_READ;

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "common.h"
 #include "posix_util.h"
 
 namespace gcuproto::platform {
@@ -15,12 +16,6 @@ namespace gcuproto::platform {
 using posix::last_error;
 
 namespace {
-
-std::string directory_of(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 // Follows symbolic links to the path that is finally written, which may not
 // exist yet (a dangling link creates its target, as open() would).
@@ -75,39 +70,17 @@ void sync_directory(const std::string& path) {
 
 }  // namespace
 
-Output::~Output() {
-  if (!temporary_.empty()) {
-    file_.close();
-    ::unlink(temporary_.c_str());
-  }
+namespace os {
+
+void remove_file(const std::string& path) { ::unlink(path.c_str()); }
+
+std::error_code replace_file(const std::string& temporary, const std::string& target) {
+  if (std::rename(temporary.c_str(), target.c_str()) != 0) return last_error();
+  sync_directory(target);
+  return {};
 }
 
-Output::Output(Output&& other) noexcept
-    : file_(std::move(other.file_)),
-      target_(std::move(other.target_)),
-      temporary_(std::exchange(other.temporary_, {})),
-      copy_in_place_(other.copy_in_place_) {}
-
-Output& Output::operator=(Output&& other) noexcept {
-  if (this != &other) {
-    if (!temporary_.empty()) {
-      file_.close();
-      ::unlink(temporary_.c_str());
-    }
-    file_ = std::move(other.file_);
-    target_ = std::move(other.target_);
-    temporary_ = std::exchange(other.temporary_, {});
-    copy_in_place_ = other.copy_in_place_;
-  }
-  return *this;
-}
-
-Output Output::standard_output() {
-  Output output;
-  output.file_ = File::standard_output();
-  output.target_ = "-";
-  return output;
-}
+}  // namespace os
 
 Output Output::open(const std::string& path, std::error_code* error) {
   Output output;
@@ -157,46 +130,6 @@ Output Output::open(const std::string& path, std::error_code* error) {
   }
   *error = {};
   return output;
-}
-
-std::error_code Output::commit(std::string* detail) {
-  if (temporary_.empty()) return file_.close();
-  const std::string temporary = temporary_;
-  auto discard = [&](std::error_code error) {
-    file_.close();
-    ::unlink(temporary.c_str());
-    temporary_.clear();
-    return error;
-  };
-  if (std::error_code error = file_.sync()) return discard(error);
-  if (!copy_in_place_) {
-    if (std::error_code error = file_.close()) return discard(error);
-    if (std::rename(temporary.c_str(), target_.c_str()) != 0) return discard(last_error());
-    temporary_.clear();
-    sync_directory(target_);
-    return {};
-  }
-  // In place: the old content goes only now, and only to be replaced by the
-  // complete output that is safely in the temporary file.
-  FileInfo info;
-  if (std::error_code error = file_.info(&info)) return discard(error);
-  std::error_code error;
-  File target = File::open(target_, File::Mode::kReadWrite, &error);
-  if (error) return discard(error);
-  const CopyResult copy = copy_range(file_, 0, info.size, target);
-  error = copy.error;
-  if (!error && copy.copied != info.size) error = std::make_error_code(std::errc::io_error);
-  if (!error) error = target.truncate(info.size);
-  if (!error) error = target.sync();
-  if (!error) error = target.close();
-  if (error) {
-    // The old file may be half rewritten; the temporary keeps the output.
-    file_.close();
-    temporary_.clear();
-    if (detail != nullptr) *detail = "the complete output is in " + temporary;
-    return error;
-  }
-  return discard({});
 }
 
 }  // namespace gcuproto::platform

@@ -6,18 +6,37 @@
 #include <utility>
 #include <vector>
 
+#include "common.h"
 #include "win32_util.h"
 
 namespace gcuproto::platform {
 
 using win32::last_error;
 
-namespace {
+namespace os {
 
 void remove_file(const std::string& path) {
   std::wstring wide;
   if (win32::widen(path, &wide)) ::DeleteFileW(wide.c_str());
 }
+
+std::error_code replace_file(const std::string& temporary, const std::string& target) {
+  std::wstring from;
+  std::wstring to;
+  if (!win32::widen(temporary, &from) || !win32::widen(target, &to)) {
+    return std::make_error_code(std::errc::invalid_argument);
+  }
+  // Write-through: the call returns once the rename is on the disk.
+  if (!::MoveFileExW(from.c_str(), to.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return last_error();
+  }
+  return {};
+}
+
+}  // namespace os
+
+namespace {
 
 // The file a symbolic link finally names, by opening it. The \\?\ prefix
 // GetFinalPathNameByHandleW gives is dropped where the path does not need it.
@@ -41,40 +60,6 @@ std::error_code final_path(HANDLE handle, std::string* path) {
 }
 
 }  // namespace
-
-Output::~Output() {
-  if (!temporary_.empty()) {
-    file_.close();
-    remove_file(temporary_);
-  }
-}
-
-Output::Output(Output&& other) noexcept
-    : file_(std::move(other.file_)),
-      target_(std::move(other.target_)),
-      temporary_(std::exchange(other.temporary_, {})),
-      copy_in_place_(other.copy_in_place_) {}
-
-Output& Output::operator=(Output&& other) noexcept {
-  if (this != &other) {
-    if (!temporary_.empty()) {
-      file_.close();
-      remove_file(temporary_);
-    }
-    file_ = std::move(other.file_);
-    target_ = std::move(other.target_);
-    temporary_ = std::exchange(other.temporary_, {});
-    copy_in_place_ = other.copy_in_place_;
-  }
-  return *this;
-}
-
-Output Output::standard_output() {
-  Output output;
-  output.file_ = File::standard_output();
-  output.target_ = "-";
-  return output;
-}
 
 Output Output::open(const std::string& path, std::error_code* error) {
   Output output;
@@ -147,7 +132,7 @@ Output Output::open(const std::string& path, std::error_code* error) {
     const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
     if (fd < 0) {
       ::CloseHandle(handle);
-      remove_file(temporary);
+      os::remove_file(temporary);
       *error = std::error_code(errno, std::generic_category());
       return Output();
     }
@@ -158,53 +143,6 @@ Output Output::open(const std::string& path, std::error_code* error) {
     return output;
   }
   return Output();
-}
-
-std::error_code Output::commit(std::string* detail) {
-  if (temporary_.empty()) return file_.close();
-  const std::string temporary = temporary_;
-  auto discard = [&](std::error_code error) {
-    file_.close();
-    remove_file(temporary);
-    temporary_.clear();
-    return error;
-  };
-  if (std::error_code error = file_.sync()) return discard(error);
-  if (!copy_in_place_) {
-    if (std::error_code error = file_.close()) return discard(error);
-    std::wstring from;
-    std::wstring to;
-    if (!win32::widen(temporary, &from) || !win32::widen(target_, &to)) {
-      return discard(std::make_error_code(std::errc::invalid_argument));
-    }
-    // Write-through: the call returns once the rename is on the disk.
-    if (!::MoveFileExW(from.c_str(), to.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      return discard(last_error());
-    }
-    temporary_.clear();
-    return {};
-  }
-  // Other hard links share the file: rewrite it in place, only from the
-  // complete output that is safely in the temporary file.
-  FileInfo info;
-  if (std::error_code error = file_.info(&info)) return discard(error);
-  std::error_code error;
-  File target = File::open(target_, File::Mode::kReadWrite, &error);
-  if (error) return discard(error);
-  const CopyResult copy = copy_range(file_, 0, info.size, target);
-  error = copy.error;
-  if (!error && copy.copied != info.size) error = std::make_error_code(std::errc::io_error);
-  if (!error) error = target.truncate(info.size);
-  if (!error) error = target.sync();
-  if (!error) error = target.close();
-  if (error) {
-    file_.close();
-    temporary_.clear();
-    if (detail != nullptr) *detail = "the complete output is in " + temporary;
-    return error;
-  }
-  return discard({});
 }
 
 }  // namespace gcuproto::platform

@@ -26,14 +26,11 @@ CanShape ScanCan(LogInput* input) {
 }
 
 std::size_t CanFiller::Fill(const CanBlock& block) {
-  std::size_t n = 0;
-  while (n < block.rows && rows_left_ > 0 && input_->Next()) {
+  return FillRows(input_, block.rows, &rows_left_, [&](std::size_t n) {
     const BlackboxCandumpFileLine& line = input_->reader().can_line();
     const std::string& data = line.data();
     if (data.size() > shape_.max_data) {
-      throw std::runtime_error(
-          "CAN line at byte " + std::to_string(input_->reader().offset()) +
-          " has more data than when the file was first read: the file changed");
+      throw ChangedBetweenPasses("CAN line", input_->reader().offset(), "more data");
     }
     block.seq_no[n] = line.seqno();
     block.timestamp[n] = line.timestamp();
@@ -51,15 +48,7 @@ std::size_t CanFiller::Fill(const CanBlock& block) {
       block.data_bytes->append(data);
       block.data_ends->push_back(block.data_bytes->size());
     }
-    ++n;
-    --rows_left_;
-  }
-  if (rows_left_ == 0 || n < block.rows) {
-    rows_left_ = 0;
-    while (input_->Next()) {
-    }
-  }
-  return n;
+  });
 }
 
 }  // namespace python

@@ -81,16 +81,13 @@ LineFiller::LineFiller(LogInput* input, std::vector<Channel> channels, const Lin
     : input_(input), channels_(std::move(channels)), shape_(shape), rows_left_(shape.rows) {}
 
 std::size_t LineFiller::Fill(const LineBlock& block) {
-  std::size_t n = 0;
   const std::size_t stride = block.rows;
-  while (n < block.rows && rows_left_ > 0 && input_->Next()) {
+  return FillRows(input_, block.rows, &rows_left_, [&](std::size_t n) {
     const BlackboxFileLine& line = input_->reader().logger_line();
     const auto inputs = static_cast<std::size_t>(line.datainput_size());
     const auto outputs = static_cast<std::size_t>(line.dataoutput_size());
     if (inputs > shape_.max_inputs || outputs > shape_.max_outputs) {
-      throw std::runtime_error(
-          "logger line at byte " + std::to_string(input_->reader().offset()) +
-          " has more samples than when the file was first read: the file changed");
+      throw ChangedBetweenPasses("logger line", input_->reader().offset(), "more samples");
     }
     block.seq_no[n] = line.seqno();
     block.timestamp[n] = line.timestamp();
@@ -105,17 +102,7 @@ std::size_t LineFiller::Fill(const LineBlock& block) {
         block.missing[static_cast<std::size_t>(channel.mask) * stride + n] = !present;
       column += stride;
     }
-    ++n;
-    --rows_left_;
-  }
-  // The last line read: what follows up to where the first pass stopped is
-  // read too, so that a damaged record there is reported.
-  if (rows_left_ == 0 || n < block.rows) {
-    rows_left_ = 0;
-    while (input_->Next()) {
-    }
-  }
-  return n;
+  });
 }
 
 }  // namespace python

@@ -31,6 +31,12 @@ OpenError::OpenError(std::string path, int error_number)
       path_(std::move(path)),
       error_number_(error_number) {}
 
+std::runtime_error ChangedBetweenPasses(const std::string& line, std::uint64_t offset,
+                                        const std::string& more) {
+  return std::runtime_error(line + " at byte " + std::to_string(offset) + " has " + more +
+                            " than when the file was first read: the file changed");
+}
+
 LogInput::LogInput(const std::string& path, const Selection& selection, bool decode,
                    std::optional<std::uint64_t> limit)
     : streams_(std::make_unique<Streams>()) {

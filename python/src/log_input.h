@@ -30,6 +30,11 @@ class OpenError : public std::runtime_error {
   int error_number_;
 };
 
+// A line the second pass finds larger than the first pass counted it: `more`
+// says in what ("more samples").
+std::runtime_error ChangedBetweenPasses(const std::string& line, std::uint64_t offset,
+                                        const std::string& more);
+
 // What a read asks for.
 struct Selection {
   blackbox::Filter filter;
@@ -67,6 +72,28 @@ class LogInput {
   std::unique_ptr<Streams> streams_;
   std::unique_ptr<blackbox::Reader> reader_;
 };
+
+// One fill of the second pass: up to `wanted` rows, `fill_row(n)` writing
+// row n from the line just read, while `*rows_left` of the rows the first
+// pass counted remain. Once none remain, or the input ends early, it reads
+// on to where the first pass stopped without keeping anything, so that the
+// damage that stopped the first pass is met here too.
+template <typename FillRow>
+std::size_t FillRows(LogInput* input, std::size_t wanted, std::uint64_t* rows_left,
+                     FillRow fill_row) {
+  std::size_t n = 0;
+  while (n<wanted&& * rows_left> 0 && input->Next()) {
+    fill_row(n);
+    ++n;
+    --*rows_left;
+  }
+  if (*rows_left == 0 || n < wanted) {
+    *rows_left = 0;
+    while (input->Next()) {
+    }
+  }
+  return n;
+}
 
 }  // namespace python
 }  // namespace gcuproto

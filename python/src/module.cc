@@ -337,6 +337,19 @@ class RecordReader {
   std::mutex busy_;
 };
 
+// What both column readers offer; each adds what its columns need.
+template <typename Reader>
+py::class_<Reader> BindColumnReader(py::module_& m, const char* name) {
+  return py::class_<Reader>(m, name)
+      .def(py::init<std::string, blackbox::Filter, bool>())
+      .def_property_readonly("rows", [](const Reader& r) { return r.shape().rows; })
+      .def_property_readonly("rows_left", &Reader::rows_left)
+      .def("select", &Reader::Select)
+      .def("read", &Reader::Read)
+      .def("damage", &Reader::damage)
+      .def("skipped", &Reader::skipped);
+}
+
 }  // namespace
 }  // namespace python
 }  // namespace gcuproto
@@ -362,32 +375,17 @@ PYBIND11_MODULE(_native, m) {
         py::arg("seq"), py::arg("can_ids"), py::arg("extended"), py::arg("match_message_id"),
         py::arg("seconds_per_tick"));
 
-  py::class_<LineReader>(m, "LineReader")
-      .def(py::init<std::string, gcuproto::blackbox::Filter, bool>())
-      .def_property_readonly("rows", [](const LineReader& r) { return r.shape().rows; })
+  BindColumnReader<LineReader>(m, "LineReader")
       .def_property_readonly("inputs",
                              [](const LineReader& r) {
                                return py::make_tuple(r.shape().min_inputs, r.shape().max_inputs);
                              })
-      .def_property_readonly("outputs",
-                             [](const LineReader& r) {
-                               return py::make_tuple(r.shape().min_outputs, r.shape().max_outputs);
-                             })
-      .def_property_readonly("rows_left", &LineReader::rows_left)
-      .def("select", &LineReader::Select)
-      .def("read", &LineReader::Read)
-      .def("damage", &LineReader::damage)
-      .def("skipped", &LineReader::skipped);
+      .def_property_readonly("outputs", [](const LineReader& r) {
+        return py::make_tuple(r.shape().min_outputs, r.shape().max_outputs);
+      });
 
-  py::class_<CanReader>(m, "CanReader")
-      .def(py::init<std::string, gcuproto::blackbox::Filter, bool>())
-      .def_property_readonly("rows", [](const CanReader& r) { return r.shape().rows; })
-      .def_property_readonly("max_data", [](const CanReader& r) { return r.shape().max_data; })
-      .def_property_readonly("rows_left", &CanReader::rows_left)
-      .def("select", &CanReader::Select)
-      .def("read", &CanReader::Read)
-      .def("damage", &CanReader::damage)
-      .def("skipped", &CanReader::skipped);
+  BindColumnReader<CanReader>(m, "CanReader")
+      .def_property_readonly("max_data", [](const CanReader& r) { return r.shape().max_data; });
 
   py::class_<RecordReader>(m, "RecordReader")
       .def(py::init<std::string, gcuproto::blackbox::Filter, bool>())

@@ -45,6 +45,11 @@ void AppendUtf8(std::uint32_t cp, std::string* out) {
 
 }  // namespace
 
+std::unique_ptr<Message> NewMessage(const Descriptor* type) {
+  return std::unique_ptr<Message>(
+      google::protobuf::MessageFactory::generated_factory()->GetPrototype(type)->New());
+}
+
 const std::vector<const Descriptor*>& AllMessageTypes() {
   static const std::vector<const Descriptor*> types = [] {
     std::vector<const Descriptor*> all;

@@ -8,6 +8,7 @@
 #include <google/protobuf/message.h>
 
 #include <cstdint>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -17,6 +18,9 @@ namespace gcuproto_test {
 // Every message type of the library's schema files, sorted by full name, so an
 // index into the list names the same type on every run.
 const std::vector<const google::protobuf::Descriptor*>& AllMessageTypes();
+
+// An empty message of `type`, of its generated class.
+std::unique_ptr<google::protobuf::Message> NewMessage(const google::protobuf::Descriptor* type);
 
 // Fills messages with random contents from a fixed seed: each singular field
 // set or not, repeated fields with 0 to 3 elements, one member or none of each
