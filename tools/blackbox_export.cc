@@ -90,7 +90,7 @@ void CheckCombination(const ExportOptions& options, bool can_csv) {
 bool OutputIsReplacedFile(const std::string& output) {
   if (output.empty() || output == "-") return false;
   platform::FileInfo info;
-  if (platform::stat_path(output, &info)) return false;
+  if (platform::StatPath(output, &info)) return false;
   return info.kind == platform::PathKind::kMissing || info.kind == platform::PathKind::kRegular;
 }
 
@@ -99,9 +99,9 @@ bool OutputIsReplacedFile(const std::string& output) {
 // no name, so nothing stays behind.
 platform::File OpenSpool(const std::string& output) {
   const std::string dir =
-      OutputIsReplacedFile(output) ? platform::directory_of(output) : std::string();
+      OutputIsReplacedFile(output) ? platform::DirectoryOf(output) : std::string();
   std::error_code error;
-  platform::File spool = platform::File::scratch(dir, &error);
+  platform::File spool = platform::File::Scratch(dir, &error);
   if (error) {
     throw InputError(fmt::format("cannot create a temporary file in {}: {}",
                                  dir.empty() ? "the temporary directory" : dir, error.message()));
@@ -115,7 +115,7 @@ platform::File OpenSpool(const std::string& output) {
 void WriteCsvRows(platform::File& rows, std::uint64_t offset, std::uint64_t size,
                   const blackbox::CsvFormatter& csv, StreamingOutput& output) {
   if (!csv.widened()) {
-    const platform::CopyResult copied = platform::copy_range(rows, offset, size, output.file());
+    const platform::CopyResult copied = platform::CopyRange(rows, offset, size, output.file());
     if (copied.error && copied.output_failed) output.Fail(copied.error);
     if (copied.error || copied.copied != size) {
       throw InputError(fmt::format("cannot read back the temporary rows: {}",
@@ -131,7 +131,7 @@ void WriteCsvRows(platform::File& rows, std::uint64_t offset, std::uint64_t size
   std::unique_ptr<char[]> block(new char[kBlock]);
   for (std::uint64_t done = 0; done < size;) {
     std::error_code error;
-    const std::size_t n = rows.read_at(
+    const std::size_t n = rows.ReadAt(
         block.get(), static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, size - done)),
         offset + done, &error);
     if (error || n == 0) {
@@ -152,13 +152,13 @@ void WidenOutputInPlace(const blackbox::CsvFormatter& csv, std::uint64_t written
   platform::File spool = OpenSpool(path);
   const std::uint64_t size = written - csv.rows_start();
   const platform::CopyResult copied =
-      platform::copy_range(output.file(), csv.rows_start(), size, spool);
+      platform::CopyRange(output.file(), csv.rows_start(), size, spool);
   if (copied.error || copied.copied != size) {
     throw InputError(fmt::format("cannot write the temporary rows: {}",
                                  copied.error ? copied.error.message() : "the output is shorter"));
   }
-  std::error_code error = output.file().truncate(0);
-  if (!error) error = output.file().seek(0);
+  std::error_code error = output.file().Truncate(0);
+  if (!error) error = output.file().Seek(0);
   if (error) output.Fail(error);
   WriteCsvRows(spool, 0, size, csv, output);
 }
@@ -317,7 +317,7 @@ void RunExport(const ExportOptions& options) {
   if (spooled || (direct && csv->widened())) {
     platform::File& rows = spooled ? spool : output.file();
     platform::FileInfo info;
-    if (const std::error_code error = rows.info(&info)) {
+    if (const std::error_code error = rows.Info(&info)) {
       throw InputError(fmt::format("cannot read back the temporary rows: {}", error.message()));
     }
     if (spooled) {

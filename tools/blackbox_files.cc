@@ -18,11 +18,11 @@ constexpr std::uint64_t kProgressThreshold = std::uint64_t{64} << 20;
 
 StreamingOutput::StreamingOutput(const std::string& path) : path_(path) {
   if (is_stdout()) {
-    output_ = platform::Output::standard_output();
+    output_ = platform::Output::StandardOutput();
     return;
   }
   std::error_code error;
-  output_ = platform::Output::open(path, &error);
+  output_ = platform::Output::Open(path, &error);
   if (error) Fail(error);
 }
 
@@ -37,18 +37,18 @@ void StreamingOutput::Fail(std::error_code error, const std::string& detail) con
 
 void StreamingOutput::Commit() {
   std::string detail;
-  if (const std::error_code error = output_.commit(&detail)) Fail(error, detail);
+  if (const std::error_code error = output_.Commit(&detail)) Fail(error, detail);
 }
 
 void CopyBytes(const std::string& path, std::uint64_t from, std::uint64_t to,
                StreamingOutput& output, Progress* progress, std::uint64_t progress_base) {
   std::error_code error;
-  platform::File input = platform::File::open(path, platform::File::Mode::kRead, &error);
+  platform::File input = platform::File::Open(path, platform::File::Mode::kRead, &error);
   if (error) throw InputError(fmt::format("{}: {}", path, error.message()));
   constexpr std::uint64_t kProgressStep = std::uint64_t{16} << 20;
   while (from < to) {
     const std::uint64_t want = std::min(kProgressStep, to - from);
-    const platform::CopyResult copy = platform::copy_range(input, from, want, output.file());
+    const platform::CopyResult copy = platform::CopyRange(input, from, want, output.file());
     if (copy.error && copy.output_failed) output.Fail(copy.error);
     if (copy.error) throw InputError(fmt::format("{}: {}", path, copy.error.message()));
     if (copy.copied < want) throw InputError(fmt::format("{}: file shrank while being read", path));
@@ -66,23 +66,23 @@ std::unique_ptr<blackbox::Reader> OpenBlackbox(const std::string& path,
                                                const char* not_stdin_reason) {
   if (not_stdin_reason != nullptr && !ReadableTwice(path)) {
     platform::FileInfo info;
-    if (path != "-" && !platform::stat_path(path, &info) &&
+    if (path != "-" && !platform::StatPath(path, &info) &&
         info.kind != platform::PathKind::kMissing) {
       const std::string reason(not_stdin_reason);
-      throw UsageError(fmt::format(
-          "{} is a {}, which can be read only once, and {}; copy it to a file first", path,
-          platform::path_kind_name(info.kind), reason.substr(0, reason.find(':'))));
+      throw UsageError(
+          fmt::format("{} is a {}, which can be read only once, and {}; copy it to a file first",
+                      path, platform::PathKindName(info.kind), reason.substr(0, reason.find(':'))));
     }
     if (path == "-") throw UsageError(not_stdin_reason);
   }
   if (path == "-") {
     // One stream for the whole run: standard input is read once.
     static google::protobuf::io::FileInputStream stdin_stream(
-        platform::File::standard_input().descriptor(), 1 << 20);
+        platform::File::StandardInput().descriptor(), 1 << 20);
     return std::make_unique<blackbox::Reader>(&stdin_stream, std::move(options));
   }
   platform::FileInfo info;
-  if (!platform::stat_path(path, &info) && info.kind == platform::PathKind::kDirectory) {
+  if (!platform::StatPath(path, &info) && info.kind == platform::PathKind::kDirectory) {
     throw InputError(fmt::format("{}: is a directory", path));
   }
   blackbox::Error error;
@@ -94,7 +94,7 @@ std::unique_ptr<blackbox::Reader> OpenBlackbox(const std::string& path,
 
 bool ReadableTwice(const std::string& path) {
   platform::FileInfo info;
-  if (path.empty() || path == "-" || platform::stat_path(path, &info)) return false;
+  if (path.empty() || path == "-" || platform::StatPath(path, &info)) return false;
   // A missing file is not refused here: opening it gives the clearer error.
   return info.kind == platform::PathKind::kRegular ||
          info.kind == platform::PathKind::kBlockDevice || info.kind == platform::PathKind::kMissing;
@@ -102,14 +102,14 @@ bool ReadableTwice(const std::string& path) {
 
 std::uint64_t FileSize(const std::string& path) {
   platform::FileInfo info;
-  if (path == "-" || platform::stat_path(path, &info)) return 0;
+  if (path == "-" || platform::StatPath(path, &info)) return 0;
   return info.size;
 }
 
 Progress::Progress(std::string label, std::uint64_t total)
     : label_(std::move(label)),
       total_(total),
-      shown_(total >= kProgressThreshold && platform::File::standard_error().is_terminal()) {}
+      shown_(total >= kProgressThreshold && platform::File::StandardError().IsTerminal()) {}
 
 Progress::~Progress() {
   if (drawn_ > 0) std::fprintf(stderr, "\r%*s\r", static_cast<int>(drawn_), "");

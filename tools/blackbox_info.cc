@@ -40,8 +40,8 @@ void CheckInputs(const std::vector<std::string>& files) {
     }
     std::error_code error;
     platform::FileInfo what;
-    if (!platform::stat_path(file, &what) && what.kind == platform::PathKind::kFifo) continue;
-    platform::File::open(file, platform::File::Mode::kRead, &error);
+    if (!platform::StatPath(file, &what) && what.kind == platform::PathKind::kFifo) continue;
+    platform::File::Open(file, platform::File::Mode::kRead, &error);
     if (error) throw InputError(fmt::format("{}: {}", file, error.message()));
   }
 }
@@ -57,7 +57,7 @@ void ReadFile(const std::string& path, blackbox::CanIdField id_field, Progress& 
   std::unique_ptr<blackbox::Reader> reader;
   if (path == "-") {
     stdin_stream = std::make_unique<google::protobuf::io::FileInputStream>(
-        platform::File::standard_input().descriptor(), 1 << 20);
+        platform::File::StandardInput().descriptor(), 1 << 20);
     reader = std::make_unique<blackbox::Reader>(stdin_stream.get(), read);
   } else {
     reader = OpenBlackbox(path, read);

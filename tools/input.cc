@@ -29,7 +29,7 @@ namespace {
 std::string ReadAll(platform::File& file, const std::string& name, const SizeLimit& limit) {
   std::string content;
   platform::FileInfo info;
-  if (!file.info(&info)) {
+  if (!file.Info(&info)) {
     if (info.kind == platform::PathKind::kDirectory)
       throw InputError(fmt::format("{}: is a directory", name));
     if (info.kind == platform::PathKind::kRegular) {
@@ -41,7 +41,7 @@ std::string ReadAll(platform::File& file, const std::string& name, const SizeLim
   std::unique_ptr<char[]> buffer(new char[65536]);
   for (;;) {
     std::error_code error;
-    const std::size_t n = file.read(buffer.get(), 65536, &error);
+    const std::size_t n = file.Read(buffer.get(), 65536, &error);
     if (error) throw InputError(fmt::format("cannot read {}: {}", name, error.message()));
     if (n == 0) break;
     if (content.size() + n > limit.max) TooLarge(name, "holds", limit);
@@ -95,11 +95,11 @@ std::string InputName(const std::string& path) {
 
 std::string ReadFileOrStdin(const std::string& path, const SizeLimit& limit) {
   if (path.empty() || path == "-") {
-    platform::File in = platform::File::standard_input();
+    platform::File in = platform::File::StandardInput();
     return ReadAll(in, "stdin", limit);
   }
   std::error_code error;
-  platform::File file = platform::File::open(path, platform::File::Mode::kRead, &error);
+  platform::File file = platform::File::Open(path, platform::File::Mode::kRead, &error);
   if (error) throw InputError(fmt::format("cannot open {}: {}", path, error.message()));
   return ReadAll(file, path, limit);
 }

@@ -19,14 +19,14 @@ constexpr std::chrono::milliseconds kFollowPoll{50};
 LiveInput::LiveInput(const std::string& path, std::function<void()> on_wait)
     : on_wait_(std::move(on_wait)), buffer_(new char[kBufferSize]) {
   if (path == "-") {
-    file_ = platform::File::standard_input();
+    file_ = platform::File::StandardInput();
   } else {
     std::error_code error;
-    file_ = platform::File::open(path, platform::File::Mode::kRead, &error);
+    file_ = platform::File::Open(path, platform::File::Mode::kRead, &error);
     if (error) throw InputError(fmt::format("{}: {}", path, error.message()));
   }
   platform::FileInfo info;
-  if (!file_.info(&info)) {
+  if (!file_.Info(&info)) {
     if (info.kind == platform::PathKind::kDirectory) {
       throw InputError(fmt::format("{}: is a directory", path));
     }
@@ -39,15 +39,15 @@ LiveInput::~LiveInput() = default;
 bool LiveInput::Fill() {
   for (;;) {
     // Would the read wait? Then first hand on what is done.
-    if (!regular_ && !platform::readable_now(file_)) {
+    if (!regular_ && !platform::ReadableNow(file_)) {
       if (on_wait_) on_wait_();
-      if (!platform::wait_readable(file_)) {
+      if (!platform::WaitReadable(file_)) {
         stopped_ = true;
         return false;
       }
     }
     std::error_code error;
-    const std::size_t n = file_.read(buffer_.get(), kBufferSize, &error);
+    const std::size_t n = file_.Read(buffer_.get(), kBufferSize, &error);
     if (n > 0) {
       filled_ = static_cast<int>(n);
       read_ += static_cast<std::int64_t>(n);
@@ -55,7 +55,7 @@ bool LiveInput::Fill() {
     }
     if (error == std::errc::resource_unavailable_try_again) {  // a non-blocking input handed to us
       if (on_wait_) on_wait_();
-      if (!platform::wait_readable(file_)) {
+      if (!platform::WaitReadable(file_)) {
         stopped_ = true;
         return false;
       }
@@ -72,12 +72,12 @@ bool LiveInput::Fill() {
 bool LiveInput::WaitForMore() {
   if (!regular_) return false;
   platform::FileInfo info;
-  if (!file_.info(&info) && info.size < static_cast<std::uint64_t>(read_)) {
+  if (!file_.Info(&info) && info.size < static_cast<std::uint64_t>(read_)) {
     error_ = fmt::format("the file shrank to {} bytes while followed at byte {}", info.size, read_);
     return false;
   }
   if (on_wait_) on_wait_();
-  if (!platform::pause(kFollowPoll)) {
+  if (!platform::Pause(kFollowPoll)) {
     stopped_ = true;
     return false;
   }

@@ -40,12 +40,12 @@ std::string HelpHint(CLI::App& app) {
 
 int main(int argc, char** native_argv) {
   namespace cli = gcuproto::cli;
-  std::vector<std::string> arguments = gcuproto::platform::utf8_arguments(argc, native_argv);
+  std::vector<std::string> arguments = gcuproto::platform::Utf8Arguments(argc, native_argv);
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
   cli::CaptureRuntimeLog();
-  gcuproto::platform::set_binary_stdio();
+  gcuproto::platform::SetBinaryStdio();
 
   CLI::App app(
       "Decode, encode and inspect the messages of the GCU protocol: device commands and "

@@ -47,7 +47,7 @@ std::string EncodeBase64(std::string_view bytes) {
 }
 
 bool OutputIsTerminal(const std::string& path) {
-  return IsStdout(path) && platform::File::standard_output().is_terminal();
+  return IsStdout(path) && platform::File::StandardOutput().IsTerminal();
 }
 
 void WriteOutput(const std::string& path, std::string_view content) {
@@ -56,25 +56,25 @@ void WriteOutput(const std::string& path, std::string_view content) {
     return;
   }
   std::error_code error;
-  platform::Output output = platform::Output::open(path, &error);
+  platform::Output output = platform::Output::Open(path, &error);
   if (error) FailOutput(path, error);
-  if ((error = output.file().write_all(content))) FailOutput(path, error);
+  if ((error = output.file().WriteAll(content))) FailOutput(path, error);
   std::string detail;
-  if ((error = output.commit(&detail))) FailOutput(path, error, detail);
+  if ((error = output.Commit(&detail))) FailOutput(path, error, detail);
 }
 
 void RefuseOutputOverInput(const std::string& output, const std::vector<std::string>& inputs,
                            const std::string& instead) {
   if (IsStdout(output)) return;  // a terminal or pipe, or the shell's choice
   platform::FileInfo written;
-  if (platform::stat_path(output, &written) || written.kind == platform::PathKind::kMissing) return;
+  if (platform::StatPath(output, &written) || written.kind == platform::PathKind::kMissing) return;
   // Devices such as /dev/null may well be both.
   if (written.kind != platform::PathKind::kRegular) return;
   for (const std::string& input : inputs) {
     platform::FileInfo read;
     const std::error_code error = input.empty() || input == "-"
-                                      ? platform::File::standard_input().info(&read)
-                                      : platform::stat_path(input, &read);
+                                      ? platform::File::StandardInput().Info(&read)
+                                      : platform::StatPath(input, &read);
     if (!error && read.id == written.id) {
       throw UsageError(
           fmt::format("the output {} is the input {}: writing it would destroy what is "

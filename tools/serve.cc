@@ -114,7 +114,7 @@ void RunServe(const ServeOptions& options) {
   server.max_clients = options.max_clients;
   if (!options.answer.empty()) {
     server.show_message = HeadlessAnswer(options.answer);
-  } else if (platform::File::standard_input().is_terminal()) {
+  } else if (platform::File::StandardInput().IsTerminal()) {
     server.show_message = AskOnTerminal;
   } else {
     server.show_message = [](const ShowMessageReq& box) {

@@ -145,7 +145,7 @@ Reader::~Reader() = default;
 std::unique_ptr<Reader> Reader::Open(const std::string& path, ReaderOptions options, Error* error) {
   auto owned = std::make_unique<OwnedInput>();
   std::error_code failure;
-  owned->handle = platform::File::open(path, platform::File::Mode::kRead, &failure);
+  owned->handle = platform::File::Open(path, platform::File::Mode::kRead, &failure);
   if (failure) {
     Report(error, Error(ErrorKind::kIo, path + ": " + failure.message()));
     return nullptr;
@@ -199,7 +199,7 @@ bool Reader::Resume() {
   input_done_ = false;
   // An istream that met its end stays failed until told otherwise.
   if (owned_ && owned_->istream) owned_->istream->clear();
-  if (owned_ && owned_->handle.is_open()) owned_->handle.forget_end();
+  if (owned_ && owned_->handle.is_open()) owned_->handle.ForgetEnd();
   return true;
 }
 

@@ -37,7 +37,7 @@ std::unique_ptr<Writer> Writer::Open(const std::string& path, WriterOptions opti
   using platform::File;
   std::error_code failure;
   auto file = std::make_unique<File>(
-      File::open(path, options.append ? File::Mode::kAppend : File::Mode::kWrite, &failure));
+      File::Open(path, options.append ? File::Mode::kAppend : File::Mode::kWrite, &failure));
   if (failure) {
     Report(error, Error(ErrorKind::kIo, path + ": " + failure.message()));
     return nullptr;
@@ -46,14 +46,14 @@ std::unique_ptr<Writer> Writer::Open(const std::string& path, WriterOptions opti
   std::uint64_t dropped = 0;
   if (options.append) {
     platform::FileInfo info;
-    if ((failure = file->info(&info))) {
+    if ((failure = file->Info(&info))) {
       Report(error, Error(ErrorKind::kIo, path + ": " + failure.message()));
       return nullptr;
     }
     if (info.size > 0) {
       if (!CheckExistingFile(path, &valid_size, error)) return nullptr;
       if (valid_size < info.size) {
-        if ((failure = file->truncate(valid_size))) {
+        if ((failure = file->Truncate(valid_size))) {
           Report(error,
                  Error(ErrorKind::kIo, path + ": cannot remove the cut-short record at its end: " +
                                            failure.message()));
@@ -139,10 +139,10 @@ bool Writer::WriteRaw(RecordKind kind, std::string_view encoded_line, Error* err
 bool Writer::Flush(Error* error) {
   if (!Writable()) return Misused(error);
   if (buffer_.empty()) return true;
-  if (const std::error_code failure = file_->write_all(buffer_)) {
+  if (const std::error_code failure = file_->WriteAll(buffer_)) {
     // Take back what part of the batch did get written, so the file ends at
     // its last complete record and stays appendable.
-    file_->truncate(committed_);
+    file_->Truncate(committed_);
     return Failed("write failed", failure, error);
   }
   committed_ += buffer_.size();
@@ -152,7 +152,7 @@ bool Writer::Flush(Error* error) {
 
 bool Writer::Sync(Error* error) {
   if (!Flush(error)) return false;
-  if (const std::error_code failure = file_->sync()) return Failed("fsync failed", failure, error);
+  if (const std::error_code failure = file_->Sync()) return Failed("fsync failed", failure, error);
   return true;
 }
 
@@ -160,7 +160,7 @@ bool Writer::Close(Error* error) {
   if (!file_) return !failure_ || Report(error, *failure_);
   const bool flushed = failure_ ? Report(error, *failure_) : Flush(error);
   const std::unique_ptr<platform::File> file = std::move(file_);
-  const std::error_code failure = file->close();
+  const std::error_code failure = file->Close();
   if (failure && flushed) return Failed("close failed", failure, error);
   return flushed;
 }

@@ -2,6 +2,6 @@
 
 namespace gcuproto::platform {
 
-std::vector<std::string> utf8_arguments(int argc, char** argv) { return {argv, argv + argc}; }
+std::vector<std::string> Utf8Arguments(int argc, char** argv) { return {argv, argv + argc}; }
 
 }  // namespace gcuproto::platform

@@ -7,7 +7,7 @@
 
 namespace gcuproto::platform {
 
-std::vector<std::string> utf8_arguments(int argc, char** argv) {
+std::vector<std::string> Utf8Arguments(int argc, char** argv) {
   int count = 0;
   wchar_t** wide = ::CommandLineToArgvW(::GetCommandLineW(), &count);
   // The wide command line is the one the system keeps; should it ever disagree
@@ -18,7 +18,7 @@ std::vector<std::string> utf8_arguments(int argc, char** argv) {
   }
   std::vector<std::string> arguments;
   arguments.reserve(static_cast<std::size_t>(count));
-  for (int i = 0; i < count; ++i) arguments.push_back(win32::narrow(wide[i]));
+  for (int i = 0; i < count; ++i) arguments.push_back(win32::Narrow(wide[i]));
   ::LocalFree(wide);
   return arguments;
 }

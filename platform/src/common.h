@@ -16,25 +16,25 @@ namespace os {
 
 // In file_*.cc. Closes without a word: a destructor has no one to tell of a
 // failure.
-void drop_descriptor(int fd);
+void DropDescriptor(int fd);
 
 // In output_*.cc. Best effort: whoever calls it is already giving the file
 // up.
-void remove_file(const std::string& path);
+void RemoveFile(const std::string& path);
 
 // In output_*.cc. Puts `temporary` in the place of `target` in one step that
 // survives a crash: a reader sees the old file or the new one, never a
 // mixture.
-std::error_code replace_file(const std::string& temporary, const std::string& target);
+std::error_code ReplaceFile(const std::string& temporary, const std::string& target);
 
 }  // namespace os
 
-// Copies with read_at and write_all from where `result` says the copy
+// Copies with ReadAt and WriteAll from where `result` says the copy
 // stands: on its own where the system has no in-kernel copy, else after it
 // gave up. The plain loop is the one that tells the end of the input and
 // whose error it was.
-void copy_by_blocks(File& from, std::uint64_t offset, std::uint64_t length, File& to,
-                    CopyResult* result);
+void CopyByBlocks(File& from, std::uint64_t offset, std::uint64_t length, File& to,
+                  CopyResult* result);
 
 }  // namespace gcuproto::platform
 

@@ -14,7 +14,7 @@ namespace gcuproto::platform {
 // unsupported for a pair of files, or report 0 where a file system cannot
 // say; the plain read/write loop then carries on from where they stopped and
 // is the one that tells the end of the input and whose error it was.
-CopyResult copy_range(File& from, std::uint64_t offset, std::uint64_t length, File& to) {
+CopyResult CopyRange(File& from, std::uint64_t offset, std::uint64_t length, File& to) {
   CopyResult result;
   constexpr std::uint64_t kKernelChunk = std::uint64_t{1} << 30;
   bool use_copy_file_range = true;
@@ -38,7 +38,7 @@ CopyResult copy_range(File& from, std::uint64_t offset, std::uint64_t length, Fi
     else
       use_sendfile = false;
   }
-  copy_by_blocks(from, offset, length, to, &result);
+  CopyByBlocks(from, offset, length, to, &result);
   return result;
 }
 

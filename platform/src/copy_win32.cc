@@ -5,9 +5,9 @@
 namespace gcuproto::platform {
 
 // Windows has no in-kernel copy between arbitrary handles.
-CopyResult copy_range(File& from, std::uint64_t offset, std::uint64_t length, File& to) {
+CopyResult CopyRange(File& from, std::uint64_t offset, std::uint64_t length, File& to) {
   CopyResult result;
-  copy_by_blocks(from, offset, length, to, &result);
+  CopyByBlocks(from, offset, length, to, &result);
   return result;
 }
 

@@ -11,24 +11,24 @@
 
 namespace gcuproto::platform {
 
-using posix::last_error;
+using posix::LastError;
 
-std::error_code stat_path(const std::string& path, FileInfo* info) {
+std::error_code StatPath(const std::string& path, FileInfo* info) {
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) {
     if (errno == ENOENT || errno == ENOTDIR) {
       *info = FileInfo{};
       return {};
     }
-    return last_error();
+    return LastError();
   }
-  *info = posix::to_info(st);
+  *info = posix::ToInfo(st);
   return {};
 }
 
-void os::drop_descriptor(int fd) { (void)::close(fd); }
+void os::DropDescriptor(int fd) { (void)::close(fd); }
 
-File File::open(const std::string& path, Mode mode, std::error_code* error) {
+File File::Open(const std::string& path, Mode mode, std::error_code* error) {
   int flags = O_CLOEXEC | O_NOCTTY;
   switch (mode) {
     case Mode::kRead:
@@ -49,14 +49,14 @@ File File::open(const std::string& path, Mode mode, std::error_code* error) {
     fd = ::open(path.c_str(), flags, 0666);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
-    *error = last_error();
+    *error = LastError();
     return File();
   }
   *error = {};
   return File(fd, true);
 }
 
-File File::scratch(const std::string& directory, std::error_code* error) {
+File File::Scratch(const std::string& directory, std::error_code* error) {
   std::string dir = directory;
   if (dir.empty()) {
     const char* tmp = std::getenv("TMPDIR");
@@ -65,7 +65,7 @@ File File::scratch(const std::string& directory, std::error_code* error) {
   std::string name = dir + "/.gcuproto-scratch-XXXXXX";
   const int fd = ::mkostemp(name.data(), O_CLOEXEC);
   if (fd < 0) {
-    *error = last_error();
+    *error = LastError();
     return File();
   }
   // Unlinked at once: nothing stays behind, whatever ends the process.
@@ -74,90 +74,90 @@ File File::scratch(const std::string& directory, std::error_code* error) {
   return File(fd, true);
 }
 
-File File::standard_input() { return File(STDIN_FILENO, false); }
-File File::standard_output() { return File(STDOUT_FILENO, false); }
-File File::standard_error() { return File(STDERR_FILENO, false); }
+File File::StandardInput() { return File(STDIN_FILENO, false); }
+File File::StandardOutput() { return File(STDOUT_FILENO, false); }
+File File::StandardError() { return File(STDERR_FILENO, false); }
 
-std::size_t File::read(void* buffer, std::size_t size, std::error_code* error) {
+std::size_t File::Read(void* buffer, std::size_t size, std::error_code* error) {
   *error = {};
   for (;;) {
     const ssize_t n = ::read(fd_, buffer, size);
     if (n >= 0) return static_cast<std::size_t>(n);
     if (errno != EINTR) break;
   }
-  *error = last_error();
+  *error = LastError();
   return 0;
 }
 
-std::size_t File::read_at(void* buffer, std::size_t size, std::uint64_t offset,
-                          std::error_code* error) {
+std::size_t File::ReadAt(void* buffer, std::size_t size, std::uint64_t offset,
+                         std::error_code* error) {
   *error = {};
   for (;;) {
     const ssize_t n = ::pread(fd_, buffer, size, static_cast<off_t>(offset));
     if (n >= 0) return static_cast<std::size_t>(n);
     if (errno != EINTR) break;
   }
-  *error = last_error();
+  *error = LastError();
   return 0;
 }
 
-std::error_code File::write_all(std::string_view data) {
+std::error_code File::WriteAll(std::string_view data) {
   while (!data.empty()) {
     const ssize_t n = ::write(fd_, data.data(), data.size());
     if (n < 0) {
       if (errno == EINTR) continue;
-      return last_error();
+      return LastError();
     }
     data.remove_prefix(static_cast<std::size_t>(n));
   }
   return {};
 }
 
-std::error_code File::seek(std::uint64_t offset) {
-  if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) return last_error();
+std::error_code File::Seek(std::uint64_t offset) {
+  if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) return LastError();
   return {};
 }
 
 // A read past the end sees whatever was appended since.
-void File::forget_end() {}
+void File::ForgetEnd() {}
 
-std::error_code File::info(FileInfo* info) const {
+std::error_code File::Info(FileInfo* info) const {
   struct stat st;
-  if (::fstat(fd_, &st) != 0) return last_error();
-  *info = posix::to_info(st);
+  if (::fstat(fd_, &st) != 0) return LastError();
+  *info = posix::ToInfo(st);
   return {};
 }
 
-std::error_code File::truncate(std::uint64_t size) {
+std::error_code File::Truncate(std::uint64_t size) {
   while (::ftruncate(fd_, static_cast<off_t>(size)) != 0) {
-    if (errno != EINTR) return last_error();
+    if (errno != EINTR) return LastError();
   }
   return {};
 }
 
-std::error_code File::sync() {
+std::error_code File::Sync() {
   while (::fsync(fd_) != 0) {
-    if (errno != EINTR) return last_error();
+    if (errno != EINTR) return LastError();
   }
   return {};
 }
 
-bool File::is_terminal() const { return fd_ >= 0 && ::isatty(fd_) == 1; }
+bool File::IsTerminal() const { return fd_ >= 0 && ::isatty(fd_) == 1; }
 
-std::error_code File::close() {
+std::error_code File::Close() {
   const int fd = std::exchange(fd_, -1);
   if (fd < 0 || !std::exchange(owned_, false)) return {};
   // Linux closes the descriptor even when close() reports EINTR: never retry.
-  if (::close(fd) != 0 && errno != EINTR) return last_error();
+  if (::close(fd) != 0 && errno != EINTR) return LastError();
   return {};
 }
 
-std::string directory_of(const std::string& path) {
+std::string DirectoryOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-void set_binary_stdio() {}  // POSIX streams carry bytes unchanged
+void SetBinaryStdio() {}  // POSIX streams carry bytes unchanged
 
 }  // namespace gcuproto::platform

@@ -12,8 +12,8 @@
 
 namespace gcuproto::platform {
 
-using win32::handle_of;
-using win32::last_error;
+using win32::HandleOf;
+using win32::LastError;
 
 namespace {
 
@@ -24,10 +24,10 @@ constexpr std::size_t kMaxCall = std::size_t{1} << 30;
 
 }  // namespace
 
-std::error_code stat_path(const std::string& path, FileInfo* info) {
+std::error_code StatPath(const std::string& path, FileInfo* info) {
   std::error_code error;
-  const HANDLE handle = win32::open_handle(path, FILE_READ_ATTRIBUTES, OPEN_EXISTING,
-                                           FILE_FLAG_BACKUP_SEMANTICS, &error);
+  const HANDLE handle = win32::OpenHandle(path, FILE_READ_ATTRIBUTES, OPEN_EXISTING,
+                                          FILE_FLAG_BACKUP_SEMANTICS, &error);
   if (handle == INVALID_HANDLE_VALUE) {
     if (error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory) {
       *info = FileInfo{};
@@ -35,14 +35,14 @@ std::error_code stat_path(const std::string& path, FileInfo* info) {
     }
     return error;
   }
-  *info = win32::handle_info(handle);
+  *info = win32::HandleInfo(handle);
   ::CloseHandle(handle);
   return {};
 }
 
-void os::drop_descriptor(int fd) { (void)::_close(fd); }
+void os::DropDescriptor(int fd) { (void)::_close(fd); }
 
-File File::open(const std::string& path, Mode mode, std::error_code* error) {
+File File::Open(const std::string& path, Mode mode, std::error_code* error) {
   DWORD access = GENERIC_READ;
   DWORD disposition = OPEN_EXISTING;
   int flags = _O_BINARY;
@@ -66,7 +66,7 @@ File File::open(const std::string& path, Mode mode, std::error_code* error) {
       disposition = OPEN_ALWAYS;
       break;
   }
-  const HANDLE handle = win32::open_handle(path, access, disposition, FILE_ATTRIBUTE_NORMAL, error);
+  const HANDLE handle = win32::OpenHandle(path, access, disposition, FILE_ATTRIBUTE_NORMAL, error);
   if (handle == INVALID_HANDLE_VALUE) return File();
   const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), flags);
   if (fd < 0) {
@@ -78,23 +78,23 @@ File File::open(const std::string& path, Mode mode, std::error_code* error) {
   return File(fd, true);
 }
 
-File File::scratch(const std::string& directory, std::error_code* error) {
+File File::Scratch(const std::string& directory, std::error_code* error) {
   std::wstring dir;
   if (directory.empty()) {
     wchar_t temp[MAX_PATH + 1];
     const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
     if (length == 0 || length > MAX_PATH) {
-      *error = last_error();
+      *error = LastError();
       return File();
     }
     dir.assign(temp, length);
-  } else if (!win32::widen(directory, &dir)) {
+  } else if (!win32::Widen(directory, &dir)) {
     *error = std::make_error_code(std::errc::invalid_argument);
     return File();
   }
   wchar_t name[MAX_PATH];
   if (::GetTempFileNameW(dir.c_str(), L"gcu", 0, name) == 0) {
-    *error = last_error();
+    *error = LastError();
     return File();
   }
   // Deleted by the system when the last handle goes, whatever ends the
@@ -103,7 +103,7 @@ File File::scratch(const std::string& directory, std::error_code* error) {
       name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, TRUNCATE_EXISTING,
       FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    *error = last_error();
+    *error = LastError();
     ::DeleteFileW(name);
     return File();
   }
@@ -117,11 +117,11 @@ File File::scratch(const std::string& directory, std::error_code* error) {
   return File(fd, true);
 }
 
-File File::standard_input() { return File(0, false); }
-File File::standard_output() { return File(1, false); }
-File File::standard_error() { return File(2, false); }
+File File::StandardInput() { return File(0, false); }
+File File::StandardOutput() { return File(1, false); }
+File File::StandardError() { return File(2, false); }
 
-std::size_t File::read(void* buffer, std::size_t size, std::error_code* error) {
+std::size_t File::Read(void* buffer, std::size_t size, std::error_code* error) {
   *error = {};
   const int n = ::_read(fd_, buffer, static_cast<unsigned>(std::min(size, kMaxCall)));
   if (n >= 0) return static_cast<std::size_t>(n);
@@ -129,14 +129,14 @@ std::size_t File::read(void* buffer, std::size_t size, std::error_code* error) {
   return 0;
 }
 
-std::size_t File::read_at(void* buffer, std::size_t size, std::uint64_t offset,
-                          std::error_code* error) {
+std::size_t File::ReadAt(void* buffer, std::size_t size, std::uint64_t offset,
+                         std::error_code* error) {
   // A positioned ReadFile moves a synchronous handle's position; put it back.
-  const HANDLE handle = handle_of(fd_);
+  const HANDLE handle = HandleOf(fd_);
   LARGE_INTEGER here{};
   LARGE_INTEGER zero{};
   if (!::SetFilePointerEx(handle, zero, &here, FILE_CURRENT)) {
-    *error = last_error();
+    *error = LastError();
     return 0;
   }
   OVERLAPPED at{};
@@ -149,11 +149,11 @@ std::size_t File::read_at(void* buffer, std::size_t size, std::uint64_t offset,
   ::SetFilePointerEx(handle, here, nullptr, FILE_BEGIN);
   *error = {};
   if (ok || code == ERROR_HANDLE_EOF) return ok ? got : 0;
-  *error = win32::to_error(code);
+  *error = win32::ToError(code);
   return 0;
 }
 
-std::error_code File::write_all(std::string_view data) {
+std::error_code File::WriteAll(std::string_view data) {
   while (!data.empty()) {
     const int n =
         ::_write(fd_, data.data(), static_cast<unsigned>(std::min(data.size(), kMaxCall)));
@@ -163,58 +163,58 @@ std::error_code File::write_all(std::string_view data) {
   return {};
 }
 
-std::error_code File::seek(std::uint64_t offset) {
+std::error_code File::Seek(std::uint64_t offset) {
   if (::_lseeki64(fd_, static_cast<__int64>(offset), SEEK_SET) < 0) return errno_error();
   return {};
 }
 
-void File::forget_end() {
+void File::ForgetEnd() {
   if (fd_ >= 0) ::_lseeki64(fd_, 0, SEEK_CUR);
 }
 
-std::error_code File::info(FileInfo* info) const {
-  const HANDLE handle = handle_of(fd_);
+std::error_code File::Info(FileInfo* info) const {
+  const HANDLE handle = HandleOf(fd_);
   if (handle == INVALID_HANDLE_VALUE) return std::make_error_code(std::errc::bad_file_descriptor);
-  *info = win32::handle_info(handle);
+  *info = win32::HandleInfo(handle);
   return {};
 }
 
-std::error_code File::truncate(std::uint64_t size) {
-  const HANDLE handle = handle_of(fd_);
+std::error_code File::Truncate(std::uint64_t size) {
+  const HANDLE handle = HandleOf(fd_);
   LARGE_INTEGER here{};
   LARGE_INTEGER zero{};
   LARGE_INTEGER end{};
   end.QuadPart = static_cast<LONGLONG>(size);
   if (!::SetFilePointerEx(handle, zero, &here, FILE_CURRENT) ||
       !::SetFilePointerEx(handle, end, nullptr, FILE_BEGIN)) {
-    return last_error();
+    return LastError();
   }
   const BOOL ok = ::SetEndOfFile(handle);
   const DWORD code = ok ? ERROR_SUCCESS : ::GetLastError();
   ::SetFilePointerEx(handle, here, nullptr, FILE_BEGIN);
-  return ok ? std::error_code() : win32::to_error(code);
+  return ok ? std::error_code() : win32::ToError(code);
 }
 
-std::error_code File::sync() {
-  if (!::FlushFileBuffers(handle_of(fd_))) return last_error();
+std::error_code File::Sync() {
+  if (!::FlushFileBuffers(HandleOf(fd_))) return LastError();
   return {};
 }
 
 // _isatty says yes to every character device, NUL included; only a console
 // has a console mode.
-bool File::is_terminal() const {
+bool File::IsTerminal() const {
   DWORD mode = 0;
-  return fd_ >= 0 && ::_isatty(fd_) != 0 && ::GetConsoleMode(handle_of(fd_), &mode) != 0;
+  return fd_ >= 0 && ::_isatty(fd_) != 0 && ::GetConsoleMode(HandleOf(fd_), &mode) != 0;
 }
 
-std::error_code File::close() {
+std::error_code File::Close() {
   const int fd = std::exchange(fd_, -1);
   if (fd < 0 || !std::exchange(owned_, false)) return {};
   if (::_close(fd) != 0) return errno_error();
   return {};
 }
 
-std::string directory_of(const std::string& path) {
+std::string DirectoryOf(const std::string& path) {
   const std::size_t separator = path.find_last_of("/\\:");
   if (separator == std::string::npos) return ".";
   // A drive's current directory "C:" and its root keep their separator.
@@ -226,7 +226,7 @@ std::string directory_of(const std::string& path) {
 
 // Text mode would turn "\n" into "\r\n" on the way out and back on the way
 // in, and stop reading at a Ctrl-Z.
-void set_binary_stdio() {
+void SetBinaryStdio() {
   ::_setmode(0, _O_BINARY);
   ::_setmode(1, _O_BINARY);
   ::_setmode(2, _O_BINARY);

@@ -13,7 +13,7 @@
 
 namespace gcuproto::platform {
 
-using posix::last_error;
+using posix::LastError;
 
 namespace {
 
@@ -23,7 +23,7 @@ std::error_code resolve_links(std::string path, std::string* resolved, struct st
                               bool* exists) {
   for (int hops = 0; hops < 40; ++hops) {
     if (::lstat(path.c_str(), st) != 0) {
-      if (errno != ENOENT) return last_error();
+      if (errno != ENOENT) return LastError();
       *exists = false;
       *resolved = path;
       return {};
@@ -35,11 +35,11 @@ std::error_code resolve_links(std::string path, std::string* resolved, struct st
     }
     std::vector<char> link(static_cast<std::size_t>(st->st_size > 0 ? st->st_size : PATH_MAX) + 1);
     const ssize_t n = ::readlink(path.c_str(), link.data(), link.size());
-    if (n < 0) return last_error();
+    if (n < 0) return LastError();
     if (static_cast<std::size_t>(n) >= link.size())
       return std::make_error_code(std::errc::filename_too_long);
     std::string target(link.data(), static_cast<std::size_t>(n));
-    path = target.front() == '/' ? target : directory_of(path) + "/" + target;
+    path = target.front() == '/' ? target : DirectoryOf(path) + "/" + target;
   }
   return std::error_code(ELOOP, std::generic_category());
 }
@@ -62,7 +62,7 @@ bool copy_attributes(int fd, const struct stat& old) {
 }
 
 void sync_directory(const std::string& path) {
-  const int fd = ::open(directory_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;
   (void)::fsync(fd);  // best effort: not every file system syncs directories
   ::close(fd);
@@ -72,17 +72,17 @@ void sync_directory(const std::string& path) {
 
 namespace os {
 
-void remove_file(const std::string& path) { ::unlink(path.c_str()); }
+void RemoveFile(const std::string& path) { ::unlink(path.c_str()); }
 
-std::error_code replace_file(const std::string& temporary, const std::string& target) {
-  if (std::rename(temporary.c_str(), target.c_str()) != 0) return last_error();
+std::error_code ReplaceFile(const std::string& temporary, const std::string& target) {
+  if (std::rename(temporary.c_str(), target.c_str()) != 0) return LastError();
   sync_directory(target);
   return {};
 }
 
 }  // namespace os
 
-Output Output::open(const std::string& path, std::error_code* error) {
+Output Output::Open(const std::string& path, std::error_code* error) {
   Output output;
   struct stat st;
   bool exists = false;
@@ -99,7 +99,7 @@ Output Output::open(const std::string& path, std::error_code* error) {
       fd = ::open(output.target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
-      *error = last_error();
+      *error = LastError();
       return Output();
     }
     output.file_ = File(fd, true);
@@ -107,13 +107,13 @@ Output Output::open(const std::string& path, std::error_code* error) {
   }
   if (exists && ::access(output.target_.c_str(), W_OK) != 0) {
     // Renaming over a file we may not write would bypass its permissions.
-    *error = last_error();
+    *error = LastError();
     return Output();
   }
   std::string temporary = output.target_ + ".XXXXXX";
   const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) {
-    *error = last_error();
+    *error = LastError();
     return Output();
   }
   output.temporary_ = temporary;

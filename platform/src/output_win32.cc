@@ -11,25 +11,25 @@
 
 namespace gcuproto::platform {
 
-using win32::last_error;
+using win32::LastError;
 
 namespace os {
 
-void remove_file(const std::string& path) {
+void RemoveFile(const std::string& path) {
   std::wstring wide;
-  if (win32::widen(path, &wide)) ::DeleteFileW(wide.c_str());
+  if (win32::Widen(path, &wide)) ::DeleteFileW(wide.c_str());
 }
 
-std::error_code replace_file(const std::string& temporary, const std::string& target) {
+std::error_code ReplaceFile(const std::string& temporary, const std::string& target) {
   std::wstring from;
   std::wstring to;
-  if (!win32::widen(temporary, &from) || !win32::widen(target, &to)) {
+  if (!win32::Widen(temporary, &from) || !win32::Widen(target, &to)) {
     return std::make_error_code(std::errc::invalid_argument);
   }
   // Write-through: the call returns once the rename is on the disk.
   if (!::MoveFileExW(from.c_str(), to.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return last_error();
+    return LastError();
   }
   return {};
 }
@@ -45,14 +45,14 @@ std::error_code final_path(HANDLE handle, std::string* path) {
   for (;;) {
     const DWORD n = ::GetFinalPathNameByHandleW(
         handle, buffer.data(), static_cast<DWORD>(buffer.size()), FILE_NAME_NORMALIZED);
-    if (n == 0) return last_error();
+    if (n == 0) return LastError();
     if (n < buffer.size()) {
       std::wstring wide(buffer.data(), n);
       if (wide.rfind(L"\\\\?\\", 0) == 0 && wide.size() < MAX_PATH + 4 &&
           wide.rfind(L"\\\\?\\UNC\\", 0) != 0) {
         wide.erase(0, 4);
       }
-      *path = win32::narrow(wide);
+      *path = win32::Narrow(wide);
       return {};
     }
     buffer.resize(n + 1);
@@ -61,24 +61,24 @@ std::error_code final_path(HANDLE handle, std::string* path) {
 
 }  // namespace
 
-Output Output::open(const std::string& path, std::error_code* error) {
+Output Output::Open(const std::string& path, std::error_code* error) {
   Output output;
   output.target_ = path;
   // What is there now, through any symbolic link.
-  HANDLE existing = win32::open_handle(path, FILE_READ_ATTRIBUTES, OPEN_EXISTING,
-                                       FILE_FLAG_BACKUP_SEMANTICS, error);
+  HANDLE existing = win32::OpenHandle(path, FILE_READ_ATTRIBUTES, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, error);
   const bool exists = existing != INVALID_HANDLE_VALUE;
   if (!exists && *error != std::errc::no_such_file_or_directory) return Output();
   DWORD links = 1;
   DWORD attributes = FILE_ATTRIBUTE_NORMAL;
   if (exists) {
-    const FileInfo info = win32::handle_info(existing, &links);
+    const FileInfo info = win32::HandleInfo(existing, &links);
     BY_HANDLE_FILE_INFORMATION by_handle;
     if (info.kind == PathKind::kRegular && ::GetFileInformationByHandle(existing, &by_handle)) {
       attributes = by_handle.dwFileAttributes;
     }
     std::wstring wide;
-    win32::widen(path, &wide);
+    win32::Widen(path, &wide);
     const DWORD own = ::GetFileAttributesW(wide.c_str());
     if (info.kind == PathKind::kRegular && own != INVALID_FILE_ATTRIBUTES &&
         (own & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
@@ -93,7 +93,7 @@ Output Output::open(const std::string& path, std::error_code* error) {
     if (info.kind != PathKind::kRegular) {
       // Devices, consoles, pipes: written directly, never created or truncated.
       const HANDLE handle =
-          win32::open_handle(output.target_, GENERIC_WRITE, OPEN_EXISTING, 0, error);
+          win32::OpenHandle(output.target_, GENERIC_WRITE, OPEN_EXISTING, 0, error);
       if (handle == INVALID_HANDLE_VALUE) return Output();
       const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
       if (fd < 0) {
@@ -123,8 +123,8 @@ Output Output::open(const std::string& path, std::error_code* error) {
     for (int i = 0; i < 6; ++i, value /= 36) suffix[i] = kDigits[value % 36];
     suffix[6] = '\0';
     const std::string temporary = output.target_ + "." + suffix;
-    const HANDLE handle = win32::open_handle(temporary, GENERIC_READ | GENERIC_WRITE, CREATE_NEW,
-                                             keep != 0 ? keep : FILE_ATTRIBUTE_NORMAL, error);
+    const HANDLE handle = win32::OpenHandle(temporary, GENERIC_READ | GENERIC_WRITE, CREATE_NEW,
+                                            keep != 0 ? keep : FILE_ATTRIBUTE_NORMAL, error);
     if (handle == INVALID_HANDLE_VALUE) {
       if (*error == std::errc::file_exists) continue;
       return Output();
@@ -132,7 +132,7 @@ Output Output::open(const std::string& path, std::error_code* error) {
     const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
     if (fd < 0) {
       ::CloseHandle(handle);
-      os::remove_file(temporary);
+      os::RemoveFile(temporary);
       *error = std::error_code(errno, std::generic_category());
       return Output();
     }

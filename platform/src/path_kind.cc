@@ -10,7 +10,7 @@
 
 namespace gcuproto::platform {
 
-const char* path_kind_name(PathKind kind) {
+const char* PathKindName(PathKind kind) {
   switch (kind) {
     case PathKind::kMissing:
       return "missing";
@@ -33,7 +33,7 @@ const char* path_kind_name(PathKind kind) {
 }
 
 File::~File() {
-  if (owned_ && fd_ >= 0) os::drop_descriptor(fd_);
+  if (owned_ && fd_ >= 0) os::DropDescriptor(fd_);
 }
 
 File::File(File&& other) noexcept
@@ -41,24 +41,24 @@ File::File(File&& other) noexcept
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
-    if (owned_ && fd_ >= 0) os::drop_descriptor(fd_);
+    if (owned_ && fd_ >= 0) os::DropDescriptor(fd_);
     fd_ = std::exchange(other.fd_, -1);
     owned_ = std::exchange(other.owned_, false);
   }
   return *this;
 }
 
-void copy_by_blocks(File& from, std::uint64_t offset, std::uint64_t length, File& to,
-                    CopyResult* result) {
+void CopyByBlocks(File& from, std::uint64_t offset, std::uint64_t length, File& to,
+                  CopyResult* result) {
   constexpr std::size_t kBlock = std::size_t{1} << 20;
   std::unique_ptr<char[]> buffer;
   while (result->copied < length) {
     if (!buffer) buffer.reset(new char[kBlock]);
     const auto want =
         static_cast<std::size_t>(std::min<std::uint64_t>(kBlock, length - result->copied));
-    const std::size_t n = from.read_at(buffer.get(), want, offset + result->copied, &result->error);
+    const std::size_t n = from.ReadAt(buffer.get(), want, offset + result->copied, &result->error);
     if (result->error || n == 0) return;
-    result->error = to.write_all(std::string_view(buffer.get(), n));
+    result->error = to.WriteAll(std::string_view(buffer.get(), n));
     if (result->error) {
       result->output_failed = true;
       return;
@@ -69,8 +69,8 @@ void copy_by_blocks(File& from, std::uint64_t offset, std::uint64_t length, File
 
 Output::~Output() {
   if (!temporary_.empty()) {
-    file_.close();
-    os::remove_file(temporary_);
+    file_.Close();
+    os::RemoveFile(temporary_);
   }
 }
 
@@ -83,8 +83,8 @@ Output::Output(Output&& other) noexcept
 Output& Output::operator=(Output&& other) noexcept {
   if (this != &other) {
     if (!temporary_.empty()) {
-      file_.close();
-      os::remove_file(temporary_);
+      file_.Close();
+      os::RemoveFile(temporary_);
     }
     file_ = std::move(other.file_);
     target_ = std::move(other.target_);
@@ -94,26 +94,26 @@ Output& Output::operator=(Output&& other) noexcept {
   return *this;
 }
 
-Output Output::standard_output() {
+Output Output::StandardOutput() {
   Output output;
-  output.file_ = File::standard_output();
+  output.file_ = File::StandardOutput();
   output.target_ = "-";
   return output;
 }
 
-std::error_code Output::commit(std::string* detail) {
-  if (temporary_.empty()) return file_.close();
+std::error_code Output::Commit(std::string* detail) {
+  if (temporary_.empty()) return file_.Close();
   const std::string temporary = temporary_;
   auto discard = [&](std::error_code error) {
-    file_.close();
-    os::remove_file(temporary);
+    file_.Close();
+    os::RemoveFile(temporary);
     temporary_.clear();
     return error;
   };
-  if (std::error_code error = file_.sync()) return discard(error);
+  if (std::error_code error = file_.Sync()) return discard(error);
   if (!copy_in_place_) {
-    if (std::error_code error = file_.close()) return discard(error);
-    if (std::error_code error = os::replace_file(temporary, target_)) return discard(error);
+    if (std::error_code error = file_.Close()) return discard(error);
+    if (std::error_code error = os::ReplaceFile(temporary, target_)) return discard(error);
     temporary_.clear();
     return {};
   }
@@ -121,19 +121,19 @@ std::error_code Output::commit(std::string* detail) {
   // rewrite it in place. The old content goes only now, and only to be
   // replaced by the complete output that is safely in the temporary file.
   FileInfo info;
-  if (std::error_code error = file_.info(&info)) return discard(error);
+  if (std::error_code error = file_.Info(&info)) return discard(error);
   std::error_code error;
-  File target = File::open(target_, File::Mode::kReadWrite, &error);
+  File target = File::Open(target_, File::Mode::kReadWrite, &error);
   if (error) return discard(error);
-  const CopyResult copy = copy_range(file_, 0, info.size, target);
+  const CopyResult copy = CopyRange(file_, 0, info.size, target);
   error = copy.error;
   if (!error && copy.copied != info.size) error = std::make_error_code(std::errc::io_error);
-  if (!error) error = target.truncate(info.size);
-  if (!error) error = target.sync();
-  if (!error) error = target.close();
+  if (!error) error = target.Truncate(info.size);
+  if (!error) error = target.Sync();
+  if (!error) error = target.Close();
   if (error) {
     // The old file may be half rewritten; the temporary keeps the output.
-    file_.close();
+    file_.Close();
     temporary_.clear();
     if (detail != nullptr) *detail = "the complete output is in " + temporary;
     return error;

@@ -10,9 +10,9 @@
 
 namespace gcuproto::platform::posix {
 
-inline std::error_code last_error() { return std::error_code(errno, std::generic_category()); }
+inline std::error_code LastError() { return std::error_code(errno, std::generic_category()); }
 
-inline FileInfo to_info(const struct stat& st) {
+inline FileInfo ToInfo(const struct stat& st) {
   FileInfo info;
   if (S_ISREG(st.st_mode))
     info.kind = PathKind::kRegular;

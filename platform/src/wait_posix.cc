@@ -59,29 +59,29 @@ StopRequests::~StopRequests() {
   ::sigaction(SIGTERM, &old_term, nullptr);
 }
 
-bool StopRequests::received() { return stop_received != 0; }
+bool StopRequests::Received() { return stop_received != 0; }
 
-bool readable_now(const File& file) {
+bool ReadableNow(const File& file) {
   pollfd entry = {file.descriptor(), POLLIN, 0};
   return ::poll(&entry, 1, 0) != 0;
 }
 
-bool wait_readable(const File& file) {
-  while (!StopRequests::received()) {
+bool WaitReadable(const File& file) {
+  while (!StopRequests::Received()) {
     pollfd entry = {file.descriptor(), POLLIN, 0};
     wait(&entry, nullptr);
-    if (readable_now(file)) return !StopRequests::received();
+    if (ReadableNow(file)) return !StopRequests::Received();
   }
   return false;
 }
 
-bool pause(std::chrono::milliseconds duration) {
-  if (StopRequests::received()) return false;
+bool Pause(std::chrono::milliseconds duration) {
+  if (StopRequests::Received()) return false;
   const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(duration);
   const timespec timeout = {static_cast<std::time_t>(seconds.count()),
                             static_cast<long>((duration - seconds).count()) * 1'000'000L};
   wait(nullptr, &timeout);
-  return !StopRequests::received();
+  return !StopRequests::Received();
 }
 
 }  // namespace gcuproto::platform

@@ -57,10 +57,10 @@ StopRequests::~StopRequests() {
   ::SetConsoleCtrlHandler(on_console_event, FALSE);
 }
 
-bool StopRequests::received() { return stop_received; }
+bool StopRequests::Received() { return stop_received; }
 
-bool readable_now(const File& file) {
-  const HANDLE handle = win32::handle_of(file.descriptor());
+bool ReadableNow(const File& file) {
+  const HANDLE handle = win32::HandleOf(file.descriptor());
   switch (::GetFileType(handle)) {
     case FILE_TYPE_PIPE: {
       DWORD available = 0;
@@ -78,14 +78,14 @@ bool readable_now(const File& file) {
   }
 }
 
-bool wait_readable(const File& file) {
-  while (!readable_now(file)) {
+bool WaitReadable(const File& file) {
+  while (!ReadableNow(file)) {
     if (stop_within(kPipeLookMilliseconds)) return false;
   }
   return !stop_received;
 }
 
-bool pause(std::chrono::milliseconds duration) {
+bool Pause(std::chrono::milliseconds duration) {
   const auto milliseconds =
       std::clamp<std::chrono::milliseconds::rep>(duration.count(), 0, INFINITE - 1);
   return !stop_within(static_cast<DWORD>(milliseconds));

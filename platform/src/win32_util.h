@@ -14,7 +14,7 @@ namespace gcuproto::platform::win32 {
 
 // Win32 errors that have an errno twin come back as it, so that callers
 // compare against std::errc and users read the same messages on every system.
-inline std::error_code to_error(DWORD code) {
+inline std::error_code ToError(DWORD code) {
   switch (code) {
     case ERROR_FILE_NOT_FOUND:
     case ERROR_PATH_NOT_FOUND:
@@ -56,10 +56,10 @@ inline std::error_code to_error(DWORD code) {
   }
 }
 
-inline std::error_code last_error() { return to_error(::GetLastError()); }
+inline std::error_code LastError() { return ToError(::GetLastError()); }
 
 // UTF-8 to the UTF-16 the wide API takes; false on bytes that are not UTF-8.
-inline bool widen(const std::string& utf8, std::wstring* wide) {
+inline bool Widen(const std::string& utf8, std::wstring* wide) {
   wide->clear();
   if (utf8.empty()) return true;
   const int size = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(),
@@ -71,7 +71,7 @@ inline bool widen(const std::string& utf8, std::wstring* wide) {
   return true;
 }
 
-inline std::string narrow(const std::wstring& wide) {
+inline std::string Narrow(const std::wstring& wide) {
   if (wide.empty()) return {};
   const int size = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
                                          nullptr, 0, nullptr, nullptr);
@@ -81,27 +81,27 @@ inline std::string narrow(const std::wstring& wide) {
   return utf8;
 }
 
-inline HANDLE handle_of(int fd) { return reinterpret_cast<HANDLE>(::_get_osfhandle(fd)); }
+inline HANDLE HandleOf(int fd) { return reinterpret_cast<HANDLE>(::_get_osfhandle(fd)); }
 
 // Opens `path` for `access` with every sharing mode, so that, as on POSIX,
 // others may read, write, rename or delete the file while it is open.
-inline HANDLE open_handle(const std::string& path, DWORD access, DWORD disposition, DWORD flags,
-                          std::error_code* error) {
+inline HANDLE OpenHandle(const std::string& path, DWORD access, DWORD disposition, DWORD flags,
+                         std::error_code* error) {
   std::wstring wide;
-  if (!widen(path, &wide)) {
+  if (!Widen(path, &wide)) {
     *error = std::make_error_code(std::errc::invalid_argument);
     return INVALID_HANDLE_VALUE;
   }
   const HANDLE handle =
       ::CreateFileW(wide.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, disposition, flags, nullptr);
-  *error = handle == INVALID_HANDLE_VALUE ? last_error() : std::error_code();
+  *error = handle == INVALID_HANDLE_VALUE ? LastError() : std::error_code();
   return handle;
 }
 
 // What an open handle names. Disk files and directories get their identity
 // (volume serial number and file index); consoles, NUL and pipes have none.
-inline FileInfo handle_info(HANDLE handle, DWORD* links = nullptr) {
+inline FileInfo HandleInfo(HANDLE handle, DWORD* links = nullptr) {
   FileInfo info;
   if (links != nullptr) *links = 1;
   switch (::GetFileType(handle)) {

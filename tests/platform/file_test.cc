@@ -51,10 +51,10 @@ std::size_t entries(const std::string& dir) {
 
 [[maybe_unused]] std::error_code write_output(const std::string& path, const std::string& content) {
   std::error_code error;
-  Output output = Output::open(path, &error);
+  Output output = Output::Open(path, &error);
   if (error) return error;
-  if ((error = output.file().write_all(content))) return error;
-  return output.commit();
+  if ((error = output.file().WriteAll(content))) return error;
+  return output.Commit();
 }
 
 TEST_F(PlatformFile, ReplacedFileKeepsModeAndLinks) {
@@ -123,9 +123,9 @@ TEST_F(PlatformFile, UncommittedOrFailedOutputLeavesOldFileWhole) {
   put(file, "old content");
   {
     std::error_code error;
-    Output output = Output::open(file, &error);
+    Output output = Output::Open(file, &error);
     ASSERT_FALSE(error);
-    ASSERT_FALSE(output.file().write_all("partial"));
+    ASSERT_FALSE(output.file().WriteAll("partial"));
   }  // not committed
   EXPECT_EQ(get(file), "old content");
   EXPECT_EQ(entries(dir_), 1u) << "temporary left behind";
@@ -154,7 +154,7 @@ TEST_F(PlatformFile, FailedOutputLeavesOldFileWhole) {
 
 TEST_F(PlatformFile, DirectoryIsNoOutput) {
   std::error_code error;
-  Output directory = Output::open(dir_, &error);
+  Output directory = Output::Open(dir_, &error);
   EXPECT_EQ(error, std::errc::is_a_directory);
 }
 
@@ -163,10 +163,10 @@ TEST_F(PlatformFile, SpecialFilesAreWrittenDirectly) {
   GTEST_SKIP() << "no /dev/full on Windows";
 #endif
   std::error_code error;
-  Output full = Output::open("/dev/full", &error);
+  Output full = Output::Open("/dev/full", &error);
   if (error) GTEST_SKIP() << "no /dev/full: " << error.message();
   EXPECT_FALSE(full.replaces());
-  EXPECT_EQ(full.file().write_all("x"), std::errc::no_space_on_device);
+  EXPECT_EQ(full.file().WriteAll("x"), std::errc::no_space_on_device);
 }
 
 // A scratch file reads back what was written and leaves nothing behind.
@@ -174,17 +174,17 @@ TEST_F(PlatformFile, ScratchFileIsGoneOnceClosed) {
   for (const std::string& directory : {dir_, std::string()}) {
     SCOPED_TRACE(directory.empty() ? "the temporary directory" : directory);
     std::error_code error;
-    File scratch = File::scratch(directory, &error);
+    File scratch = File::Scratch(directory, &error);
     ASSERT_FALSE(error) << error.message();
-    ASSERT_FALSE(scratch.write_all("rows to read back"));
+    ASSERT_FALSE(scratch.WriteAll("rows to read back"));
     char buffer[4];
-    EXPECT_EQ(scratch.read_at(buffer, 4, 5, &error), 4u);
+    EXPECT_EQ(scratch.ReadAt(buffer, 4, 5, &error), 4u);
     EXPECT_EQ(std::string(buffer, 4), "to r");
-    EXPECT_FALSE(scratch.close());
+    EXPECT_FALSE(scratch.Close());
     EXPECT_EQ(entries(dir_), 0u);
   }
   std::error_code error;
-  File::scratch(dir_ + "missing", &error);
+  File::Scratch(dir_ + "missing", &error);
   EXPECT_TRUE(error);
 }
 
@@ -197,13 +197,13 @@ TEST(PlatformPath, DirectoryOf) {
                {"/out.csv", "/"},
                {"/a/b/out.csv", "/a/b"},
                {"a/b/", "a/b"}};
-  for (const Case& c : cases) EXPECT_EQ(directory_of(c.path), c.directory) << c.path;
+  for (const Case& c : cases) EXPECT_EQ(DirectoryOf(c.path), c.directory) << c.path;
 #ifdef _WIN32
   const Case windows[] = {{"C:out.csv", "C:"},
                           {"C:\\out.csv", "C:\\"},
                           {"C:\\a\\b\\out.csv", "C:\\a\\b"},
                           {"a\\b/out.csv", "a\\b"}};
-  for (const Case& c : windows) EXPECT_EQ(directory_of(c.path), c.directory) << c.path;
+  for (const Case& c : windows) EXPECT_EQ(DirectoryOf(c.path), c.directory) << c.path;
 #endif
 }
 
@@ -212,19 +212,19 @@ TEST_F(PlatformFile, OffsetsPast4GiB) {
   const std::uint64_t far = (std::uint64_t{5} << 30) + 3;
   std::error_code error;
   {
-    File f = File::open(file, File::Mode::kReadWrite, &error);
+    File f = File::Open(file, File::Mode::kReadWrite, &error);
     ASSERT_FALSE(error);
-    if (f.truncate(far + 16)) GTEST_SKIP() << "no sparse files of 5 GiB here";
-    ASSERT_FALSE(f.seek(far));
-    ASSERT_FALSE(f.write_all("beyond"));
+    if (f.Truncate(far + 16)) GTEST_SKIP() << "no sparse files of 5 GiB here";
+    ASSERT_FALSE(f.Seek(far));
+    ASSERT_FALSE(f.WriteAll("beyond"));
     FileInfo info;
-    ASSERT_FALSE(f.info(&info));
+    ASSERT_FALSE(f.Info(&info));
     EXPECT_EQ(info.size, far + 16);
     char buffer[6];
-    EXPECT_EQ(f.read_at(buffer, 6, far, &error), 6u);
+    EXPECT_EQ(f.ReadAt(buffer, 6, far, &error), 6u);
     EXPECT_EQ(std::string(buffer, 6), "beyond");
-    File out = File::open(path("copy"), File::Mode::kWrite, &error);
-    const CopyResult copy = copy_range(f, far - 2, 100, out);
+    File out = File::Open(path("copy"), File::Mode::kWrite, &error);
+    const CopyResult copy = CopyRange(f, far - 2, 100, out);
     EXPECT_FALSE(copy.error);
     EXPECT_EQ(copy.copied, 18u);  // to the end of the file
   }

@@ -11,7 +11,7 @@
 namespace gcuproto::platform {
 
 // argv[0] ... argv[argc - 1], each as UTF-8.
-std::vector<std::string> utf8_arguments(int argc, char** argv);
+std::vector<std::string> Utf8Arguments(int argc, char** argv);
 
 }  // namespace gcuproto::platform
 

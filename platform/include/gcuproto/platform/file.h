@@ -26,7 +26,7 @@ enum class PathKind {
 };
 
 // "regular file", "directory", "FIFO", ... for messages.
-const char* path_kind_name(PathKind kind);
+const char* PathKindName(PathKind kind);
 
 // Names one file whatever path reaches it (device and inode on POSIX, volume
 // serial number and file index on Windows).
@@ -48,7 +48,7 @@ struct FileInfo {
 
 // What `path` names, following symbolic links. A missing path is not an
 // error: it gives kind kMissing.
-std::error_code stat_path(const std::string& path, FileInfo* info);
+std::error_code StatPath(const std::string& path, FileInfo* info);
 
 class File {
  public:
@@ -67,15 +67,15 @@ class File {
   File& operator=(const File&) = delete;
 
   // Never inherited by child processes. New files get 0666 less the umask.
-  static File open(const std::string& path, Mode mode, std::error_code* error);
+  static File Open(const std::string& path, Mode mode, std::error_code* error);
   // A file without a name for scratch data, gone once closed, opened for
   // reading and writing: in `directory`, or for "" in the system's directory
   // for temporary files (TMPDIR or /tmp; GetTempPath on Windows).
-  static File scratch(const std::string& directory, std::error_code* error);
+  static File Scratch(const std::string& directory, std::error_code* error);
   // Standard input, output and error, not closed by the handle.
-  static File standard_input();
-  static File standard_output();
-  static File standard_error();
+  static File StandardInput();
+  static File StandardOutput();
+  static File StandardError();
 
   bool is_open() const { return fd_ >= 0; }
   // The C runtime descriptor (for protobuf's FileInputStream and the like).
@@ -83,24 +83,24 @@ class File {
 
   // Up to `size` bytes from the current position; 0 at the end of the file
   // or on failure (then `error` is set). Interrupted calls are retried.
-  std::size_t read(void* buffer, std::size_t size, std::error_code* error);
+  std::size_t Read(void* buffer, std::size_t size, std::error_code* error);
   // Up to `size` bytes from `offset`, leaving the position alone.
-  std::size_t read_at(void* buffer, std::size_t size, std::uint64_t offset, std::error_code* error);
+  std::size_t ReadAt(void* buffer, std::size_t size, std::uint64_t offset, std::error_code* error);
   // All of `data`, or an error.
-  std::error_code write_all(std::string_view data);
-  std::error_code seek(std::uint64_t offset);
+  std::error_code WriteAll(std::string_view data);
+  std::error_code Seek(std::uint64_t offset);
   // Lets the next read() see bytes appended since a read met the end of the
   // file: the Windows C runtime answers every read after that with 0 until
   // the position is set again.
-  void forget_end();
-  std::error_code info(FileInfo* info) const;
-  std::error_code truncate(std::uint64_t size);
+  void ForgetEnd();
+  std::error_code Info(FileInfo* info) const;
+  std::error_code Truncate(std::uint64_t size);
   // Waits until what was written is on stable storage.
-  std::error_code sync();
-  bool is_terminal() const;
+  std::error_code Sync();
+  bool IsTerminal() const;
   // Closes now, reporting what the close reports (a late write error on some
   // file systems). A borrowed standard stream is left open.
-  std::error_code close();
+  std::error_code Close();
 
  private:
   friend class Output;
@@ -111,10 +111,10 @@ class File {
 
 // The directory part of `path` ("." for a bare name), with the system's
 // separators.
-std::string directory_of(const std::string& path);
+std::string DirectoryOf(const std::string& path);
 
 // Standard input and output pass bytes unchanged (no newline translation).
-void set_binary_stdio();
+void SetBinaryStdio();
 
 // An output that is whole or absent. For a regular file, or a path that does
 // not exist yet, the bytes go to a temporary file beside it, and commit()
@@ -138,8 +138,8 @@ class Output {
 
   // A directory, or a path whose directory is missing or not writable, is an
   // error.
-  static Output open(const std::string& path, std::error_code* error);
-  static Output standard_output();
+  static Output Open(const std::string& path, std::error_code* error);
+  static Output StandardOutput();
 
   File& file() { return file_; }
   // True when commit() replaces a file; false when the bytes go out directly.
@@ -149,7 +149,7 @@ class Output {
 
   // Syncs and installs the output. On failure `detail` (if given) says what
   // is left where, e.g. the temporary that still holds the complete output.
-  std::error_code commit(std::string* detail = nullptr);
+  std::error_code Commit(std::string* detail = nullptr);
 
  private:
   File file_;
@@ -167,7 +167,7 @@ struct CopyResult {
 // Copies `length` bytes from `from` at `offset` (its position is left alone)
 // to `to` at its current position, with the system's in-kernel copy where it
 // has one. Copies fewer without an error only when `from` ends first.
-CopyResult copy_range(File& from, std::uint64_t offset, std::uint64_t length, File& to);
+CopyResult CopyRange(File& from, std::uint64_t offset, std::uint64_t length, File& to);
 
 }  // namespace gcuproto::platform
 

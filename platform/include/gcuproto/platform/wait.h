@@ -19,15 +19,15 @@ class StopRequests {
   ~StopRequests();
   StopRequests(const StopRequests&) = delete;
   StopRequests& operator=(const StopRequests&) = delete;
-  static bool received();
+  static bool Received();
 };
 
 // Whether a read of `file` returns at once, with bytes or at the end.
-bool readable_now(const File& file);
-// Waits until readable_now(file); false when a stop request came first.
-bool wait_readable(const File& file);
+bool ReadableNow(const File& file);
+// Waits until ReadableNow(file); false when a stop request came first.
+bool WaitReadable(const File& file);
 // Waits `duration`; false when a stop request ended the wait.
-bool pause(std::chrono::milliseconds duration);
+bool Pause(std::chrono::milliseconds duration);
 
 }  // namespace gcuproto::platform
 
