@@ -32,7 +32,9 @@ report=$build_dir/bench-results.json
 echo "running the benchmarks ($repetitions repetitions; a few minutes)..." >&2
 "$build_dir/bench/gcuproto_bench" \
   --benchmark_repetitions="$repetitions" \
-  --benchmark_report_aggregates_only=true \
   --benchmark_format=json \
   "$@" >"$report"
-python3 "$source_dir/bench/table.py" "$report"
+# The table takes the median and spread of the repetitions themselves.
+python=/usr/bin/python3
+[[ -x $python ]] || python=python3
+"$python" "$source_dir/bench/table.py" "$report"
