@@ -25,7 +25,7 @@ void RemoveFile(const std::string& path);
 // In output_*.cc. Puts `temporary` in the place of `target` in one step that
 // survives a crash: a reader sees the old file or the new one, never a
 // mixture.
-std::error_code ReplaceFile(const std::string& temporary, const std::string& target);
+std::error_code ReplaceTarget(const std::string& temporary, const std::string& target);
 
 }  // namespace os
 

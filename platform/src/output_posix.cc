@@ -74,7 +74,7 @@ namespace os {
 
 void RemoveFile(const std::string& path) { ::unlink(path.c_str()); }
 
-std::error_code ReplaceFile(const std::string& temporary, const std::string& target) {
+std::error_code ReplaceTarget(const std::string& temporary, const std::string& target) {
   if (std::rename(temporary.c_str(), target.c_str()) != 0) return LastError();
   sync_directory(target);
   return {};

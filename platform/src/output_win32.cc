@@ -20,7 +20,7 @@ void RemoveFile(const std::string& path) {
   if (win32::Widen(path, &wide)) ::DeleteFileW(wide.c_str());
 }
 
-std::error_code ReplaceFile(const std::string& temporary, const std::string& target) {
+std::error_code ReplaceTarget(const std::string& temporary, const std::string& target) {
   std::wstring from;
   std::wstring to;
   if (!win32::Widen(temporary, &from) || !win32::Widen(target, &to)) {

@@ -113,7 +113,7 @@ std::error_code Output::Commit(std::string* detail) {
   if (std::error_code error = file_.Sync()) return discard(error);
   if (!copy_in_place_) {
     if (std::error_code error = file_.Close()) return discard(error);
-    if (std::error_code error = os::ReplaceFile(temporary, target_)) return discard(error);
+    if (std::error_code error = os::ReplaceTarget(temporary, target_)) return discard(error);
     temporary_.clear();
     return {};
   }
