@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "arguments.h"
 #include "commands.h"
 #include "errors.h"
 #include "runtime_log.h"
@@ -39,6 +40,7 @@ std::string HelpHint(CLI::App& app) {
 
 int main(int argc, char** argv) {
   namespace cli = gcuproto::cli;
+  cli::UseUtf8Arguments(&argc, &argv);
   cli::CaptureRuntimeLog();
   gcuproto::platform::set_binary_stdio();
 

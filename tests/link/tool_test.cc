@@ -14,6 +14,7 @@
 namespace gcuproto::link::testing {
 namespace {
 
+using gcuproto_test::WriteFile;
 using std::chrono::milliseconds;
 
 bool HaveTool() { return std::string(GCUPROTO_TOOL).size() > 0; }
@@ -64,7 +65,7 @@ std::uint64_t FileSize(const std::string& path) {
   return error ? 0 : size;
 }
 
-// A log of both kinds of line to replay.
+// A log of both kinds of line to replay, at a UTF-8 path.
 bool WriteReplayLog(const std::string& path) {
   blackbox::Error error;
   std::unique_ptr<blackbox::Writer> writer = blackbox::Writer::Open(path, {}, &error);
@@ -119,6 +120,34 @@ TEST(Tool, RecordsUntilInterrupted) {
     unit.Signal(SIGTERM);
     EXPECT_EQ(unit.Wait(10), 0) << server;
   }
+}
+
+// Names on the command line are UTF-8 on every system; on Windows they
+// reach the tool through the wide command line.
+TEST(Tool, OpensFilesByUtf8Names) {
+  if (!HaveTool()) GTEST_SKIP() << "the tool is not built";
+  const ScratchDir scratch("link_tool_names");
+  auto named = [&](const char* name) {
+    return (scratch.path() / std::filesystem::u8path(name)).u8string();
+  };
+  const std::string config = named("unité 配置.txt");
+  const std::string log = named("journal 日志.bin");
+  const std::string token = named("jeton 令牌.txt");
+  const std::string recorded = named("enregistré 记录.bin");
+  WriteFile(std::filesystem::u8path(config), ReadFile(TestData("unit.txt")));
+  WriteFile(std::filesystem::u8path(token), "s3cret\n");
+  ASSERT_TRUE(WriteReplayLog(log));
+  Tool unit({"sim", "--port", "0", "--config", config, "--replay", log, "--speed", "max",
+             "--token-file", token});
+  const std::string port = unit.Line(10);
+  ASSERT_FALSE(port.empty());
+  Tool record({"send", "--unit", "127.0.0.1:" + port, "--token-file", token, "--record", recorded});
+  AwaitRecording(recorded, log);
+  record.Signal(SIGINT);
+  EXPECT_EQ(record.Wait(10), 0);
+  EXPECT_EQ(ReadFile(std::filesystem::u8path(recorded)), ReadFile(std::filesystem::u8path(log)));
+  unit.Signal(SIGTERM);
+  EXPECT_EQ(unit.Wait(10), 0);
 }
 
 TEST(Tool, AnswersMessageBoxesAsToldTo) {
