@@ -154,10 +154,11 @@ Socket::Socket(Handle handle) : handle_(handle) {
   // that tie.
   if (waker_->event == WSA_INVALID_EVENT ||
       ::WSAEventSelect(Of(handle_), waker_->event, FD_ACCEPT | FD_READ | FD_CLOSE) != 0) {
+    const int code = ::WSAGetLastError();  // for the caller's message, past closesocket()
     Close();
+    ::WSASetLastError(code);
   }
 }
-
 
 Socket::~Socket() { Close(); }
 
@@ -199,7 +200,8 @@ Socket Socket::Listen(const Endpoint& endpoint, std::string* error) {
                  reinterpret_cast<const char*>(&on), sizeof on);
     if (::bind(Of(candidate.handle_), a->ai_addr, static_cast<int>(a->ai_addrlen)) != 0 ||
         ::listen(Of(candidate.handle_), 128) != 0) {
-      *error = SystemError("cannot listen on " + endpoint.ToString());
+      const int code = ::WSAGetLastError();
+      *error = SystemError("cannot listen on " + endpoint.ToString(), code);
       continue;
     }
     result = std::move(candidate);
@@ -224,8 +226,9 @@ Socket Socket::Connect(const Endpoint& endpoint, int timeout_ms, std::string* er
     }
     const SOCKET socket = Of(candidate.handle_);
     if (::connect(socket, a->ai_addr, static_cast<int>(a->ai_addrlen)) != 0) {
-      if (::WSAGetLastError() != WSAEWOULDBLOCK) {
-        *error = SystemError("cannot connect to " + endpoint.ToString());
+      const int code = ::WSAGetLastError();
+      if (code != WSAEWOULDBLOCK) {
+        *error = SystemError("cannot connect to " + endpoint.ToString(), code);
         continue;
       }
       const IoStatus ready = WaitWritable(socket, timeout_ms, error);
