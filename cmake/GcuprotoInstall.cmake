@@ -8,12 +8,8 @@ include(CMakePackageConfigHelpers)
 
 set(GCUPROTO_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/gcuproto")
 
-set(gcuproto_installed_libraries gcuproto gcuproto_blackbox)
-set(gcuproto_pc_files gcuproto gcuproto-blackbox)
-if(TARGET gcuproto_link)
-  list(APPEND gcuproto_installed_libraries gcuproto_link)
-  list(APPEND gcuproto_pc_files gcuproto-link)
-endif()
+set(gcuproto_installed_libraries gcuproto gcuproto_blackbox gcuproto_link)
+set(gcuproto_pc_files gcuproto gcuproto-blackbox gcuproto-link)
 install(TARGETS ${gcuproto_installed_libraries}
   EXPORT gcuprotoTargets
   LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}"
@@ -34,12 +30,8 @@ install(EXPORT gcuprotoTargets
 export(EXPORT gcuprotoTargets
   NAMESPACE gcuproto::
   FILE "${PROJECT_BINARY_DIR}/gcuprotoTargets.cmake")
-set(GCUPROTO_COMPONENTS gcuproto blackbox)
-set(GCUPROTO_COMPONENTS_TEXT "gcuproto and blackbox")
-if(GCUPROTO_BUILD_LINK)
-  list(APPEND GCUPROTO_COMPONENTS link)
-  set(GCUPROTO_COMPONENTS_TEXT "gcuproto, blackbox and link")
-endif()
+set(GCUPROTO_COMPONENTS gcuproto blackbox link)
+set(GCUPROTO_COMPONENTS_TEXT "gcuproto, blackbox and link")
 configure_package_config_file(cmake/gcuprotoConfig.cmake.in
   "${PROJECT_BINARY_DIR}/gcuprotoConfig.cmake"
   INSTALL_DESTINATION "${GCUPROTO_CMAKE_DIR}")
@@ -65,6 +57,11 @@ if(IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDEDIR}")
   set(GCUPROTO_PC_INCLUDEDIR "${CMAKE_INSTALL_INCLUDEDIR}")
 else()
   set(GCUPROTO_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
+endif()
+# A static link library needs the system's socket library named too.
+set(GCUPROTO_LINK_PC_LIBS_PRIVATE "")
+if(WIN32)
+  set(GCUPROTO_LINK_PC_LIBS_PRIVATE "-lws2_32")
 endif()
 # A static library's export macro is left empty by its *_STATIC definition,
 # which the CMake targets carry for their users and the .pc files give here.

@@ -133,7 +133,7 @@ void AddSendCommand(CLI::App& app) {
   command->add_option("--unit", options->unit, "HOST:PORT of a unit that serves Command frames");
   command->add_option("--record", options->record,
                       "start the data logger and the CAN capture and append what arrives to this "
-                      "blackbox file until SIGINT or SIGTERM");
+                      "blackbox file until SIGINT or SIGTERM (Ctrl-C or Ctrl-Break)");
   command->add_option("--logger", options->logger,
                       "the DataloggerStart of --record, text format (e.g. 'frequency: 100')");
   command->add_option("--timeout", options->timeout, "seconds to wait for an answer")

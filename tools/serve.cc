@@ -157,7 +157,7 @@ void AddServeCommand(CLI::App& app) {
       "Serves SoftwareServerRequest frames on 127.0.0.1 (--listen for another address). Packets\n"
       "sent with sendPacketToGcu go to the unit; its answers come back as receivePacketFromGcu,\n"
       "CAN frames to every client that has talked to the unit. The port is printed on stdout;\n"
-      "SIGINT or SIGTERM stops the server.\n\n"
+      "SIGINT or SIGTERM (Ctrl-C, or Ctrl-Break on Windows) stops the server.\n\n"
       "Examples:\n"
       "  gcuproto serve --port 0 --answer bOk --replay examples/samples/blackbox.bin\n"
       "  gcuproto serve --port 7100 --unit tcp:127.0.0.1:7000 --token-file secret.txt");

@@ -52,7 +52,8 @@ void AddSimCommand(CLI::App& app) {
       "Each connection gets a unit of its own, made from --config, that answers every Command\n"
       "with a Response. The data logger answers data requests with the logger lines of --replay\n"
       "and the CAN capture sends its CAN lines, at the log's own pace or as --speed says. The\n"
-      "port is printed on stdout; SIGINT or SIGTERM stops the unit.\n\n"
+      "port is printed on stdout; SIGINT or SIGTERM (Ctrl-C, or Ctrl-Break on Windows) stops\n"
+      "the unit.\n\n"
       "Examples:\n"
       "  gcuproto sim --port 0 --config unit.txt --replay examples/samples/blackbox.bin\n"
       "  gcuproto sim --port 7000 --speed max --replay log.bin");

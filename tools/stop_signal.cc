@@ -18,6 +18,11 @@ void NoteStopSignal(int) { stop = true; }
 void CatchStopSignals() {
   std::signal(SIGINT, NoteStopSignal);
   std::signal(SIGTERM, NoteStopSignal);
+#ifdef SIGBREAK
+  // A Windows console delivers Ctrl-Break as SIGBREAK, and it is the one
+  // event another program can send to a single process group there.
+  std::signal(SIGBREAK, NoteStopSignal);
+#endif
 }
 
 bool StopRequested() { return stop; }

@@ -1,5 +1,6 @@
-// SIGINT and SIGTERM as a request to stop that long-running subcommands
-// (sim, serve, send --record) look at, so that they end cleanly.
+// SIGINT and SIGTERM (and Ctrl-Break on Windows) as a request to stop that
+// long-running subcommands (sim, serve, send --record) look at, so that they
+// end cleanly.
 #ifndef GCUPROTO_TOOLS_STOP_SIGNAL_H
 #define GCUPROTO_TOOLS_STOP_SIGNAL_H
 

@@ -1,6 +1,6 @@
 // The one place where the link library touches the operating system's
-// sockets: a TCP socket with timeouts on every wait. socket_posix.cc is the
-// POSIX implementation; a Winsock one would replace that file alone.
+// sockets: a TCP socket with timeouts on every wait. socket_posix.cc and
+// socket_win32.cc implement it; the build picks one.
 #ifndef GCUPROTO_LINK_SRC_SOCKET_H
 #define GCUPROTO_LINK_SRC_SOCKET_H
 
@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace gcuproto {
@@ -17,7 +18,7 @@ enum class IoStatus { kOk, kTimeout, kClosed, kError };
 
 class Socket {
  public:
-  Socket() = default;
+  Socket();
   ~Socket();
   Socket(Socket&& other) noexcept;
   Socket& operator=(Socket&& other) noexcept;
@@ -37,14 +38,23 @@ class Socket {
   // Wakes a blocked Accept() or Receive() in another thread; the socket stays open.
   void Shutdown();
 
-  bool valid() const { return handle_ >= 0; }
+  bool valid() const { return handle_ != kNoHandle; }
   std::uint16_t local_port() const;
 
  private:
-  explicit Socket(int handle) : handle_(handle) {}
+  // A descriptor on POSIX, a SOCKET (pointer-sized) on Windows; -1 is
+  // neither's valid value.
+  using Handle = std::intptr_t;
+  static constexpr Handle kNoHandle = -1;
+  // What Shutdown() uses to end another thread's wait where shutting the
+  // socket down does not; each implementation says what it holds.
+  struct Waker;
+
+  explicit Socket(Handle handle);
   void Close();
 
-  int handle_ = -1;
+  Handle handle_ = kNoHandle;
+  std::unique_ptr<Waker> waker_;
 };
 
 }  // namespace link

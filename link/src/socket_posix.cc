@@ -71,21 +71,28 @@ void NoDelay(int handle) {
 
 }  // namespace
 
+// shutdown() wakes poll() and accept() in other threads: nothing else is needed.
+struct Socket::Waker {};
+
+Socket::Socket() = default;
+
+Socket::Socket(Handle handle) : handle_(handle) {}
+
 Socket::~Socket() { Close(); }
 
-Socket::Socket(Socket&& other) noexcept : handle_(std::exchange(other.handle_, -1)) {}
+Socket::Socket(Socket&& other) noexcept : handle_(std::exchange(other.handle_, kNoHandle)) {}
 
 Socket& Socket::operator=(Socket&& other) noexcept {
   if (this != &other) {
     Close();
-    handle_ = std::exchange(other.handle_, -1);
+    handle_ = std::exchange(other.handle_, kNoHandle);
   }
   return *this;
 }
 
 void Socket::Close() {
-  if (handle_ >= 0) ::close(handle_);
-  handle_ = -1;
+  if (valid()) ::close(static_cast<int>(handle_));
+  handle_ = kNoHandle;
 }
 
 Socket Socket::Listen(const Endpoint& endpoint, std::string* error) {
@@ -212,7 +219,7 @@ IoStatus Socket::SendAll(const char* data, std::size_t size, int timeout_ms, std
 }
 
 void Socket::Shutdown() {
-  if (handle_ >= 0) ::shutdown(handle_, SHUT_RDWR);
+  if (valid()) ::shutdown(static_cast<int>(handle_), SHUT_RDWR);
 }
 
 std::uint16_t Socket::local_port() const {

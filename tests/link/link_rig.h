@@ -66,7 +66,7 @@ class RawSocket {
   bool ClosedByPeer(double seconds);
 
  private:
-  int fd_ = -1;
+  std::intptr_t fd_ = -1;  // a SOCKET on Windows
 };
 
 }  // namespace gcuproto::link::testing

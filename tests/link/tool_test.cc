@@ -1,97 +1,21 @@
 // gcuproto sim, serve and send as a user runs them.
-#include <fcntl.h>
 #include <gcuproto/blackbox/writer.h>
 #include <google/protobuf/text_format.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <thread>
 
 #include "link_rig.h"
-
-extern char** environ;
+#include "tool_runner.h"
 
 namespace gcuproto::link::testing {
 namespace {
 
+using gcuproto_test::WriteFile;
 using std::chrono::milliseconds;
-
-// A run of the tool with its stdout on a pipe; killed if it outlives the test.
-class Tool {
- public:
-  explicit Tool(std::vector<std::string> args) {
-    args.insert(args.begin(), GCUPROTO_TOOL);
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    int out[2];
-    EXPECT_EQ(pipe(out), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    EXPECT_EQ(posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    out_ = out[0];
-  }
-  ~Tool() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    close(out_);
-  }
-
-  // A line of stdout, waiting at most `seconds`.
-  std::string Line(double seconds) {
-    std::string line;
-    pollfd entry{out_, POLLIN, 0};
-    char c;
-    while (poll(&entry, 1, static_cast<int>(seconds * 1000)) > 0 && read(out_, &c, 1) == 1 &&
-           c != '\n') {
-      line += c;
-    }
-    return line;
-  }
-
-  std::string Rest(double seconds) {
-    std::string rest;
-    pollfd entry{out_, POLLIN, 0};
-    char buffer[4096];
-    ssize_t got;
-    while (poll(&entry, 1, static_cast<int>(seconds * 1000)) > 0 &&
-           (got = read(out_, buffer, sizeof buffer)) > 0) {
-      rest.append(buffer, static_cast<std::size_t>(got));
-    }
-    return rest;
-  }
-
-  void Signal(int signal) { kill(pid_, signal); }
-
-  // The exit status, or -1 when it does not end within `seconds`.
-  int Wait(double seconds) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    int status = 0;
-    while (waitpid(pid_, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) return -1;
-      std::this_thread::sleep_for(milliseconds(10));
-    }
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-
- private:
-  pid_t pid_ = -1;
-  int out_ = -1;
-};
 
 bool HaveTool() { return std::string(GCUPROTO_TOOL).size() > 0; }
 
@@ -136,8 +60,41 @@ TEST(Tool, SendsAndExitsAsElsewhere) {
 }
 
 std::uint64_t FileSize(const std::string& path) {
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(std::filesystem::u8path(path), error);
+  return error ? 0 : size;
+}
+
+// A log of both kinds of line to replay, at a UTF-8 path.
+bool WriteReplayLog(const std::string& path) {
+  blackbox::Error error;
+  std::unique_ptr<blackbox::Writer> writer = blackbox::Writer::Open(path, {}, &error);
+  if (!writer) return false;
+  for (std::uint32_t seq = 1; seq <= 40; ++seq) {
+    if (seq % 3 == 0) {
+      BlackboxCandumpFileLine can;
+      can.set_seqno(seq);
+      can.set_timestamp(seq * 5);
+      can.set_canid(seq);
+      can.set_data("frame");
+      writer->Write(can);
+    } else {
+      BlackboxFileLine line;
+      line.set_seqno(seq);
+      line.set_timestamp(seq * 5);
+      line.add_datainput(-static_cast<int>(seq));
+      writer->Write(line);
+    }
+  }
+  return writer->Close();
+}
+
+// Until the recording is as long as the log, or 10 s have gone by.
+void AwaitRecording(const std::string& recorded, const std::string& log) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (FileSize(recorded) < FileSize(log) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(milliseconds(20));
+  }
 }
 
 // send --record until SIGINT through serve and through sim: the file is
@@ -146,27 +103,7 @@ TEST(Tool, RecordsUntilInterrupted) {
   if (!HaveTool()) GTEST_SKIP() << "the tool is not built";
   const ScratchDir scratch("link_tool_record");
   const std::string log = (scratch / "replayed.bin").string();
-  {
-    blackbox::Error error;
-    std::unique_ptr<blackbox::Writer> writer = blackbox::Writer::Open(log, {}, &error);
-    for (std::uint32_t seq = 1; seq <= 40; ++seq) {
-      if (seq % 3 == 0) {
-        BlackboxCandumpFileLine can;
-        can.set_seqno(seq);
-        can.set_timestamp(seq * 5);
-        can.set_canid(seq);
-        can.set_data("frame");
-        writer->Write(can);
-      } else {
-        BlackboxFileLine line;
-        line.set_seqno(seq);
-        line.set_timestamp(seq * 5);
-        line.add_datainput(-static_cast<int>(seq));
-        writer->Write(line);
-      }
-    }
-    ASSERT_TRUE(writer->Close());
-  }
+  ASSERT_TRUE(WriteReplayLog(log));
   for (const char* server : {"serve", "sim"}) {
     Tool unit({server, "--port", "0", "--replay", log, "--speed", "max", "--config",
                TestData("unit.txt")});
@@ -176,16 +113,41 @@ TEST(Tool, RecordsUntilInterrupted) {
     std::remove(out.c_str());
     Tool record({"send", std::string(server) == "serve" ? "--server" : "--unit",
                  "127.0.0.1:" + port, "--record", out});
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (FileSize(out) < FileSize(log) && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(milliseconds(20));
-    }
+    AwaitRecording(out, log);
     record.Signal(SIGINT);
     EXPECT_EQ(record.Wait(10), 0) << server;
     EXPECT_EQ(ReadFile(out), ReadFile(log)) << server;
     unit.Signal(SIGTERM);
     EXPECT_EQ(unit.Wait(10), 0) << server;
   }
+}
+
+// Names on the command line are UTF-8 on every system; on Windows they
+// reach the tool through the wide command line.
+TEST(Tool, OpensFilesByUtf8Names) {
+  if (!HaveTool()) GTEST_SKIP() << "the tool is not built";
+  const ScratchDir scratch("link_tool_names");
+  auto named = [&](const char* name) {
+    return (scratch.path() / std::filesystem::u8path(name)).u8string();
+  };
+  const std::string config = named("unité 配置.txt");
+  const std::string log = named("journal 日志.bin");
+  const std::string token = named("jeton 令牌.txt");
+  const std::string recorded = named("enregistré 记录.bin");
+  WriteFile(std::filesystem::u8path(config), ReadFile(TestData("unit.txt")));
+  WriteFile(std::filesystem::u8path(token), "s3cret\n");
+  ASSERT_TRUE(WriteReplayLog(log));
+  Tool unit({"sim", "--port", "0", "--config", config, "--replay", log, "--speed", "max",
+             "--token-file", token});
+  const std::string port = unit.Line(10);
+  ASSERT_FALSE(port.empty());
+  Tool record({"send", "--unit", "127.0.0.1:" + port, "--token-file", token, "--record", recorded});
+  AwaitRecording(recorded, log);
+  record.Signal(SIGINT);
+  EXPECT_EQ(record.Wait(10), 0);
+  EXPECT_EQ(ReadFile(std::filesystem::u8path(recorded)), ReadFile(std::filesystem::u8path(log)));
+  unit.Signal(SIGTERM);
+  EXPECT_EQ(unit.Wait(10), 0);
 }
 
 TEST(Tool, AnswersMessageBoxesAsToldTo) {
