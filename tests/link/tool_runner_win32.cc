@@ -79,9 +79,9 @@ Tool::Tool(std::vector<std::string> args) : process_(std::make_unique<Process>()
   // it is tried again.
   bool started = false;
   for (int attempt = 0; attempt < 5 && !started; ++attempt) {
-    started = ::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE,
-                               CREATE_NEW_CONSOLE | CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr,
-                               &startup, &process_->info) != 0;
+    started =
+        ::CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE,
+                         CREATE_NEW_CONSOLE, nullptr, nullptr, &startup, &process_->info) != 0;
   }
   EXPECT_TRUE(started) << "cannot start " << GCUPROTO_TOOL << ": error " << ::GetLastError();
   ::CloseHandle(write_end);
