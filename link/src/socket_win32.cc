@@ -115,6 +115,12 @@ void NoDelay(SOCKET socket) {
   ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
 }
 
+// A socket for one resolved address, which child processes do not inherit.
+SOCKET NewSocket(const addrinfo& address) {
+  return ::WSASocketW(address.ai_family, address.ai_socktype, address.ai_protocol, nullptr, 0,
+                      WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+}
+
 }  // namespace
 
 struct Socket::Waker {
@@ -186,9 +192,7 @@ Socket Socket::Listen(const Endpoint& endpoint, std::string* error) {
   if (!Resolve(endpoint, true, &addresses, error)) return Socket();
   Socket result;
   for (addrinfo* a = addresses; a != nullptr && !result.valid(); a = a->ai_next) {
-    Socket candidate(
-        static_cast<Handle>(::WSASocketW(a->ai_family, a->ai_socktype, a->ai_protocol, nullptr, 0,
-                                         WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT)));
+    Socket candidate(static_cast<Handle>(NewSocket(*a)));
     if (!candidate.valid()) {
       *error = SystemError("socket");
       continue;
@@ -217,9 +221,7 @@ Socket Socket::Connect(const Endpoint& endpoint, int timeout_ms, std::string* er
   Socket result;
   for (addrinfo* a = addresses; a != nullptr && !result.valid(); a = a->ai_next) {
     // Non-blocking from here on (see Socket(Handle)): connect() only starts.
-    Socket candidate(
-        static_cast<Handle>(::WSASocketW(a->ai_family, a->ai_socktype, a->ai_protocol, nullptr, 0,
-                                         WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT)));
+    Socket candidate(static_cast<Handle>(NewSocket(*a)));
     if (!candidate.valid()) {
       *error = SystemError("socket");
       continue;
